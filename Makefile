@@ -1,0 +1,78 @@
+# The README's two commands, `make test` and `make run`, each do their own set-up.
+SHELL := /bin/bash
+JOBS ?= $(shell nproc)
+CMAKE_GEN := -G Ninja
+FUZZ_SECONDS ?= 60
+
+.PHONY: all deps build test test-plain test-asan test-tsan test-fuzz fuzz bench soak run format clean
+
+all: build
+
+deps:
+	@scripts/install-deps
+
+build/build.ninja: | deps
+	cmake -S . -B build $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORV_WERROR=ON
+
+build: build/build.ninja
+	cmake --build build -j $(JOBS)
+
+test-plain: build
+	cd build && ctest --output-on-failure -j $(JOBS)
+
+build-asan/build.ninja: | deps
+	cmake -S . -B build-asan $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DORV_WERROR=ON \
+	    -DORV_SANITIZE=address,undefined
+
+test-asan: build-asan/build.ninja
+	cmake --build build-asan -j $(JOBS)
+	cd build-asan && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
+	    UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	    ctest --output-on-failure -j $(JOBS)
+
+# The serial link's threads are checked under ThreadSanitizer; only tests labelled tsan run.
+build-tsan/build.ninja: | deps
+	cmake -S . -B build-tsan $(CMAKE_GEN) -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+	    -DCMAKE_BUILD_TYPE=Debug -DORV_WERROR=ON -DORV_SANITIZE=thread
+
+test-tsan: build-tsan/build.ninja
+	cmake --build build-tsan -j $(JOBS) --target tsan_tests
+	cd build-tsan && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+	    setarch $$(uname -m) -R ctest --output-on-failure -L tsan
+
+build-fuzz/build.ninja: | deps
+	cmake -S . -B build-fuzz $(CMAKE_GEN) -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+	    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORV_FUZZ=ON
+
+fuzz-build: build-fuzz/build.ninja
+	cmake --build build-fuzz -j $(JOBS) --target fuzzers
+
+# Each fuzz target runs FUZZ_SECONDS over a scratch copy of its seed corpus.
+test-fuzz: FUZZ_SECONDS = 10
+test-fuzz fuzz: fuzz-build
+	@set -e; for f in build-fuzz/fuzz/*; do \
+	    name=$$(basename $$f); work=build-fuzz/corpus-work/$$name; \
+	    mkdir -p $$work; cp -r tests/fuzz/corpus/$$name/. $$work/ 2>/dev/null || true; \
+	    echo "fuzz: $$name for $(FUZZ_SECONDS) s"; \
+	    $$f -max_total_time=$(FUZZ_SECONDS) -print_final_stats=0 -artifact_prefix=build-fuzz/ \
+	        $$work > build-fuzz/$$name.log 2>&1 || { tail -n 40 build-fuzz/$$name.log; exit 1; }; \
+	    grep -E '^(Done|#[0-9]+ *DONE)' build-fuzz/$$name.log | tail -n 1 || true; \
+	done
+
+test: test-plain test-asan test-tsan test-fuzz
+	@echo "make test: all suites passed"
+
+bench: build
+	@set -e; for b in build/bench/*; do [ -x "$$b" ] && { echo "== $$(basename $$b)"; "$$b"; }; done
+
+soak: build
+	@set -e; for s in build/soak/*; do [ -x "$$s" ] && { echo "== $$(basename $$s)"; "$$s"; }; done
+
+run: build
+	@scripts/run-demo
+
+format:
+	clang-format -i $$(git ls-files '*.cpp' '*.h')
+
+clean:
+	rm -rf build build-asan build-tsan build-fuzz

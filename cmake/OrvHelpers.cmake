@@ -1,0 +1,63 @@
+# Helpers shared by every folder's CMakeLists.txt.
+
+set(ORV_TEST_HOME ${CMAKE_BINARY_DIR}/test-home)
+
+# Aggregate targets: the fuzz targets, and the tests that the ThreadSanitizer build runs.
+add_custom_target(fuzzers)
+add_custom_target(tsan_tests)
+
+# orv_add_test(NAME SOURCES ... LIBS ... [LABELS ...] [TIMEOUT s])
+# A GoogleTest executable run by CTest. Tests get their own HOME and XDG folders so that they
+# never touch the user's settings or virtual ports, and Qt's offscreen platform.
+function(orv_add_test name)
+    cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+    add_executable(${name} ${T_SOURCES})
+    target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main)
+    add_test(NAME ${name} COMMAND ${name})
+    if(NOT T_TIMEOUT)
+        set(T_TIMEOUT 300)
+    endif()
+    set(home ${ORV_TEST_HOME}/${name})
+    set_tests_properties(${name} PROPERTIES
+        TIMEOUT ${T_TIMEOUT}
+        LABELS "${T_LABELS}"
+        ENVIRONMENT "QT_QPA_PLATFORM=offscreen;HOME=${home};XDG_CONFIG_HOME=${home}/config;XDG_RUNTIME_DIR=${home}/run;ORV_BINARY_DIR=${CMAKE_BINARY_DIR};ORV_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
+    if("tsan" IN_LIST T_LABELS)
+        add_dependencies(tsan_tests ${name})
+    endif()
+    file(MAKE_DIRECTORY ${home}/config ${home}/run)
+    file(CHMOD ${home}/run DIRECTORY_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE)
+endfunction()
+
+# orv_add_bench(NAME SOURCES ... LIBS ...)
+# A benchmark program that prints its own figures; `make bench` runs every one.
+function(orv_add_bench name)
+    cmake_parse_arguments(B "" "" "SOURCES;LIBS" ${ARGN})
+    if(ORV_FUZZ)
+        return()
+    endif()
+    add_executable(${name} ${B_SOURCES})
+    target_link_libraries(${name} PRIVATE ${B_LIBS})
+    set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bench)
+endfunction()
+
+# orv_add_fuzzer(NAME SOURCES ... LIBS ...)
+# In a fuzz build: a libFuzzer target in <build>/fuzz/, its seed corpus in
+# tests/fuzz/corpus/NAME/. In every other build: a CTest that replays that corpus through the
+# same entry point, so the seeds stay checked under gcc and the sanitizers too.
+function(orv_add_fuzzer name)
+    cmake_parse_arguments(F "" "" "SOURCES;LIBS" ${ARGN})
+    set(corpus ${CMAKE_SOURCE_DIR}/tests/fuzz/corpus/${name})
+    if(ORV_FUZZ)
+        add_executable(${name} ${F_SOURCES})
+        target_link_libraries(${name} PRIVATE ${F_LIBS})
+        target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+        set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/fuzz)
+        add_dependencies(fuzzers ${name})
+    else()
+        add_executable(${name}_replay ${F_SOURCES} ${CMAKE_SOURCE_DIR}/tests/fuzz/replay_main.cpp)
+        target_link_libraries(${name}_replay PRIVATE ${F_LIBS})
+        add_test(NAME ${name}_replay COMMAND ${name}_replay ${corpus})
+        set_tests_properties(${name}_replay PROPERTIES TIMEOUT 120 LABELS "fuzz")
+    endif()
+endfunction()

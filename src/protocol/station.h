@@ -1,0 +1,87 @@
+#pragma once
+// The ASCII station frame: STX, station (two hex digits), command (two characters), data,
+// checksum (two hex digits of the byte sum), ETX. Plain C++ on byte buffers.
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <stdexcept>
+#include <string>
+
+namespace orv {
+
+constexpr uint8_t STX = 0x02;
+constexpr uint8_t ETX = 0x03;
+
+// A frame that cannot be built (a register code or speed without a table row).
+class EFrameError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Sum of frame[0, n) modulo 256 as two upper-case hex digits at frame[n] and frame[n + 1].
+void AddChecksum(uint8_t* frame, size_t n);
+
+// "%02X" of a station number: at least two upper-case hex digits ("0A" for 10).
+std::string FormatStationHex(int station);
+
+// The station protocol's program-wide state, one object for the run.
+struct StationState {
+    std::string StationHex; // two upper-case hex digits; empty at start
+    std::array<uint8_t, 8> StatusRequestFrame{STX, 0, 0, '0', '0', 0, 0, ETX};
+    std::array<uint8_t, 9> StopPlcFrame{STX, 0, 0, '4', '1', '0', 0, 0, ETX};
+    std::array<uint8_t, 8> ChangeModeFrame{};
+    std::string DownloadSpeedFrame; // the last register-write frame; sent whole
+    int32_t PortSettingWord = 0;
+    int32_t PortRegisterCode = 0;
+};
+
+// Each completes its frame right before its first send, as the sender does.
+void CompleteStatusRequestFrame(StationState& s, const std::string& stationHex);
+void CompleteStopPlcFrame(StationState& s);
+void CompleteChangeModeFrame(StationState& s);
+
+// "%02X4700%c%05d%04X" with the count "01" in place of the "00", checksum and ETX, into
+// DownloadSpeedFrame (20 bytes for a two-digit station).
+void BuildRegisterWriteFrame(StationState& s, int station, int registerNumber, int value);
+
+// The register that holds the PLC port's line settings, by PortRegisterCode 0..4
+// (4050, 4146, 4158, 4043, 4044); throws EFrameError outside.
+int PortRegisterNumber(int32_t portRegisterCode);
+
+// The five-entry speed list shared by the connect and speed dialogs.
+constexpr std::array<int, 5> kSpeedList{9600, 19200, 38400, 57600, 115200};
+// Speed code by list position (1, 2, 3, 11, 12); throws EFrameError outside 0..4.
+int SpeedCode(int listIndex);
+
+// 0x5600, plus 0x40 for 8 data bits, plus 0x20 EVEN, 0xA0 ODD, 0x00 NONE by parity position
+// (0 EVEN, 1 ODD, 2 NONE).
+int32_t ComputePortSettingWord(bool eightDataBits, int parityIndex);
+
+// "%02X4700..." builder for the download-speed or restore-speed command: station, register of
+// PortRegisterCode, PortSettingWord + speed code of the list position.
+void BuildSpeedFrame(StationState& s, int station, int speedListIndex);
+
+// Flash type names by code 0..6; anything else shows "Unknown".
+extern const std::array<const char*, 7> FlashTypeNames;
+std::string FlashTypeName(int code);
+
+// The fields of a recognised 66-byte status reply, as the status window shows them.
+struct StatusReply {
+    std::string Version;      // "1.61": position 26, ".", positions 27 and 28
+    std::string ReleaseDate;  // "03/2010": positions 29, 30, "/20", 31, 32
+    std::string FlashType;    // FlashTypeNames of position 33; "Unknown" outside "0".."6"
+    std::optional<int32_t> PortRegisterCode; // position 6 minus 48, only when "0".."4"
+    std::string StationHex;   // positions 57 and 58
+    int Station = 0;          // HexDigitValue(57) * 16 + HexDigitValue(58)
+};
+
+constexpr size_t kStatusReplyLength = 66;
+
+// A block is recognised when it starts with STX or holds ETX at position 65; one shorter
+// than 66 bytes is never read past its end and counts as not recognised.
+bool IsStatusReply(const uint8_t* block, size_t length);
+std::optional<StatusReply> DecodeStatusReply(const uint8_t* block, size_t length);
+
+} // namespace orv

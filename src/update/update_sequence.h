@@ -1,0 +1,73 @@
+#pragma once
+// The OS update: speed change, change mode (with the stop question), the pages, completion,
+// abort and the restore-speed command on Exit. Driven only by events; talks to the world
+// through the port, the update window's Timer2 and a view.
+
+#include "protocol/link.h"
+#include "protocol/station.h"
+#include "update/os_image.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace orv {
+
+class IUpdateView {
+public:
+    virtual ~IUpdateView() = default;
+    virtual void SetPanelStatus(const std::string& text) = 0; // pnlStatus, repainted at once
+    virtual void SetStatusBar(const std::string& text) = 0;   // sbStatus
+    virtual void SetGauge(int percent) = 0;                   // prbMain
+    virtual void SetBusyButtons() = 0;
+    virtual void SetIdleButtons() = 0;
+    virtual void SetAbortEnabled(bool enabled) = 0;
+    virtual void SetExitEnabled(bool enabled) = 0;
+    virtual void ShowMessage(const std::string& text) = 0; // modal message box, OK
+    virtual bool AskStopPlc() = 0;                         // the stop-PLC question: Yes?
+    virtual void CloseWindow() = 0;
+    virtual void Wait(int ms) = 0; // blocks the GUI thread (the wait before page 0)
+    // PrepareImage: loads the chosen file; reports its own failure and returns nothing then.
+    virtual std::optional<PreparedImage> PrepareImage() = 0;
+    // The connect dialog's and speed dialog's choices, read when needed.
+    virtual bool ConnectEightDataBits() = 0;       // data-bit choice is the first entry, "8"
+    virtual int ConnectSpeedIndex() = 0;           // position of the connect speed
+    virtual std::string UpdateSpeedText() = 0;     // the speed dialog's text
+    virtual std::string StationText() = 0;         // edStation
+};
+
+class UpdateSequence {
+public:
+    enum TUpdateState { Idle = 0, ChangeSpeed = 1, ChangeMode = 2, Programming = 3, StopPlc = 4,
+                        RestoreSpeed = 5 };
+
+    UpdateSequence(ILinePort& port, ITimer& timer2, IUpdateView& view, StationState& station,
+                   ReplyDispatch& dispatch);
+
+    void btDUReroroClick();
+    void btAbortClick();
+    void btExitClick();
+    void FormClose();
+    void CommSendDataEmpty();
+    void Timer2Timer();
+    void OnUpdateReply(const uint8_t* buffer, uint16_t length);
+    void SendPage(int page);
+
+    TUpdateState UpdateState = Idle;
+    int RetryCount = 0;
+    bool SpeedChanged = false;
+    bool BlindTry = false;
+    int CurrentPage = 0;
+    int FirstPage = 0;
+    int PageCount = 0;
+    std::optional<PreparedImage> Image; // released on completion and on failure
+
+private:
+    ILinePort& port_;
+    ITimer& timer_;
+    IUpdateView& view_;
+    StationState& station_;
+    ReplyDispatch& dispatch_;
+};
+
+} // namespace orv
