@@ -8,6 +8,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 namespace orv {
 
@@ -23,8 +24,18 @@ public:
 // Sum of frame[0, n) modulo 256 as two upper-case hex digits at frame[n] and frame[n + 1].
 void AddChecksum(uint8_t* frame, size_t n);
 
-// "%02X" of a station number: at least two upper-case hex digits ("0A" for 10).
+// Station numbers are 0..255: the frames carry exactly two hex digits, the page frames a byte.
+constexpr int kMaxStation = 255;
+
+// "%02X" of a station number 0..255: two upper-case hex digits ("0A" for 10). Throws
+// EFrameError outside 0..255.
 std::string FormatStationHex(int station);
+
+// The station field's text as a station number: a decimal whole number 0..255, blanks around
+// it allowed. Nothing for anything else.
+std::optional<int> ParseStationNumber(std::string_view text);
+// The same, throwing std::invalid_argument with a message for the operator.
+int StationNumberFromText(std::string_view text);
 
 // The station protocol's program-wide state, one object for the run.
 struct StationState {
@@ -37,13 +48,15 @@ struct StationState {
     int32_t PortRegisterCode = 0;
 };
 
-// Each completes its frame right before its first send, as the sender does.
+// Each completes its frame right before its first send, as the sender does. A station text
+// shorter than two characters throws EFrameError.
 void CompleteStatusRequestFrame(StationState& s, const std::string& stationHex);
 void CompleteStopPlcFrame(StationState& s);
 void CompleteChangeModeFrame(StationState& s);
 
 // "%02X4700%c%05d%04X" with the count "01" in place of the "00", checksum and ETX, into
-// DownloadSpeedFrame (20 bytes for a two-digit station).
+// DownloadSpeedFrame: always 20 bytes. Throws EFrameError for a station outside 0..255, a
+// register number outside 0..99999 or a value outside 0..0xFFFF, which would not fit.
 void BuildRegisterWriteFrame(StationState& s, int station, int registerNumber, int value);
 
 // The register that holds the PLC port's line settings, by PortRegisterCode 0..4
@@ -56,7 +69,7 @@ constexpr std::array<int, 5> kSpeedList{9600, 19200, 38400, 57600, 115200};
 int SpeedCode(int listIndex);
 
 // 0x5600, plus 0x40 for 8 data bits, plus 0x20 EVEN, 0xA0 ODD, 0x00 NONE by parity position
-// (0 EVEN, 1 ODD, 2 NONE).
+// (0 EVEN, 1 ODD, 2 NONE); throws EFrameError for any other position.
 int32_t ComputePortSettingWord(bool eightDataBits, int parityIndex);
 
 // "%02X4700..." builder for the download-speed or restore-speed command: station, register of
@@ -69,12 +82,15 @@ std::string FlashTypeName(int code);
 
 // The fields of a recognised 66-byte status reply, as the status window shows them.
 struct StatusReply {
-    std::string Version;      // "1.61": position 26, ".", positions 27 and 28
-    std::string ReleaseDate;  // "03/2010": positions 29, 30, "/20", 31, 32
-    std::string FlashType;    // FlashTypeNames of position 33; "Unknown" outside "0".."6"
+    std::string Version;     // "1.61": position 26, ".", positions 27 and 28
+    std::string ReleaseDate; // "03/2010": positions 29, 30, "/20", 31, 32
+    std::string FlashType;   // FlashTypeNames of position 33; "Unknown" outside "0".."6"
     std::optional<int32_t> PortRegisterCode; // position 6 minus 48, only when "0".."4"
-    std::string StationHex;   // positions 57 and 58
-    int Station = 0;          // HexDigitValue(57) * 16 + HexDigitValue(58)
+    std::string StationHex;                  // positions 57 and 58, when StationValid
+    int Station = 0;                         // their value 0..255, when StationValid
+    // False when positions 57 and 58 are not two upper-case hex digits: StationHex is then
+    // empty, and the station in use must be kept rather than replaced by garbage.
+    bool StationValid = false;
 };
 
 constexpr size_t kStatusReplyLength = 66;

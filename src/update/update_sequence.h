@@ -30,27 +30,40 @@ public:
     // PrepareImage: loads the chosen file; reports its own failure and returns nothing then.
     virtual std::optional<PreparedImage> PrepareImage() = 0;
     // The connect dialog's and speed dialog's choices, read when needed.
-    virtual bool ConnectEightDataBits() = 0;       // data-bit choice is the first entry, "8"
-    virtual int ConnectSpeedIndex() = 0;           // position of the connect speed
-    virtual std::string UpdateSpeedText() = 0;     // the speed dialog's text
-    virtual std::string StationText() = 0;         // edStation
+    virtual bool ConnectEightDataBits() = 0;   // data-bit choice is the first entry, "8"
+    virtual int ConnectSpeedIndex() = 0;       // position of the connect speed
+    virtual std::string UpdateSpeedText() = 0; // the speed dialog's text
+    virtual std::string StationText() = 0;     // edStation
 };
 
 class UpdateSequence {
 public:
-    enum TUpdateState { Idle = 0, ChangeSpeed = 1, ChangeMode = 2, Programming = 3, StopPlc = 4,
-                        RestoreSpeed = 5 };
+    enum TUpdateState {
+        Idle = 0,
+        ChangeSpeed = 1,
+        ChangeMode = 2,
+        Programming = 3,
+        StopPlc = 4,
+        RestoreSpeed = 5
+    };
 
     UpdateSequence(ILinePort& port, ITimer& timer2, IUpdateView& view, StationState& station,
                    ReplyDispatch& dispatch);
 
+    // Reads the station text and the update speed first: std::invalid_argument for either
+    // that is not a number, before anything changes or is sent. Rethrows a failed port open
+    // with the buttons back to idle.
     void btDUReroroClick();
     void btAbortClick();
+    // Throws EFrameError (or std::invalid_argument for the station) when the restore command
+    // cannot be built; the run is then left as it was.
     void btExitClick();
     void FormClose();
     void CommSendDataEmpty();
     void Timer2Timer();
     void OnUpdateReply(const uint8_t* buffer, uint16_t length);
+    // Sends page p of the held image, or completes the download when p is PageCount. Sends
+    // nothing once the image is released or for a page outside it.
     void SendPage(int page);
 
     TUpdateState UpdateState = Idle;
@@ -60,14 +73,29 @@ public:
     int CurrentPage = 0;
     int FirstPage = 0;
     int PageCount = 0;
-    std::optional<PreparedImage> Image; // released on completion and on failure
+    // Held from "Update OS" until the run completes, fails or is aborted; nothing is sent from
+    // it, and no stray reply or tick moves the run, once it is released.
+    std::optional<PreparedImage> Image;
 
 private:
+    void EnterChangeMode();
+    void StartProgramming(bool blind);
+    void Abandon(const char* message);
+    void CloseNow();
+    bool RunOver() const;
+    void Send(const uint8_t* data, size_t count);
+    void SendText(const std::string& frame);
+    void ShowModalMessage(const std::string& text);
+    bool AskStopPlcModal();
+
     ILinePort& port_;
     ITimer& timer_;
     IUpdateView& view_;
     StationState& station_;
     ReplyDispatch& dispatch_;
+    uint8_t stationByte_ = 0; // edStation as read at the start of the run
+    uint32_t updateBaud_ = 0; // the speed dialog's speed as read at the start of the run
+    bool inModal_ = false;    // our own question or message box is open
 };
 
 } // namespace orv

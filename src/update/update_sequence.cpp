@@ -1,0 +1,348 @@
+#include "update/update_sequence.h"
+
+#include <charconv>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+namespace orv {
+
+namespace {
+
+constexpr int kTimer2IntervalMs = 800;
+constexpr int kWaitBeforeFirstPageMs = 200;
+constexpr int kMaxRetries = 6;          // StopPlc, Programming: the 6th time-out gives up
+constexpr int kChangeSpeedRetries = 5;  // carries on as if answered
+constexpr int kRestoreSpeedRetries = 4; // closes the window
+constexpr uint8_t kAck = 0x0D;
+
+std::string Numbered(const char* text, int n) {
+    return text + std::to_string(n);
+}
+
+uint32_t SpeedFromText(std::string_view text) {
+    const std::string shown(text);
+    while (!text.empty() && text.front() == ' ')
+        text.remove_prefix(1);
+    while (!text.empty() && text.back() == ' ')
+        text.remove_suffix(1);
+    uint32_t baud = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), baud);
+    if (text.empty() || ec != std::errc() || end != text.data() + text.size() || baud == 0)
+        throw std::invalid_argument("Update speed \"" + shown + "\" is not a number of bit/s");
+    return baud;
+}
+
+// Holds a flag up while one of the sequence's own modal windows is open.
+class ModalScope {
+public:
+    explicit ModalScope(bool& flag) : flag_(flag), old_(flag) { flag_ = true; }
+    ~ModalScope() { flag_ = old_; }
+    ModalScope(const ModalScope&) = delete;
+    ModalScope& operator=(const ModalScope&) = delete;
+
+private:
+    bool& flag_;
+    bool old_;
+};
+
+} // namespace
+
+UpdateSequence::UpdateSequence(ILinePort& port, ITimer& timer2, IUpdateView& view,
+                               StationState& station, ReplyDispatch& dispatch)
+    : port_(port), timer_(timer2), view_(view), station_(station), dispatch_(dispatch) {
+    timer_.SetInterval(kTimer2IntervalMs);
+}
+
+void UpdateSequence::Send(const uint8_t* data, size_t count) {
+    // A refused write (the port has gone) brings no send-buffer-empty event to arm Timer2;
+    // arming it here lets the retries run out to a clear failure instead of a silent stall.
+    if (!port_.Write(data, static_cast<uint16_t>(count)))
+        timer_.Enable();
+}
+
+void UpdateSequence::SendText(const std::string& frame) {
+    Send(reinterpret_cast<const uint8_t*>(frame.data()), frame.size());
+}
+
+// The modal windows run a nested event loop that keeps delivering blocks and ticks. Handling
+// them there would re-enter a handler that is half-way through (a second stop question, a page
+// sent twice, a page sent after "Prog NACK"), so they are dropped until the window closes; the
+// sequence's own retries cover anything lost that way.
+void UpdateSequence::ShowModalMessage(const std::string& text) {
+    ModalScope scope(inModal_);
+    view_.ShowMessage(text);
+}
+
+bool UpdateSequence::AskStopPlcModal() {
+    ModalScope scope(inModal_);
+    return view_.AskStopPlc();
+}
+
+void UpdateSequence::btDUReroroClick() {
+    // Everything that can be refused is checked before anything changes or goes out.
+    const int station = StationNumberFromText(view_.StationText());
+    const uint32_t updateBaud = SpeedFromText(view_.UpdateSpeedText());
+    if (station_.DownloadSpeedFrame.empty())
+        throw std::logic_error("No download-speed command has been built");
+    CompleteChangeModeFrame(station_);
+
+    std::optional<PreparedImage> image = view_.PrepareImage();
+    if (!image)
+        return;
+    const size_t needed = static_cast<size_t>(image->PageCount) * kPageSize;
+    if (image->PageCount <= 0 || image->FirstPage < 1 || image->FirstPage >= image->PageCount ||
+        image->Bytes.size() < needed)
+        throw std::invalid_argument(
+            "The prepared OS image is inconsistent: " + std::to_string(image->PageCount) +
+            " pages, first page " + std::to_string(image->FirstPage) + ", " +
+            std::to_string(image->Bytes.size()) + " bytes");
+
+    stationByte_ = static_cast<uint8_t>(station);
+    updateBaud_ = updateBaud;
+    PageCount = image->PageCount;
+    FirstPage = image->FirstPage;
+    CurrentPage = 0;
+    Image = std::move(image);
+
+    view_.SetBusyButtons();
+    BlindTry = false;
+    view_.SetGauge(0);
+    UpdateState = ChangeSpeed;
+    dispatch_.ReplyHandler = [this](const uint8_t* buffer, uint16_t length) {
+        OnUpdateReply(buffer, length);
+    };
+    port_.SetDataBits(view_.ConnectEightDataBits() ? 8 : 7);
+    if (!dispatch_.PortOpened) {
+        try {
+            port_.Open();
+        } catch (...) {
+            UpdateState = Idle;
+            Image.reset();
+            view_.SetIdleButtons();
+            throw;
+        }
+        dispatch_.PortOpened = 1;
+    }
+    view_.SetPanelStatus("Change Download Speed ...");
+    view_.SetStatusBar("Change Download Speed ..");
+    dispatch_.AbortRequested = false;
+    SpeedChanged = true;
+    SendText(station_.DownloadSpeedFrame);
+    RetryCount = 0;
+    timer_.Enable();
+}
+
+void UpdateSequence::EnterChangeMode() {
+    UpdateState = ChangeMode;
+    port_.SetBaudRate(updateBaud_);
+    view_.SetPanelStatus("Change Mode ...");
+    view_.SetStatusBar("Change Mode ..");
+    dispatch_.AbortRequested = false;
+    Send(station_.ChangeModeFrame.data(), station_.ChangeModeFrame.size());
+    timer_.Enable();
+    RetryCount = 0;
+}
+
+void UpdateSequence::StartProgramming(bool blind) {
+    view_.SetStatusBar(blind ? "Blind try Update OS .." : "Update OS ..");
+    port_.SetDataBits(8);
+    port_.SetParity(LineParity::Even);
+    UpdateState = Programming;
+    if (!blind)
+        view_.Wait(kWaitBeforeFirstPageMs);
+    CurrentPage = 0;
+    RetryCount = 0;
+    view_.SetAbortEnabled(true);
+    view_.SetExitEnabled(false);
+    BlindTry = blind;
+    SendPage(CurrentPage);
+}
+
+void UpdateSequence::Abandon(const char* message) {
+    // The download has failed: nothing may be sent from this image again.
+    Image.reset();
+    ShowModalMessage(message);
+    view_.SetIdleButtons();
+}
+
+bool UpdateSequence::RunOver() const {
+    // The image is held from the start of a run until it completes, fails or is aborted; after
+    // that a stray answer or tick must not move the states that send from it.
+    return !Image && UpdateState != RestoreSpeed && UpdateState != Idle;
+}
+
+void UpdateSequence::CloseNow() {
+    timer_.Disable();
+    UpdateState = Idle;
+    view_.CloseWindow();
+}
+
+void UpdateSequence::OnUpdateReply(const uint8_t* buffer, uint16_t length) {
+    if (inModal_)
+        return;
+    if (length < 2 && UpdateState != ChangeSpeed)
+        return;
+    if (dispatch_.AbortRequested)
+        return;
+    timer_.Disable();
+    if (RunOver())
+        return;
+
+    // The error code of a station reply; a reply too short to carry one is no acceptance.
+    const bool accepted = length > 5 && buffer[5] == '0';
+    switch (UpdateState) {
+    case ChangeSpeed:
+        EnterChangeMode();
+        break;
+    case ChangeMode:
+        if (accepted) {
+            StartProgramming(false);
+        } else if (AskStopPlcModal()) {
+            CompleteStopPlcFrame(station_);
+            UpdateState = StopPlc;
+            RetryCount = 0;
+            view_.SetStatusBar("Stop PLC ..");
+            Send(station_.StopPlcFrame.data(), station_.StopPlcFrame.size());
+            timer_.Enable();
+        } else {
+            view_.SetStatusBar("");
+        }
+        break;
+    case StopPlc:
+        if (accepted) {
+            UpdateState = ChangeMode;
+            view_.SetPanelStatus("Change Mode ...");
+            view_.SetStatusBar("Change Mode ..");
+            Send(station_.ChangeModeFrame.data(), station_.ChangeModeFrame.size());
+            RetryCount = 0;
+        } else {
+            ShowModalMessage("PLC Can't Stop");
+            view_.SetStatusBar("");
+        }
+        break;
+    case Programming:
+        if (buffer[1] == kAck) {
+            CurrentPage = CurrentPage == 0 ? FirstPage : CurrentPage + 1;
+            BlindTry = false;
+            SendPage(CurrentPage);
+            RetryCount = 0;
+        } else {
+            UpdateState = Idle;
+            Abandon("Prog NACK");
+        }
+        break;
+    case RestoreSpeed:
+        CloseNow();
+        break;
+    case Idle:
+        break;
+    }
+}
+
+void UpdateSequence::Timer2Timer() {
+    timer_.Disable();
+    if (dispatch_.AbortRequested || inModal_)
+        return;
+    if (UpdateState == Idle || RunOver())
+        return;
+    ++RetryCount;
+
+    if (RetryCount >= kMaxRetries) {
+        if (UpdateState == ChangeMode)
+            StartProgramming(true);
+        else
+            Abandon("Comm. No response abandon update");
+        return;
+    }
+    switch (UpdateState) {
+    case ChangeSpeed:
+        if (RetryCount == kChangeSpeedRetries) {
+            EnterChangeMode();
+        } else {
+            SendText(station_.DownloadSpeedFrame);
+            view_.SetStatusBar(Numbered("Change Download Baud .. Try #", RetryCount));
+        }
+        break;
+    case ChangeMode:
+        Send(station_.ChangeModeFrame.data(), station_.ChangeModeFrame.size());
+        view_.SetStatusBar(Numbered("Change Mode .. Try #", RetryCount));
+        break;
+    case Programming:
+        view_.SetStatusBar(Numbered("Prog .. Try #", RetryCount));
+        SendPage(CurrentPage);
+        break;
+    case StopPlc:
+        view_.SetStatusBar(Numbered("Stop PLC .. Try #", RetryCount));
+        Send(station_.StopPlcFrame.data(), station_.StopPlcFrame.size());
+        break;
+    case RestoreSpeed:
+        if (RetryCount == kRestoreSpeedRetries)
+            CloseNow();
+        else
+            SendText(station_.DownloadSpeedFrame);
+        break;
+    case Idle:
+        break;
+    }
+}
+
+void UpdateSequence::SendPage(int page) {
+    if (!Image || page < 0 || page > PageCount)
+        return;
+    if (page == PageCount) {
+        view_.SetIdleButtons();
+        view_.SetGauge(100);
+        view_.SetPanelStatus("DU Reroro ... OK!!");
+        view_.SetStatusBar("");
+        port_.SetDataBits(view_.ConnectEightDataBits() ? 8 : 7);
+        Image.reset();
+        return;
+    }
+    const auto frame = BuildPageFrame(*Image, stationByte_, page);
+    Send(frame.data(), frame.size());
+    view_.SetPanelStatus(Numbered(BlindTry ? "Blind try page #" : "page #", page));
+    view_.SetGauge(PageGaugePercent(page, PageCount, FirstPage));
+}
+
+void UpdateSequence::btAbortClick() {
+    dispatch_.AbortRequested = true;
+    timer_.Disable();
+    Image.reset();
+    view_.SetPanelStatus("Comm. Aborted!!");
+    view_.SetIdleButtons();
+}
+
+void UpdateSequence::btExitClick() {
+    if (!SpeedChanged) {
+        CloseNow();
+        return;
+    }
+    // Built first: a station or speed that cannot be sent leaves everything as it was.
+    StationState rebuilt = station_;
+    BuildSpeedFrame(rebuilt, StationNumberFromText(view_.StationText()), view_.ConnectSpeedIndex());
+    station_.DownloadSpeedFrame = rebuilt.DownloadSpeedFrame;
+
+    SpeedChanged = false;
+    Image.reset();
+    UpdateState = RestoreSpeed;
+    view_.SetPanelStatus("Restore Speed ...");
+    view_.SetStatusBar("Restore Speed ..");
+    dispatch_.AbortRequested = false;
+    SendText(station_.DownloadSpeedFrame);
+    RetryCount = 0;
+    timer_.Enable();
+}
+
+void UpdateSequence::FormClose() {
+    timer_.Disable();
+    UpdateState = Idle;
+    view_.SetAbortEnabled(false);
+}
+
+void UpdateSequence::CommSendDataEmpty() {
+    if (UpdateState != Idle)
+        timer_.Enable();
+}
+
+} // namespace orv

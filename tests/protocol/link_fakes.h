@@ -1,0 +1,61 @@
+#pragma once
+// Fakes of the port and timer seams: record what the engines do, fire nothing by themselves.
+
+#include "protocol/link.h"
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace orv::fakes {
+
+class FakePort : public ILinePort {
+public:
+    void Open() override {
+        if (failOpen)
+            throw std::runtime_error("Unable to open com port");
+        open = true;
+        ++opens;
+    }
+    void Close() override {
+        open = false;
+        ++closes;
+    }
+    bool Write(const uint8_t* data, uint16_t count) override {
+        if (refuseWrites || count == 0)
+            return false;
+        writes.emplace_back(data, data + count);
+        return true;
+    }
+    void SetBaudRate(uint32_t baud) override { this->baud = baud; }
+    void SetDataBits(int bits) override { dataBits = bits; }
+    void SetParity(LineParity p) override { parity = p; }
+
+    std::string WriteText(size_t i) const {
+        return std::string(writes.at(i).begin(), writes.at(i).end());
+    }
+
+    bool open = false;
+    bool failOpen = false;
+    bool refuseWrites = false;
+    int opens = 0;
+    int closes = 0;
+    uint32_t baud = 9600;
+    int dataBits = 7;
+    LineParity parity = LineParity::Even;
+    std::vector<std::vector<uint8_t>> writes;
+};
+
+class FakeTimer : public ITimer {
+public:
+    void Enable() override { enabled = true; }
+    void Disable() override { enabled = false; }
+    bool Enabled() const override { return enabled; }
+    void SetInterval(int ms) override { interval = ms; }
+
+    bool enabled = false;
+    int interval = 0;
+};
+
+} // namespace orv::fakes
