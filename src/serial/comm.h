@@ -1,0 +1,235 @@
+#pragma once
+// TComm: the one serial port of the program, with its reader and writer threads.
+// Plain C++ over POSIX termios; the worker threads reach the owner only through an ICommSink,
+// whose consumer hands each notification back to TComm::Deliver on the GUI thread.
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+namespace orv {
+
+class TComm;
+struct TPortShared;
+class TReadThread;
+class TWriteThread;
+
+// Raised by StartComm. what() is the short message; Detail() the line shown beneath it:
+// device path, the system's reason and what the technician can do about it.
+class ECommsError : public std::runtime_error {
+public:
+    ECommsError(const std::string& message, std::string detail = {})
+        : std::runtime_error(message), detail_(std::move(detail)) {}
+    const std::string& Detail() const { return detail_; }
+
+private:
+    std::string detail_;
+};
+
+enum class TParity { None, Odd, Even, Mark, Space };
+enum class TStopBits { _1, _1_5, _2 };
+enum class TByteSize { _5, _6, _7, _8 };
+enum class TDtrControl { DtrEnable, DtrDisable, DtrHandshake };
+enum class TRtsControl { RtsEnable, RtsDisable, RtsHandshake, RtsTransmissionAvailable };
+
+// Notification numbers, as the worker threads post them.
+enum : uint32_t {
+    MSG_RECEIVE_DATA = 0x0401,
+    MSG_RECEIVE_ERROR = 0x0402,
+    MSG_REQUEST_HANGUP = 0x0403,
+    MSG_MODEM_STATE_CHANGE = 0x0404,
+    MSG_SEND_DATA_EMPTY = 0x0405,
+};
+
+// Line-error flags (OnReceiveError) and modem bits (OnModemStateChange, GetModemState).
+enum : uint32_t {
+    CE_OVERRUN = 0x2,
+    CE_RXPARITY = 0x4,
+    CE_FRAME = 0x8,
+    CE_BREAK = 0x10,
+    ME_RING = 0x4,
+    ME_RLSD = 0x8,
+    ME_RXCHAR = 0x10,
+    MS_CTS_ON = 0x10,
+    MS_DSR_ON = 0x20,
+    MS_RING_ON = 0x40,
+    MS_RLSD_ON = 0x80,
+};
+
+// One notification on its way from a worker thread to the GUI thread. For MSG_RECEIVE_DATA,
+// Block holds Count bytes and one zero byte, and whoever holds the notification owns it.
+struct CommNotification {
+    TComm* Target = nullptr;
+    uint32_t Message = 0;
+    uint32_t Count = 0; // byte count (MSG_RECEIVE_DATA)
+    uint32_t Value = 0; // error flags or modem event bits
+    std::unique_ptr<uint8_t[]> Block;
+};
+
+// Where the worker threads post. Post never waits; on success it has taken the notification
+// (and its block), on failure it leaves it untouched with the caller.
+class ICommSink {
+public:
+    virtual ~ICommSink() = default;
+    virtual bool Post(CommNotification& note) = 0;
+    // Drops (and releases) everything still queued for target; called on the consumer's thread
+    // when the component goes away.
+    virtual void Discard(TComm* target) = 0;
+};
+
+class TComm {
+public:
+    // sink must outlive the component.
+    explicit TComm(ICommSink* sink);
+    // Stops the port if the owner has not: threads must not outlive the sink's consumer.
+    virtual ~TComm();
+    TComm(const TComm&) = delete;
+    TComm& operator=(const TComm&) = delete;
+
+    // The device StartComm opens: a full path, or a bare name looked up in /dev/ and then in
+    // the virtual-port folder.
+    std::string CommName = "COM2";
+
+    void StartComm();
+    void StopComm();
+    bool WriteCommData(const uint8_t* data, uint16_t count);
+    uint32_t GetModemState();
+    bool IsOpen() const { return PortHandle >= 0; }
+
+    // The consumer of the sink calls this on the GUI thread for each notification addressed
+    // to this component; the data block is released when the handler has returned.
+    void Deliver(CommNotification& note);
+
+    std::function<void(TComm* Sender, const uint8_t* Buffer, uint16_t BufferLength)> OnReceiveData;
+    std::function<void(TComm* Sender, uint32_t EventMask)> OnReceiveError;
+    std::function<void(TComm* Sender, uint32_t ModemEvent)> OnModemStateChange;
+    std::function<void(TComm* Sender)> OnRequestHangup;
+    std::function<void(TComm* Sender)> OnSendDataEmpty;
+
+    // With ParityCheck on, a byte received with a parity or framing error raises
+    // OnReceiveError (CE_RXPARITY, or CE_FRAME / CE_BREAK where the driver counts them apart)
+    // and stays in the data as received, or becomes ReplacedChar with ReplaceWhenParityError.
+    uint32_t BaudRate() const { return FBaudRate; }
+    bool ParityCheck() const { return FParityCheck; }
+    bool Outx_CtsFlow() const { return FOutx_CtsFlow; }
+    bool Outx_DsrFlow() const { return FOutx_DsrFlow; }
+    TDtrControl DtrControl() const { return FDtrControl; }
+    bool DsrSensitivity() const { return FDsrSensitivity; }
+    bool TxContinueOnXoff() const { return FTxContinueOnXoff; }
+    bool Outx_XonXoffFlow() const { return FOutx_XonXoffFlow; }
+    bool Inx_XonXoffFlow() const { return FInx_XonXoffFlow; }
+    bool ReplaceWhenParityError() const { return FReplaceWhenParityError; }
+    bool IgnoreNullChar() const { return FIgnoreNullChar; }
+    TRtsControl RtsControl() const { return FRtsControl; }
+    uint16_t XonLimit() const { return FXonLimit; }
+    uint16_t XoffLimit() const { return FXoffLimit; }
+    TByteSize ByteSize() const { return FByteSize; }
+    TParity Parity() const { return FParity; }
+    TStopBits StopBits() const { return FStopBits; }
+    char XonChar() const { return FXonChar; }
+    char XoffChar() const { return FXoffChar; }
+    char ReplacedChar() const { return FReplacedChar; }
+    uint32_t ReadIntervalTimeout() const { return FReadIntervalTimeout; }
+    uint32_t ReadTotalTimeoutMultiplier() const { return FReadTotalTimeoutMultiplier; }
+    uint32_t ReadTotalTimeoutConstant() const { return FReadTotalTimeoutConstant; }
+    uint32_t WriteTotalTimeoutMultiplier() const { return FWriteTotalTimeoutMultiplier; }
+    uint32_t WriteTotalTimeoutConstant() const { return FWriteTotalTimeoutConstant; }
+
+    // Each setter does nothing when the value is unchanged; otherwise it stores the value and,
+    // only while the port is open, re-applies its whole group.
+    void SetBaudRate(uint32_t v) { SetState(FBaudRate, v); }
+    void SetParityCheck(bool v) { SetState(FParityCheck, v); }
+    void SetOutx_CtsFlow(bool v) { SetState(FOutx_CtsFlow, v); }
+    void SetOutx_DsrFlow(bool v) { SetState(FOutx_DsrFlow, v); }
+    void SetDtrControl(TDtrControl v) { SetState(FDtrControl, v); }
+    void SetDsrSensitivity(bool v) { SetState(FDsrSensitivity, v); }
+    void SetTxContinueOnXoff(bool v) { SetState(FTxContinueOnXoff, v); }
+    void SetOutx_XonXoffFlow(bool v) { SetState(FOutx_XonXoffFlow, v); }
+    void SetInx_XonXoffFlow(bool v) { SetState(FInx_XonXoffFlow, v); }
+    void SetReplaceWhenParityError(bool v) { SetState(FReplaceWhenParityError, v); }
+    void SetIgnoreNullChar(bool v) { SetState(FIgnoreNullChar, v); }
+    void SetRtsControl(TRtsControl v) { SetState(FRtsControl, v); }
+    void SetXonLimit(uint16_t v) { SetState(FXonLimit, v); }
+    void SetXoffLimit(uint16_t v) { SetState(FXoffLimit, v); }
+    void SetByteSize(TByteSize v) { SetState(FByteSize, v); }
+    void SetParity(TParity v) { SetState(FParity, v); }
+    void SetStopBits(TStopBits v) { SetState(FStopBits, v); }
+    void SetXonChar(char v) { SetState(FXonChar, v); }
+    void SetXoffChar(char v) { SetState(FXoffChar, v); }
+    void SetReplacedChar(char v) { SetState(FReplacedChar, v); }
+    void SetReadIntervalTimeout(uint32_t v) { SetTimeout(FReadIntervalTimeout, v); }
+    void SetReadTotalTimeoutMultiplier(uint32_t v) { SetTimeout(FReadTotalTimeoutMultiplier, v); }
+    void SetReadTotalTimeoutConstant(uint32_t v) { SetTimeout(FReadTotalTimeoutConstant, v); }
+    void SetWriteTotalTimeoutMultiplier(uint32_t v) { SetTimeout(FWriteTotalTimeoutMultiplier, v); }
+    void SetWriteTotalTimeoutConstant(uint32_t v) { SetTimeout(FWriteTotalTimeoutConstant, v); }
+
+    // The path StartComm opened, empty while closed.
+    const std::string& PortPath() const { return FPortPath; }
+
+private:
+    template <class T>
+    void SetState(T& field, T value) {
+        if (field == value)
+            return;
+        field = value;
+        if (IsOpen())
+            _SetCommState();
+    }
+    template <class T>
+    void SetTimeout(T& field, T value) {
+        if (field == value)
+            return;
+        field = value;
+        if (IsOpen())
+            _SetCommTimeout();
+    }
+
+    bool _SetCommState();
+    void _SetCommTimeout();
+    void ReceiveData(const uint8_t* block, uint16_t count);
+    void ReceiveError(uint32_t flags);
+    void ModemStateChange(uint32_t word);
+    void RequestHangup();
+    void _SendDataEmpty();
+    void CloseReadThread();
+    void CloseWriteThread();
+    void ClosePort();
+
+    uint32_t FBaudRate = 9600;
+    bool FParityCheck = false;
+    bool FOutx_CtsFlow = false;
+    bool FOutx_DsrFlow = false;
+    TDtrControl FDtrControl = TDtrControl::DtrEnable;
+    bool FDsrSensitivity = false;
+    bool FTxContinueOnXoff = true;
+    bool FOutx_XonXoffFlow = true;
+    bool FInx_XonXoffFlow = true;
+    bool FReplaceWhenParityError = false;
+    bool FIgnoreNullChar = false;
+    TRtsControl FRtsControl = TRtsControl::RtsEnable;
+    uint16_t FXonLimit = 500;
+    uint16_t FXoffLimit = 500;
+    TByteSize FByteSize = TByteSize::_8;
+    TParity FParity = TParity::None;
+    TStopBits FStopBits = TStopBits::_1;
+    char FXonChar = 0x11;
+    char FXoffChar = 0x13;
+    char FReplacedChar = 0;
+    uint32_t FReadIntervalTimeout = 100;
+    uint32_t FReadTotalTimeoutMultiplier = 0;
+    uint32_t FReadTotalTimeoutConstant = 0;
+    uint32_t FWriteTotalTimeoutMultiplier = 0;
+    uint32_t FWriteTotalTimeoutConstant = 0;
+
+    std::unique_ptr<TReadThread> ReaderThread;
+    std::unique_ptr<TWriteThread> WriterThread;
+    int PortHandle = -1;
+    int StopEvent = -1;
+    ICommSink* NotifyWindow;
+    std::shared_ptr<TPortShared> Shared;
+    std::string FPortPath;
+};
+
+} // namespace orv

@@ -1,0 +1,395 @@
+#include "serial/comm_threads.h"
+
+#include "serial/line_decoder.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <linux/serial.h>
+#include <new>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/ioctl.h>
+#include <sys/resource.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace orv {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Best effort: raising a thread's priority needs privileges the user usually lacks.
+void RaisePriority(int steps) {
+    (void)setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), -steps);
+}
+
+bool IsSignalled(int fd) {
+    pollfd p{fd, POLLIN, 0};
+    return poll(&p, 1, 0) > 0 && (p.revents & POLLIN);
+}
+
+// A device that has gone away: unplugged adapter, closed pseudo-terminal master.
+bool IsQuietError(int error) {
+    return error == EBADF;
+}
+
+} // namespace
+
+bool TPortShared::StopSignalled() const {
+    return IsSignalled(StopEvent);
+}
+
+bool TPortShared::Post(uint32_t message, uint32_t value) {
+    CommNotification note;
+    note.Target = Target;
+    note.Message = message;
+    note.Value = value;
+    return NotifyWindow->Post(note);
+}
+
+void TPortShared::PostHangupCall() {
+    if (!HangupPosted.exchange(true))
+        (void)Post(MSG_REQUEST_HANGUP, 0);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Reader
+
+TReadThread::~TReadThread() {
+    WaitFor();
+}
+
+void TReadThread::Start() {
+    Thread = std::thread([this] { Execute(); });
+}
+
+void TReadThread::WaitFor() {
+    if (Thread.joinable())
+        Thread.join();
+}
+
+bool TReadThread::ReceiveData(size_t count) {
+    CommNotification note;
+    note.Target = S->Target;
+    note.Message = MSG_RECEIVE_DATA;
+    note.Count = static_cast<uint32_t>(count);
+    note.Block.reset(new (std::nothrow) uint8_t[count + 1]());
+    if (!note.Block) {
+        S->PostHangupCall();
+        return false;
+    }
+    std::memcpy(note.Block.get(), Block, count);
+    if (!S->NotifyWindow->Post(note)) {
+        S->PostHangupCall();
+        return false; // note still owns the block and releases it
+    }
+    return true;
+}
+
+bool TReadThread::HandleReadData(const uint8_t* buffer, size_t count) {
+    size_t done = 0;
+    while (done < count) {
+        const size_t take = std::min(count - done, sizeof Block - BlockLength);
+        std::memcpy(Block + BlockLength, buffer + done, take);
+        BlockLength += take;
+        done += take;
+        if (BlockLength == sizeof Block) {
+            BlockLength = 0;
+            if (!ReceiveData(sizeof Block))
+                return false;
+        }
+    }
+    return true;
+}
+
+// Errors the driver counts (overrun has no in-band mark at all) and the modem lines, where the
+// device has them; a pseudo-terminal has neither.
+bool TReadThread::CheckLineState(uint32_t marks, bool parityCheck) {
+    uint32_t flags = 0;
+    if (HasCounters) {
+        serial_icounter_struct c{};
+        if (ioctl(S->PortHandle, TIOCGICOUNT, &c) == 0) {
+            if (static_cast<uint32_t>(c.frame) != LastFrame)
+                flags |= CE_FRAME;
+            if (static_cast<uint32_t>(c.overrun + c.buf_overrun) != LastOverrun)
+                flags |= CE_OVERRUN;
+            if (static_cast<uint32_t>(c.parity) != LastParity)
+                flags |= CE_RXPARITY;
+            if (static_cast<uint32_t>(c.brk) != LastBreak)
+                flags |= CE_BREAK;
+            LastFrame = c.frame;
+            LastOverrun = c.overrun + c.buf_overrun;
+            LastParity = c.parity;
+            LastBreak = c.brk;
+        }
+    }
+    if (marks && !(flags & (CE_FRAME | CE_RXPARITY | CE_BREAK)))
+        flags |= CE_RXPARITY;
+    if (!parityCheck)
+        flags &= ~CE_RXPARITY; // the UART counts them anyway; they are not asked for
+    if (flags && !S->Post(MSG_RECEIVE_ERROR, flags)) {
+        S->PostHangupCall();
+        return false;
+    }
+    if (HasModemLines) {
+        int lines = 0;
+        if (ioctl(S->PortHandle, TIOCMGET, &lines) == 0) {
+            const int changed = lines ^ LastModem;
+            LastModem = lines;
+            uint32_t word = 0;
+            if (changed & TIOCM_CAR)
+                word |= ME_RLSD;
+            if (changed & TIOCM_RNG)
+                word |= ME_RING;
+            if (word && !S->Post(MSG_MODEM_STATE_CHANGE, word)) {
+                S->PostHangupCall();
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+void TReadThread::Execute() {
+    RaisePriority(2);
+    const int fd = S->PortHandle;
+    {
+        serial_icounter_struct c{};
+        HasCounters = ioctl(fd, TIOCGICOUNT, &c) == 0;
+        LastFrame = c.frame;
+        LastOverrun = c.overrun + c.buf_overrun;
+        LastParity = c.parity;
+        LastBreak = c.brk;
+        HasModemLines = ioctl(fd, TIOCMGET, &LastModem) == 0;
+    }
+    // Carrier and ring changes cannot be waited for together with data and the stop signal,
+    // so where the device has modem lines they are sampled at this period.
+    constexpr auto ModemPeriod = std::chrono::milliseconds(200);
+
+    TLineDecoder decoder;
+    uint8_t raw[2048];
+    uint8_t decoded[sizeof raw + 2];
+    Clock::time_point readStart = Clock::now();
+    Clock::time_point lastByte{};
+    Clock::time_point totalDeadline = Clock::time_point::max();
+    Clock::time_point nextModemSample = Clock::now() + ModemPeriod;
+
+    for (;;) {
+        const TReaderSettings s = S->SettingsSnapshot();
+        decoder.Unmark = s.Unmark;
+        decoder.IgnoreNull = s.IgnoreNull;
+        decoder.Replace = s.Replace;
+        decoder.ReplacedChar = s.ReplacedChar;
+
+        // When the block in hand is complete, by the read-interval and total time-outs. With
+        // both at 0 a block completes only when full, as the platform's time-out rules have it.
+        Clock::time_point deadline = Clock::time_point::max();
+        if (BlockLength > 0) {
+            if (s.Interval == UINT32_MAX)
+                deadline = lastByte; // "return at once with what is there"
+            else if (s.Interval > 0)
+                deadline = lastByte + std::chrono::milliseconds(s.Interval);
+            deadline = std::min(deadline, totalDeadline);
+        }
+        Clock::time_point now = Clock::now();
+        if (deadline <= now) {
+            const size_t n = BlockLength;
+            BlockLength = 0;
+            if (!ReceiveData(n))
+                break;
+            readStart = now;
+            totalDeadline = Clock::time_point::max();
+            continue;
+        }
+        Clock::time_point wake = deadline;
+        if (HasModemLines)
+            wake = std::min(wake, nextModemSample);
+
+        pollfd fds[2] = {{S->StopEvent, POLLIN, 0}, {fd, POLLIN, 0}};
+        timespec ts{};
+        timespec* timeout = nullptr;
+        if (wake != Clock::time_point::max()) {
+            const auto ns = std::max<int64_t>(
+                0, std::chrono::duration_cast<std::chrono::nanoseconds>(wake - now).count());
+            ts.tv_sec = static_cast<time_t>(ns / 1000000000);
+            ts.tv_nsec = static_cast<long>(ns % 1000000000);
+            timeout = &ts;
+        }
+        const int r = ppoll(fds, 2, timeout, nullptr);
+        if (r < 0) {
+            if (errno == EINTR)
+                continue;
+            S->PostHangupCall();
+            break;
+        }
+        if (fds[0].revents)
+            break; // stop request first
+        if (fds[1].revents & POLLNVAL)
+            break; // the port was closed under us: end quietly
+        uint32_t marks = 0;
+        if (fds[1].revents) {
+            const ssize_t got = read(fd, raw, sizeof raw);
+            if (got > 0) {
+                now = Clock::now();
+                if (BlockLength == 0) {
+                    // A new block: the total time-out runs in whole periods from the end of
+                    // the previous one, like re-armed reads that completed empty.
+                    // Capped at 49 days, far beyond any use, to keep the clock arithmetic sound.
+                    const uint64_t total = std::min<uint64_t>(
+                        uint64_t(s.TotalMultiplier) * sizeof Block + s.TotalConstant, UINT32_MAX);
+                    if (total > 0) {
+                        const auto period = std::chrono::milliseconds(total);
+                        const auto periods = (now - readStart) / period + 1;
+                        totalDeadline = readStart + periods * period;
+                    }
+                    if (!S->Post(MSG_MODEM_STATE_CHANGE, ME_RXCHAR)) {
+                        S->PostHangupCall();
+                        break;
+                    }
+                }
+                lastByte = now;
+                const size_t n = decoder.Decode(raw, static_cast<size_t>(got), decoded, marks);
+                if (!HandleReadData(decoded, n))
+                    break;
+            } else if (got == 0) {
+                S->PostHangupCall(); // end of file: the other end has gone
+                break;
+            } else if (errno != EAGAIN && errno != EINTR) {
+                if (!IsQuietError(errno))
+                    S->PostHangupCall();
+                break;
+            }
+        }
+        if (marks || HasCounters || (HasModemLines && Clock::now() >= nextModemSample)) {
+            if (!CheckLineState(marks, s.Unmark))
+                break;
+            nextModemSample = Clock::now() + ModemPeriod;
+        }
+    }
+    tcflush(fd, TCIFLUSH);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Writer
+
+TWriteThread::TWriteThread(std::shared_ptr<TPortShared> shared) : S(std::move(shared)) {
+    WakeEvent = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (WakeEvent < 0)
+        throw std::system_error(errno, std::generic_category(), "eventfd");
+}
+
+TWriteThread::~TWriteThread() {
+    WaitFor();
+    EndQueue();
+    close(WakeEvent);
+}
+
+void TWriteThread::Start() {
+    Thread = std::thread([this] { Execute(); });
+}
+
+void TWriteThread::WaitFor() {
+    if (Thread.joinable())
+        Thread.join();
+}
+
+bool TWriteThread::PostWrite(std::unique_ptr<uint8_t[]>& block, uint16_t count) {
+    {
+        std::lock_guard<std::mutex> lock(QueueLock);
+        if (Ended)
+            return false;
+        Queue.push_back({std::move(block), count});
+    }
+    const uint64_t one = 1;
+    (void)!write(WakeEvent, &one, sizeof one);
+    return true;
+}
+
+void TWriteThread::EndQueue() {
+    std::deque<TRequest> dropped;
+    std::lock_guard<std::mutex> lock(QueueLock);
+    Ended = true;
+    dropped.swap(Queue);
+}
+
+bool TWriteThread::HandleWriteData(const uint8_t* block, size_t count) {
+    size_t offset = 0;
+    while (offset < count) {
+        const ssize_t n = write(S->PortHandle, block + offset, count - offset);
+        if (n > 0) {
+            offset += static_cast<size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && errno != EAGAIN) {
+            if (!IsQuietError(errno))
+                S->PostHangupCall();
+            return false;
+        }
+        // The driver's queue is full: wait for room or for the stop request.
+        pollfd fds[2] = {{S->StopEvent, POLLIN, 0}, {S->PortHandle, POLLOUT, 0}};
+        const int r = poll(fds, 2, -1);
+        if (r < 0 && errno == EINTR)
+            continue;
+        if (r < 0) {
+            S->PostHangupCall();
+            return false;
+        }
+        if (fds[0].revents)
+            return false; // stopped: the rest is dropped, no hang-up
+        if (fds[1].revents & POLLNVAL)
+            return false;
+        // POLLOUT, or POLLHUP/POLLERR: the next write tells which.
+    }
+    return true;
+}
+
+void TWriteThread::Execute() {
+    RaisePriority(1);
+    bool noticeDue = true;
+    for (;;) {
+        TRequest request;
+        bool have = false;
+        {
+            std::lock_guard<std::mutex> lock(QueueLock);
+            if (!Queue.empty()) {
+                request = std::move(Queue.front());
+                Queue.pop_front();
+                have = true;
+            }
+        }
+        if (!have) {
+            if (noticeDue && !S->Post(MSG_SEND_DATA_EMPTY, 0)) {
+                S->PostHangupCall();
+                break;
+            }
+            noticeDue = false;
+            pollfd fds[2] = {{S->StopEvent, POLLIN, 0}, {WakeEvent, POLLIN, 0}};
+            const int r = poll(fds, 2, -1);
+            if (r < 0 && errno == EINTR)
+                continue;
+            if (r < 0) {
+                S->PostHangupCall();
+                break;
+            }
+            if (fds[0].revents)
+                break;
+            uint64_t count = 0;
+            (void)!read(WakeEvent, &count, sizeof count);
+            continue;
+        }
+        if (S->StopSignalled())
+            break; // request released with it
+        if (!HandleWriteData(request.Block.get(), request.Count))
+            break;
+        noticeDue = true;
+    }
+    EndQueue();
+    tcflush(S->PortHandle, TCOFLUSH);
+}
+
+} // namespace orv

@@ -1,0 +1,353 @@
+// TComm and its threads on real pseudo-terminals, notifications pumped through a queue sink.
+
+#include "pty.h"
+#include "serial/comm.h"
+#include "serial/port_name.h"
+#include "serial/queue_sink.h"
+
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <sys/file.h>
+
+namespace orv {
+namespace {
+
+using namespace std::chrono_literals;
+using test::Sleep;
+using Bytes = std::vector<uint8_t>;
+
+class CommTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        Comm.CommName = Pty.SlavePath;
+        // As the update window stores them: no software flow control.
+        Comm.SetOutx_XonXoffFlow(false);
+        Comm.SetInx_XonXoffFlow(false);
+        Comm.OnReceiveData = [this](TComm* sender, const uint8_t* buffer, uint16_t length) {
+            EXPECT_EQ(sender, &Comm);
+            EXPECT_EQ(buffer[length], 0) << "a zero byte follows the data";
+            Blocks.emplace_back(buffer, buffer + length);
+        };
+        Comm.OnSendDataEmpty = [this](TComm*) { ++Empties; };
+        Comm.OnRequestHangup = [this](TComm*) { ++Hangups; };
+        Comm.OnReceiveError = [this](TComm*, uint32_t mask) { Errors.push_back(mask); };
+        Comm.OnModemStateChange = [this](TComm*, uint32_t word) { Modem.push_back(word); };
+    }
+
+    Bytes Received() const {
+        Bytes all;
+        for (const Bytes& b : Blocks)
+            all.insert(all.end(), b.begin(), b.end());
+        return all;
+    }
+    bool WaitReceived(size_t n, std::chrono::milliseconds timeout = 3000ms) {
+        return Sink.PumpUntil([&] { return Received().size() >= n; }, timeout);
+    }
+    void StartAndSettle() {
+        Comm.StartComm();
+        ASSERT_TRUE(Sink.PumpUntil([&] { return Empties == 1; }, 2000ms));
+    }
+
+    TQueueCommSink Sink; // outlives the component
+    test::TPty Pty;
+    TComm Comm{&Sink};
+    std::vector<Bytes> Blocks;
+    std::vector<uint32_t> Errors;
+    std::vector<uint32_t> Modem;
+    int Empties = 0;
+    int Hangups = 0;
+};
+
+std::string MessageOf(TComm& comm, std::string* detail = nullptr) {
+    try {
+        comm.StartComm();
+    } catch (const ECommsError& e) {
+        if (detail)
+            *detail = e.Detail();
+        return e.what();
+    }
+    return "(opened)";
+}
+
+TEST_F(CommTest, OpenFailuresSayWhatAndWhy) {
+    std::string detail;
+    Comm.CommName = "";
+    EXPECT_EQ(MessageOf(Comm), "Error opening serial port");
+    EXPECT_FALSE(Comm.IsOpen());
+
+    Comm.CommName = "orv-no-such-port";
+    EXPECT_EQ(MessageOf(Comm, &detail), "Error opening serial port");
+    EXPECT_NE(detail.find("/dev/orv-no-such-port"), std::string::npos) << detail;
+    EXPECT_NE(detail.find(VirtualPortFolder() + "orv-no-such-port"), std::string::npos) << detail;
+    EXPECT_NE(detail.find("plugged in"), std::string::npos) << detail;
+
+    const std::string file =
+        std::string(std::getenv("HOME") ? std::getenv("HOME") : "/tmp") + "/orv-not-a-port.txt";
+    std::ofstream(file) << "text";
+    Comm.CommName = file;
+    EXPECT_EQ(MessageOf(Comm, &detail), "File handle is not a comm handle ");
+    EXPECT_NE(detail.find(file), std::string::npos);
+    EXPECT_FALSE(Comm.IsOpen());
+    std::filesystem::remove(file);
+
+    // Permission: the hint names the group that owns the device.
+    const std::string hint = OpenFailureDetail(Pty.SlavePath, EACCES);
+    EXPECT_NE(hint.find(Pty.SlavePath + ": Permission denied"), std::string::npos) << hint;
+    EXPECT_NE(hint.find("log out and in again"), std::string::npos) << hint;
+    if (geteuid() != 0) {
+        chmod(Pty.SlavePath.c_str(), 0);
+        Comm.CommName = Pty.SlavePath;
+        EXPECT_EQ(MessageOf(Comm, &detail), "Error opening serial port");
+        EXPECT_NE(detail.find("Permission denied"), std::string::npos) << detail;
+        chmod(Pty.SlavePath.c_str(), 0620);
+    }
+}
+
+TEST_F(CommTest, PortHeldElsewhereIsRefused) {
+    StartAndSettle();
+    TComm second(&Sink);
+    second.CommName = Pty.SlavePath;
+    std::string detail;
+    EXPECT_EQ(MessageOf(second, &detail), "Error opening serial port");
+    EXPECT_NE(detail.find("Another program holds the port"), std::string::npos) << detail;
+    EXPECT_FALSE(second.IsOpen());
+    Comm.StopComm();
+
+    // Another program's lock, without any component involved.
+    const int other = open(Pty.SlavePath.c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(other, 0);
+    ASSERT_EQ(flock(other, LOCK_EX | LOCK_NB), 0);
+    EXPECT_EQ(MessageOf(Comm), "Error opening serial port");
+    close(other);
+    EXPECT_EQ(MessageOf(Comm), "(opened)");
+}
+
+TEST_F(CommTest, StartTwiceKeepsThePortWorking) {
+    StartAndSettle();
+    EXPECT_EQ(MessageOf(Comm), "This serial port already opened");
+    EXPECT_TRUE(Comm.IsOpen());
+    const uint8_t data[] = {'o', 'k'};
+    ASSERT_TRUE(Comm.WriteCommData(data, 2));
+    EXPECT_EQ(Pty.Read(2, 2000ms), Bytes({'o', 'k'}));
+    Pty.Write("in");
+    ASSERT_TRUE(WaitReceived(2));
+    Comm.StopComm();
+    Comm.StopComm(); // harmless
+    EXPECT_FALSE(Comm.IsOpen());
+}
+
+// A pseudo-terminal forces 8 bits without parity generation (CSIZE, PARENB); what it keeps
+// shows the settings: speed, PARODD, CSTOPB and the input flags.
+TEST_F(CommTest, SettingsReachTheLineAndReapplyOnlyOnChange) {
+    Comm.SetBaudRate(38400);
+    Comm.SetByteSize(TByteSize::_7);
+    Comm.SetParity(TParity::Even);
+    Comm.SetParityCheck(true);
+    StartAndSettle();
+    termios t = Pty.SlaveSettings();
+    EXPECT_FALSE(t.c_cflag & PARODD);
+    EXPECT_EQ(t.c_iflag & (INPCK | PARMRK | IXON | IXOFF), tcflag_t(INPCK | PARMRK));
+    EXPECT_FALSE(t.c_lflag & (ICANON | ECHO));
+    EXPECT_EQ(cfgetospeed(&t), speed_t(B38400));
+
+    // Changes while open, with data queued both ways: nothing is lost.
+    Pty.Write("queued-in");
+    const uint8_t out[] = {'q', 'o'};
+    ASSERT_TRUE(Comm.WriteCommData(out, 2));
+    Comm.SetBaudRate(115200);
+    Comm.SetByteSize(TByteSize::_8);
+    Comm.SetParity(TParity::Odd);
+    t = Pty.SlaveSettings();
+    EXPECT_EQ(cfgetospeed(&t), speed_t(B115200));
+    EXPECT_TRUE(t.c_cflag & PARODD);
+    EXPECT_EQ(Pty.Read(2, 2000ms), Bytes({'q', 'o'}));
+    ASSERT_TRUE(WaitReceived(9));
+    EXPECT_EQ(Received(), Bytes({'q', 'u', 'e', 'u', 'e', 'd', '-', 'i', 'n'}));
+
+    // The same value again does not touch the port: a change made behind its back stays.
+    t.c_cflag &= ~PARODD;
+    Pty.SetSlaveSettings(t);
+    Comm.SetParity(TParity::Odd);
+    Comm.SetBaudRate(115200);
+    EXPECT_FALSE(Pty.SlaveSettings().c_cflag & PARODD);
+    // A real change re-applies the whole group.
+    Comm.SetStopBits(TStopBits::_2);
+    t = Pty.SlaveSettings();
+    EXPECT_EQ(t.c_cflag & (PARODD | CSTOPB), tcflag_t(PARODD | CSTOPB));
+
+    // A rate without a B-constant goes through the kernel's arbitrary-rate interface.
+    Comm.SetBaudRate(250000);
+    t = Pty.SlaveSettings();
+    constexpr speed_t ArbitraryRate = 0010000; // the kernel's BOTHER
+    EXPECT_EQ(cfgetospeed(&t), ArbitraryRate);
+}
+
+TEST_F(CommTest, BackToBackWritesArriveInOrderWithOneEmptyNotice) {
+    StartAndSettle();
+    Sink.WaitAndPump(100ms);
+    EXPECT_EQ(Empties, 1) << "one notice right after start, no more while idle";
+
+    // The first block is larger than the terminal takes at once, so the other two queue
+    // behind it while it is written in parts.
+    Bytes first(60000);
+    for (size_t i = 0; i < first.size(); ++i)
+        first[i] = static_cast<uint8_t>(i * 7 + i / 251);
+    const Bytes second = {'2', '2'}, third = {'3', '3', '3'};
+    ASSERT_TRUE(Comm.WriteCommData(first.data(), static_cast<uint16_t>(first.size())));
+    ASSERT_TRUE(Comm.WriteCommData(second.data(), 2));
+    ASSERT_TRUE(Comm.WriteCommData(third.data(), 3));
+    Bytes expected = first;
+    expected.insert(expected.end(), second.begin(), second.end());
+    expected.insert(expected.end(), third.begin(), third.end());
+    const Bytes got = Pty.Read(expected.size(), 5000ms);
+    EXPECT_TRUE(got == expected) << "got " << got.size() << " of " << expected.size();
+    ASSERT_TRUE(Sink.PumpUntil([&] { return Empties == 2; }, 2000ms));
+    Sink.WaitAndPump(150ms);
+    EXPECT_EQ(Empties, 2);
+}
+
+TEST_F(CommTest, ReadIntervalGroupsBytesIntoBlocks) {
+    StartAndSettle(); // ReadIntervalTimeout 100 ms by default
+    for (char c : std::string("abc")) {
+        Pty.Write(std::string(1, c));
+        Sleep(20);
+    }
+    Sleep(400);
+    Pty.Write("de");
+    ASSERT_TRUE(WaitReceived(5));
+    ASSERT_EQ(Blocks.size(), 2u);
+    EXPECT_EQ(Blocks[0], Bytes({'a', 'b', 'c'}));
+    EXPECT_EQ(Blocks[1], Bytes({'d', 'e'}));
+    // Received bytes are also reported on the line-event path, one report per block here.
+    EXPECT_EQ(Modem, std::vector<uint32_t>({ME_RXCHAR, ME_RXCHAR}));
+
+    // More than a block's worth at once: blocks of at most 2048 bytes, nothing lost.
+    Blocks.clear();
+    Bytes burst(5000);
+    for (size_t i = 0; i < burst.size(); ++i)
+        burst[i] = static_cast<uint8_t>(1 + i % 200);
+    Pty.Write(burst);
+    ASSERT_TRUE(WaitReceived(burst.size()));
+    EXPECT_EQ(Received(), burst);
+    EXPECT_GE(Blocks.size(), 3u);
+    for (const Bytes& b : Blocks)
+        EXPECT_LE(b.size(), 2048u);
+}
+
+TEST_F(CommTest, NulBytesDroppedWhenAsked) {
+    Comm.SetIgnoreNullChar(true);
+    StartAndSettle();
+    Pty.Write(Bytes{0, 'A', 0, 0, 'B', 0});
+    ASSERT_TRUE(WaitReceived(2));
+    Sink.WaitAndPump(200ms);
+    EXPECT_EQ(Received(), Bytes({'A', 'B'}));
+}
+
+TEST_F(CommTest, ParityCheckingDeliversBytesAsSentAndReportsMarkedBytes) {
+    Comm.SetParity(TParity::Even);
+    Comm.SetParityCheck(true);
+    StartAndSettle();
+    const Bytes sent = {0xFF, 1, 0xFF, 0xFF, 0, 0xFF};
+    Pty.Write(sent);
+    ASSERT_TRUE(WaitReceived(sent.size()));
+    Sink.WaitAndPump(200ms);
+    EXPECT_EQ(Received(), sent);
+    EXPECT_TRUE(Errors.empty());
+
+    // A pseudo-terminal never flags parity errors; with the driver's marking switched off
+    // behind the component's back, the marked form reaches the reader as is.
+    termios t = Pty.SlaveSettings();
+    t.c_iflag &= ~PARMRK;
+    Pty.SetSlaveSettings(t);
+    Blocks.clear();
+    Pty.Write(Bytes{'a', 0xFF, 0x00, 'x', 'b'});
+    ASSERT_TRUE(WaitReceived(3));
+    EXPECT_EQ(Received(), Bytes({'a', 'x', 'b'}));
+    ASSERT_EQ(Errors.size(), 1u);
+    EXPECT_EQ(Errors[0], CE_RXPARITY);
+}
+
+TEST_F(CommTest, StopDuringAWriteThatCannotFinish) {
+    StartAndSettle();
+    Bytes big(65535, 'z');
+    for (int i = 0; i < 3; ++i)
+        ASSERT_TRUE(Comm.WriteCommData(big.data(), static_cast<uint16_t>(big.size())));
+    Sleep(100); // the other end reads nothing: the writer is stuck in the first block
+    const auto t0 = std::chrono::steady_clock::now();
+    Comm.StopComm();
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, 1000ms);
+    Sink.WaitAndPump(100ms);
+    EXPECT_EQ(Hangups, 0);
+    EXPECT_EQ(Empties, 1);
+    EXPECT_FALSE(Comm.WriteCommData(big.data(), 1));
+}
+
+TEST_F(CommTest, OtherEndClosingGivesOneHangup) {
+    StartAndSettle();
+    Pty.Write(Bytes(300, 'm'));
+    Sleep(20);
+    Pty.CloseMaster();
+    ASSERT_TRUE(Sink.PumpUntil([&] { return Hangups > 0; }, 3000ms));
+    // The writer meets the same vanished device: still one notice.
+    const uint8_t b = 1;
+    Comm.WriteCommData(&b, 1);
+    Sink.WaitAndPump(300ms);
+    EXPECT_EQ(Hangups, 1);
+    // The writer has ended on the vanished device: further requests are refused.
+    EXPECT_TRUE(Sink.PumpUntil([&] { return !Comm.WriteCommData(&b, 1); }, 2000ms));
+    EXPECT_EQ(Hangups, 1);
+    EXPECT_TRUE(Comm.IsOpen()) << "the component stays open until StopComm";
+    Comm.StopComm();
+    EXPECT_FALSE(Comm.IsOpen());
+}
+
+TEST_F(CommTest, ClosedOrEmptyWritesAreRefused) {
+    const uint8_t b = 1;
+    EXPECT_FALSE(Comm.WriteCommData(&b, 1));
+    EXPECT_EQ(Comm.GetModemState(), 0u);
+    StartAndSettle();
+    EXPECT_FALSE(Comm.WriteCommData(&b, 0));
+    Sink.WaitAndPump(150ms);
+    EXPECT_EQ(Empties, 1);
+    EXPECT_TRUE(Pty.Read(1, 100ms).empty());
+}
+
+TEST_F(CommTest, NotificationsPostedBeforeStopArriveAfterIt) {
+    StartAndSettle();
+    Pty.Write("late");
+    Sleep(400); // posted, not pumped
+    Comm.StopComm();
+    Sink.Pump();
+    EXPECT_EQ(Received(), Bytes({'l', 'a', 't', 'e'}));
+}
+
+TEST_F(CommTest, DestroyingTheComponentReleasesWhatIsQueued) {
+    {
+        TComm scoped(&Sink);
+        scoped.CommName = Pty.SlavePath;
+        scoped.StartComm();
+        Pty.Write("left behind");
+        Sleep(300);
+        EXPECT_GE(Sink.Pending(), 2u);
+    } // open and with queued data: stopped, and its notifications dropped with their blocks
+    EXPECT_EQ(Sink.Pending(), 0u);
+}
+
+TEST_F(CommTest, BareNameFoundInVirtualPortFolder) {
+    const std::string folder = VirtualPortFolder();
+    std::filesystem::create_directories(folder);
+    const std::string link = folder + "orvtest-comm0";
+    std::filesystem::remove(link);
+    std::filesystem::create_symlink(Pty.SlavePath, link);
+    Comm.CommName = "orvtest-comm0";
+    StartAndSettle();
+    EXPECT_EQ(Comm.PortPath(), link);
+    Pty.Write("v");
+    EXPECT_TRUE(WaitReceived(1));
+    Comm.StopComm();
+    std::filesystem::remove(link);
+}
+
+} // namespace
+} // namespace orv
