@@ -1,0 +1,63 @@
+#pragma once
+// Command line of orv-plcsim, and the fault injection it asks for.
+
+#include "sim_core.h"
+
+#include <cstdint>
+#include <random>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace orv::plcsim {
+
+// A fault that strikes at random with `probability`, or on the first `count` occasions.
+struct FaultRate {
+    double probability = 0;
+    int count = 0;
+    bool Active() const { return probability > 0 || count > 0; }
+};
+
+struct Faults {
+    FaultRate drop;   // the reply is lost on the line (the frame itself was acted on)
+    FaultRate garble; // one byte of the reply is damaged
+    FaultRate nak;    // a sound page is refused
+    int delayMs = 0;  // every reply goes out this much later
+    bool silent = false;
+    int vanishAfter = -1; // close the line after this many page frames
+};
+
+// "drop:0.2,garble:3x,delay:300,silent,vanish-after:10". Returns an error text, empty when the
+// whole spec was understood.
+std::string ParseFaults(std::string_view spec, Faults& faults);
+
+class FaultDice {
+public:
+    explicit FaultDice(uint64_t seed) : rng_(seed) {}
+    bool Roll(FaultRate& rate);
+    size_t Pick(size_t n);
+    uint8_t Byte();
+
+private:
+    std::mt19937_64 rng_;
+};
+
+struct Options {
+    std::string name = "plcsim0";
+    std::string device;
+    PlcConfig plc;
+    int pageWriteMs = 5;
+    bool pace = true;
+    std::string flashOut;
+    std::string logFile;
+    Faults faults;
+    uint64_t seed = 1;
+    bool once = false;
+    bool help = false;
+};
+
+// Returns an error text, empty on success.
+std::string ParseOptions(const std::vector<std::string>& args, Options& options);
+const char* UsageText();
+
+} // namespace orv::plcsim
