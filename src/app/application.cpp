@@ -1,0 +1,92 @@
+#include "app/application.h"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+
+namespace orv {
+
+TOrvQApplication::TOrvQApplication(int& argc, char** argv) : QApplication(argc, argv) {
+    setApplicationName(QStringLiteral("orv-os-update"));
+    setApplicationDisplayName(QString::fromLatin1(kAppTitle));
+    setApplicationVersion(QStringLiteral("1.61"));
+    // The program ends when the main window closes, not when the last visible window does:
+    // the main window is hidden while the about box and the status window are up.
+    setQuitOnLastWindowClosed(false);
+}
+
+bool TOrvQApplication::notify(QObject* receiver, QEvent* event) {
+    try {
+        return QApplication::notify(receiver, event);
+    } catch (...) {
+        ShowApplicationError(nullptr, std::current_exception());
+        return false;
+    }
+}
+
+TOrvApplication::TOrvApplication() {
+    fmStartup = std::make_unique<TfmStartup>(*this);
+    QWidget* main = fmStartup.get();
+    fmUpdate = std::make_unique<TfmUpdate>(Station, Dispatch, main);
+    fmStatus = std::make_unique<TfmStatus>(main);
+    fmStopPLC = std::make_unique<TfmStopPLC>(main);
+    fmAbout = std::make_unique<TfmAbout>(main);
+    fmOpen = std::make_unique<TfmOpen>(fmUpdate->CommPort(), Station, main);
+    fmSpeed = std::make_unique<TfmSpeed>(main);
+    fmUpdate->SetPeers(this);
+}
+
+TOrvApplication::~TOrvApplication() {
+    // Nothing may call back into dialogs that are going away.
+    if (fmUpdate)
+        fmUpdate->SetPeers(nullptr);
+    fmSpeed.reset();
+    fmOpen.reset();
+    fmAbout.reset();
+    fmStopPLC.reset();
+    fmStatus.reset();
+    fmUpdate.reset();
+    fmStartup.reset();
+}
+
+int TOrvApplication::Run() {
+    QObject::connect(fmStartup.get(), &TfmStartup::Closed, qApp, &QCoreApplication::quit,
+                     Qt::QueuedConnection);
+    fmStartup->show();
+    return QApplication::exec();
+}
+
+bool TOrvApplication::ConnectEightDataBits() {
+    return fmOpen->cbDataBit->currentIndex() == 0;
+}
+
+int TOrvApplication::ConnectSpeedIndex() {
+    return fmOpen->cbBaudRate->currentIndex();
+}
+
+std::string TOrvApplication::UpdateSpeedText() {
+    return fmSpeed->cbBaudRate->currentText().toStdString();
+}
+
+std::string TOrvApplication::StationText() {
+    return fmOpen->edStation->text().toStdString();
+}
+
+bool TOrvApplication::AskStopPlc() {
+    return fmStopPLC->Ask();
+}
+
+void TOrvApplication::SetStatusTitle(const QString& title) {
+    fmStatus->pnStatus->setText(title);
+}
+
+void TOrvApplication::FillStatus(const std::string& version, const std::string& date,
+                                 const std::string& flash) {
+    fmStatus->Fill(version, date, flash);
+}
+
+void TOrvApplication::ShowStatusModal() {
+    fmStatus->exec();
+}
+
+} // namespace orv
