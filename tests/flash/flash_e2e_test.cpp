@@ -1,0 +1,294 @@
+// orv-flash against orv-plcsim, both as the processes a technician would run.
+
+#include "flash_testkit.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QString>
+#include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <sstream>
+#include <unistd.h>
+
+namespace orv::flashtest {
+namespace {
+
+using namespace std::chrono_literals;
+
+std::string gDir;
+std::string gImage; // OS 1.61 of 03/2010, flash AT29C020, 544 pages from page 128 on
+
+class FlashE2E : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        gDir = ScratchDir("e2e");
+        gImage = gDir + "/os161.bin";
+        MakeImage(gImage, ImageRecipe{});
+    }
+};
+
+RunResult Flash(std::vector<std::string> args, std::chrono::milliseconds timeout = 60s,
+                const std::string& stdinPath = {}) {
+    args.insert(args.begin(), ToolPath("flash"));
+    return RunTool(args, timeout, stdinPath);
+}
+
+std::string Describe(const RunResult& r) {
+    return "exit " + std::to_string(r.Exit) + "\n--- stdout\n" + r.Out + "--- stderr\n" + r.Err;
+}
+
+// Every stdout line must be one JSON object with an event name and a time stamp.
+std::vector<QJsonObject> Events(const std::string& out) {
+    std::vector<QJsonObject> events;
+    std::istringstream lines(out);
+    std::string line;
+    while (std::getline(lines, line)) {
+        QJsonParseError error;
+        const QJsonDocument doc = QJsonDocument::fromJson(QByteArray::fromStdString(line), &error);
+        EXPECT_EQ(error.error, QJsonParseError::NoError) << line;
+        EXPECT_TRUE(doc.isObject()) << line;
+        const QJsonObject o = doc.object();
+        EXPECT_TRUE(o.value("event").isString()) << line;
+        EXPECT_TRUE(o.value("t").isDouble()) << line;
+        events.push_back(o);
+    }
+    return events;
+}
+
+std::vector<QJsonObject> Named(const std::vector<QJsonObject>& events, const char* name) {
+    std::vector<QJsonObject> out;
+    for (const QJsonObject& e : events)
+        if (e.value("event").toString() == name)
+            out.push_back(e);
+    return out;
+}
+
+bool HasPanel(const std::vector<QJsonObject>& events, const char* text) {
+    for (const QJsonObject& e : Named(events, "panel"))
+        if (e.value("text").toString() == text)
+            return true;
+    return false;
+}
+
+// A running PLC at 9600 7E1, stopped on --stop-plc yes, updated at 115200.
+TEST_F(FlashE2E, FullUpdateOfARunningPlcWritesTheImageVerifiesAndReportsJsonEvents) {
+    const std::string flashOut = gDir + "/full.flash";
+    PlcSim sim({"--name", "flashfull", "--speed", "9600", "--format", "7E1", "--no-pace",
+                "--running", "--version", "1.50", "--date", "01/2009", "--flash-out", flashOut});
+    const RunResult r =
+        Flash({"--port", sim.Name, "--baud", "9600", "--parity", "even", "--databits", "7",
+               "--image", gImage, "--stop-plc", "yes", "--json"});
+    ASSERT_EQ(r.Exit, 0) << Describe(r);
+    EXPECT_EQ(CompareFlash(flashOut, gImage), "");
+
+    const auto events = Events(r.Out);
+    ASSERT_FALSE(events.empty());
+    EXPECT_EQ(events.front().value("event").toString(), "start");
+    EXPECT_EQ(events.back().value("event").toString(), "done");
+    EXPECT_EQ(events.back().value("exit").toInt(), 0);
+    double t = 0;
+    for (const QJsonObject& e : events) {
+        EXPECT_GE(e.value("t").toDouble(), t);
+        t = e.value("t").toDouble();
+    }
+
+    const auto image = Named(events, "image");
+    ASSERT_EQ(image.size(), 1u);
+    EXPECT_EQ(image[0].value("pages").toInt(), 544);
+    EXPECT_EQ(image[0].value("first_page").toInt(), 128);
+
+    const auto question = Named(events, "question");
+    ASSERT_EQ(question.size(), 1u);
+    EXPECT_TRUE(question[0].value("answer").toBool());
+    EXPECT_EQ(question[0].value("by").toString(), "option");
+
+    const auto status = Named(events, "plc_status");
+    ASSERT_EQ(status.size(), 2u);
+    EXPECT_EQ(status[0].value("phase").toString(), "status");
+    EXPECT_EQ(status[0].value("version").toString(), "1.50");
+    EXPECT_EQ(status[1].value("phase").toString(), "verify");
+    EXPECT_EQ(status[1].value("version").toString(), "1.61");
+    EXPECT_EQ(status[1].value("date").toString(), "03/2010");
+    EXPECT_EQ(status[1].value("flash").toString(), "AT29C020");
+
+    EXPECT_TRUE(HasPanel(events, "Change Download Speed ..."));
+    EXPECT_TRUE(HasPanel(events, "Change Mode ..."));
+    EXPECT_TRUE(HasPanel(events, "DU Reroro ... OK!!"));
+    EXPECT_TRUE(HasPanel(events, "Restore Speed ..."));
+
+    // Page 0, then 128 to 543 (a page sent again after a time-out shows once more), then the
+    // completion; the gauge never goes back.
+    const auto progress = Named(events, "progress");
+    ASSERT_GE(progress.size(), 418u);
+    std::vector<int> pages;
+    int percent = 0;
+    for (size_t i = 0; i + 1 < progress.size(); ++i) {
+        const int page = progress[i].value("page").toInt();
+        if (pages.empty() || pages.back() != page)
+            pages.push_back(page);
+        EXPECT_GE(progress[i].value("percent").toInt(), percent);
+        percent = progress[i].value("percent").toInt();
+        EXPECT_LT(percent, 100);
+        EXPECT_FALSE(progress[i].value("blind").toBool());
+    }
+    std::vector<int> expected{0};
+    for (int p = 128; p < 544; ++p)
+        expected.push_back(p);
+    EXPECT_EQ(pages, expected);
+    EXPECT_EQ(progress[progress.size() - 2].value("percent").toInt(), 99);
+    EXPECT_EQ(progress.back().value("percent").toInt(), 100);
+    EXPECT_EQ(progress.back().value("frames_done").toInt(), 417);
+    EXPECT_EQ(progress.back().value("frames_total").toInt(), 417);
+
+    const auto restore = Named(events, "restore");
+    ASSERT_EQ(restore.size(), 1u);
+    EXPECT_TRUE(restore[0].value("answered").toBool());
+    const auto verify = Named(events, "verify");
+    ASSERT_EQ(verify.size(), 1u);
+    EXPECT_TRUE(verify[0].value("ok").toBool());
+    EXPECT_TRUE(verify[0].value("differences").toArray().isEmpty());
+}
+
+TEST_F(FlashE2E, StatusPrintsWhatThePlcReportsAndFailsWithoutAnAnswer) {
+    PlcSim sim({"--name", "flashstat", "--no-pace", "--station", "10", "--version", "1.23",
+                "--date", "07/2015", "--flash-type", "3", "--register-code", "2"});
+    // The pseudo-terminal's path, as a technician may give a device path.
+    const RunResult r = Flash({"--port", sim.Path, "--station", "10", "--status"});
+    ASSERT_EQ(r.Exit, 0) << Describe(r);
+    for (const char* line : {"PLC Status", "Version:       1.23", "Released Date: 07/2015",
+                             "Flash Type:    MA", "Station:       10"})
+        EXPECT_NE(r.Out.find(line), std::string::npos) << line << "\n" << r.Out;
+
+    const RunResult list = Flash({"--list"});
+    EXPECT_EQ(list.Exit, 0) << Describe(list);
+    EXPECT_NE(list.Out.find("flashstat: (Virtual port)\n"), std::string::npos) << list.Out;
+
+    // Station 1 is not there: four requests, then the window's message. The port as the list
+    // shows it.
+    const RunResult none =
+        Flash({"--port", sim.Name + ": (Virtual port)", "--station", "1", "--status"});
+    EXPECT_EQ(none.Exit, 1) << Describe(none);
+    EXPECT_NE(none.Out.find("Get PLC Status .... try #4"), std::string::npos) << none.Out;
+    EXPECT_NE(none.Err.find("Get PLC Status Fail !!"), std::string::npos) << none.Err;
+}
+
+TEST_F(FlashE2E, ARunningPlcLeftRunningGetsItsSpeedBackAndNoPage) {
+    const std::string flashOut = gDir + "/left.flash";
+    PlcSim sim({"--name", "flashleft", "--no-pace", "--running", "--flash-out", flashOut});
+    const RunResult r =
+        Flash({"--port", sim.Name, "--image", gImage, "--stop-plc", "no", "--json"});
+    ASSERT_EQ(r.Exit, 1) << Describe(r);
+    const auto events = Events(r.Out);
+    const auto question = Named(events, "question");
+    ASSERT_EQ(question.size(), 1u);
+    EXPECT_FALSE(question[0].value("answer").toBool());
+    EXPECT_TRUE(Named(events, "progress").empty());
+    EXPECT_FALSE(HasPanel(events, "DU Reroro ... OK!!"));
+    const auto restore = Named(events, "restore");
+    ASSERT_EQ(restore.size(), 1u);
+    EXPECT_TRUE(restore[0].value("answered").toBool());
+    EXPECT_NE(events.back().value("message").toString().indexOf("not stopped"), -1);
+    EXPECT_FALSE(std::filesystem::exists(flashOut));
+
+    // Back at the connect speed, the PLC answers a status query; asked without a terminal,
+    // the question is answered No.
+    const RunResult status = Flash({"--port", sim.Name, "--status"});
+    EXPECT_EQ(status.Exit, 0) << Describe(status);
+    const RunResult ask = Flash({"--port", sim.Name, "--image", gImage});
+    EXPECT_EQ(ask.Exit, 1) << Describe(ask);
+    EXPECT_NE(ask.Out.find("Are you sure to stop the PLC ? No (no terminal to ask)"),
+              std::string::npos)
+        << ask.Out;
+    EXPECT_FALSE(std::filesystem::exists(flashOut));
+}
+
+TEST_F(FlashE2E, TheStopQuestionOnATerminalAndAStopThePlcRefuses) {
+    PlcSim sim({"--name", "flashask", "--no-pace", "--running", "--refuse-stop"});
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(::grantpt(master), 0);
+    ASSERT_EQ(::unlockpt(master), 0);
+    Process p({ToolPath("flash"), "--port", sim.Name, "--image", gImage}, ::ptsname(master));
+    ASSERT_TRUE(p.WaitForOutput("Are you sure to stop the PLC ? [y/N] ", 30s)) << p.Out();
+    ASSERT_EQ(::write(master, "y\n", 2), 2);
+    const auto code = p.Wait(30s);
+    ::close(master);
+    EXPECT_EQ(code, 1) << p.Out() << p.Err();
+    // Yes sent the stop; the PLC refused it; the halted run was aborted and the speed restored.
+    EXPECT_NE(p.Out().find("Stop PLC .."), std::string::npos) << p.Out();
+    EXPECT_NE(p.Out().find("PLC Can't Stop"), std::string::npos) << p.Out();
+    EXPECT_NE(p.Out().find("Comm. Aborted!!"), std::string::npos) << p.Out();
+    EXPECT_NE(p.Out().find("Restore Speed ..."), std::string::npos) << p.Out();
+    EXPECT_EQ(p.Out().find("Restore Speed: no reply"), std::string::npos) << p.Out();
+    EXPECT_NE(p.Err().find("orv-flash: PLC Can't Stop"), std::string::npos) << p.Err();
+}
+
+TEST_F(FlashE2E, AnInterruptAbortsTheDownloadAndStillSendsTheRestoreCommand) {
+    const std::string flashOut = gDir + "/interrupted.flash";
+    PlcSim sim({"--name", "flashint", "--no-pace", "--flash-out", flashOut});
+    Process p({ToolPath("flash"), "--port", sim.Name, "--image", gImage, "--json"});
+    ASSERT_TRUE(p.WaitForOutput("\"page\":130", 30s)) << p.Out();
+    p.Signal(SIGINT);
+    const auto code = p.Wait(30s);
+    EXPECT_EQ(code, 1) << p.Out() << p.Err();
+    const auto events = Events(p.Out());
+    EXPECT_TRUE(HasPanel(events, "Comm. Aborted!!"));
+    EXPECT_TRUE(HasPanel(events, "Restore Speed ..."));
+    EXPECT_EQ(Named(events, "restore").size(), 1u);
+    EXPECT_FALSE(HasPanel(events, "DU Reroro ... OK!!"));
+    EXPECT_NE(events.back().value("message").toString().indexOf("interrupted"), -1);
+    EXPECT_FALSE(std::filesystem::exists(flashOut));
+}
+
+TEST_F(FlashE2E, ALineThatVanishesEndsTheRunWithAClearFailure) {
+    PlcSim sim({"--name", "flashgone", "--no-pace", "--fault", "vanish-after:5"});
+    const RunResult r = Flash({"--port", sim.Name, "--image", gImage}, 30s);
+    EXPECT_EQ(r.Exit, 1) << Describe(r);
+    EXPECT_FALSE(r.Signalled);
+    EXPECT_NE(r.Err.find("hung up"), std::string::npos) << r.Err;
+}
+
+TEST_F(FlashE2E, BadArgumentsExit2AndOtherRefusalsSayWhy) {
+    const std::vector<std::vector<std::string>> bad{
+        {},
+        {"--port", "x"},
+        {"--image", gImage},
+        {"--port", "x", "--image", gImage, "--status"},
+        {"--port", "x", "--status", "--baud", "4800"},
+        {"--port", "x", "--status", "--speed", "115201"},
+        {"--port", "x", "--status", "--parity", "mark"},
+        {"--port", "x", "--status", "--databits", "9"},
+        {"--port", "x", "--status", "--station", "256"},
+        {"--port", "x", "--status", "--station", "1x"},
+        {"--port", "x", "--image", gImage, "--stop-plc", "maybe"},
+        {"--port", "x", "--status", "--bogus"},
+        {"--port", "x", "--image"},
+        {"--port", "x", "--status", "--json=1"},
+        {"--list", "--port", "x"},
+    };
+    for (const auto& args : bad) {
+        const RunResult r = Flash(args, 10s);
+        std::string line;
+        for (const auto& a : args)
+            line += a + " ";
+        EXPECT_EQ(r.Exit, 2) << line << "\n" << Describe(r);
+        EXPECT_NE(r.Err.find("usage: orv-flash"), std::string::npos) << line;
+    }
+
+    const RunResult missing = Flash({"--port", "x", "--image", gDir + "/nothere.bin"}, 10s);
+    EXPECT_EQ(missing.Exit, 1) << Describe(missing);
+    EXPECT_NE(missing.Err.find("OS File << " + gDir + "/nothere.bin >> not Exist !!"),
+              std::string::npos)
+        << missing.Err;
+
+    const RunResult noPort = Flash({"--port", "orv-no-such-port", "--status"}, 10s);
+    EXPECT_EQ(noPort.Exit, 3) << Describe(noPort);
+    EXPECT_NE(noPort.Err.find("Error opening serial port"), std::string::npos) << noPort.Err;
+}
+
+} // namespace
+} // namespace orv::flashtest

@@ -1,0 +1,248 @@
+#include "flash_testkit.h"
+
+#include "common/crc16.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <poll.h>
+#include <stdexcept>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace orv::flashtest {
+
+std::string BinaryDir() {
+    if (const char* dir = std::getenv("ORV_BINARY_DIR"); dir && *dir)
+        return dir;
+    return ORV_DEFAULT_BINARY_DIR;
+}
+
+std::string ToolPath(const std::string& tool) {
+    return BinaryDir() + "/tools/" + tool + "/orv-" + tool;
+}
+
+Process::Process(const std::vector<std::string>& argv, const std::string& stdinPath) {
+    int out[2], err[2];
+    if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0)
+        throw std::runtime_error("pipe failed");
+    std::vector<char*> args;
+    for (const std::string& a : argv)
+        args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    const std::string in = stdinPath.empty() ? "/dev/null" : stdinPath;
+
+    pid_ = ::fork();
+    if (pid_ < 0)
+        throw std::runtime_error("fork failed");
+    if (pid_ == 0) {
+        const int fd = ::open(in.c_str(), O_RDONLY);
+        if (fd >= 0)
+            ::dup2(fd, 0);
+        ::dup2(out[1], 1);
+        ::dup2(err[1], 2);
+        ::execv(args[0], args.data());
+        ::_exit(127);
+    }
+    ::close(out[1]);
+    ::close(err[1]);
+    outThread_ = std::thread([this, fd = out[0]] {
+        Collect(fd, out_);
+        std::lock_guard<std::mutex> hold(lock_);
+        outClosed_ = true;
+        grew_.notify_all();
+    });
+    errThread_ = std::thread([this, fd = err[0]] { Collect(fd, err_); });
+}
+
+Process::~Process() {
+    if (!reaped_) {
+        ::kill(pid_, SIGKILL);
+        Wait(std::chrono::seconds(10));
+    }
+    if (outThread_.joinable())
+        outThread_.join();
+    if (errThread_.joinable())
+        errThread_.join();
+}
+
+void Process::Collect(int fd, std::string& into) {
+    char buf[4096];
+    for (;;) {
+        const ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        std::lock_guard<std::mutex> hold(lock_);
+        into.append(buf, static_cast<size_t>(n));
+        grew_.notify_all();
+    }
+    ::close(fd);
+}
+
+std::optional<std::string> Process::FirstLine(std::chrono::milliseconds timeout) {
+    std::unique_lock<std::mutex> hold(lock_);
+    const bool got = grew_.wait_for(
+        hold, timeout, [this] { return out_.find('\n') != std::string::npos || outClosed_; });
+    const auto nl = out_.find('\n');
+    if (!got || nl == std::string::npos)
+        return std::nullopt;
+    return out_.substr(0, nl);
+}
+
+bool Process::WaitForOutput(const std::string& text, std::chrono::milliseconds timeout) {
+    std::unique_lock<std::mutex> hold(lock_);
+    return grew_.wait_for(hold, timeout, [&] {
+        return out_.find(text) != std::string::npos || outClosed_;
+    }) && out_.find(text) != std::string::npos;
+}
+
+std::optional<int> Process::Wait(std::chrono::milliseconds timeout) {
+    if (!reaped_) {
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        for (;;) {
+            const pid_t r = ::waitpid(pid_, &status_, WNOHANG);
+            if (r == pid_) {
+                reaped_ = true;
+                break;
+            }
+            if (r < 0 && errno != EINTR) {
+                reaped_ = true;
+                status_ = 0xFF00; // unknown: exit code 255
+                break;
+            }
+            if (std::chrono::steady_clock::now() >= deadline)
+                return std::nullopt;
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        // The pipes end with the child (and any child of its own that kept them).
+        if (outThread_.joinable())
+            outThread_.join();
+        if (errThread_.joinable())
+            errThread_.join();
+    }
+    if (WIFSIGNALED(status_)) {
+        signalled_ = true;
+        return 128 + WTERMSIG(status_);
+    }
+    return WEXITSTATUS(status_);
+}
+
+void Process::Signal(int sig) {
+    if (!reaped_)
+        ::kill(pid_, sig);
+}
+
+std::string Process::Out() const {
+    std::lock_guard<std::mutex> hold(lock_);
+    return out_;
+}
+
+std::string Process::Err() const {
+    std::lock_guard<std::mutex> hold(lock_);
+    return err_;
+}
+
+RunResult RunTool(const std::vector<std::string>& argv, std::chrono::milliseconds timeout,
+                  const std::string& stdinPath) {
+    Process p(argv, stdinPath);
+    RunResult r;
+    const auto code = p.Wait(timeout);
+    if (!code) {
+        p.Signal(SIGKILL);
+        p.Wait(std::chrono::seconds(10));
+    } else {
+        r.Exit = *code;
+        r.Signalled = p.Signalled();
+    }
+    r.Out = p.Out();
+    r.Err = p.Err();
+    return r;
+}
+
+void MakeImage(const std::string& path, const ImageRecipe& recipe) {
+    const RunResult r = RunTool(
+        {ToolPath("osimage"), "make", path, "--size", std::to_string(recipe.Size), "--first-page",
+         std::to_string(recipe.FirstPage), "--version", recipe.Version, "--date", recipe.Date,
+         "--flash-type", std::to_string(recipe.FlashType), "--seed", std::to_string(recipe.Seed)},
+        std::chrono::seconds(30));
+    if (r.Exit != 0)
+        throw std::runtime_error("orv-osimage make failed: " + r.Err);
+}
+
+PlcSim::PlcSim(const std::vector<std::string>& args)
+    : proc_([&] {
+          std::vector<std::string> argv{ToolPath("plcsim")};
+          argv.insert(argv.end(), args.begin(), args.end());
+          return argv;
+      }()) {
+    const auto line = proc_.FirstLine(std::chrono::seconds(10));
+    const std::string prefix = "listening on ";
+    const auto as = line ? line->find(" as ") : std::string::npos;
+    if (!line || line->rfind(prefix, 0) != 0 || as == std::string::npos)
+        throw std::runtime_error("orv-plcsim did not start: " + line.value_or("") + proc_.Err());
+    Path = line->substr(prefix.size(), as - prefix.size());
+    Name = line->substr(as + 4);
+}
+
+PlcSim::~PlcSim() {
+    Stop();
+}
+
+std::optional<int> PlcSim::Stop() {
+    proc_.Signal(SIGTERM);
+    return proc_.Wait(std::chrono::seconds(10));
+}
+
+std::string ScratchDir(const std::string& name) {
+    namespace fs = std::filesystem;
+    const fs::path dir = fs::path(BinaryDir()) / "test-scratch" / "flash" /
+                         (name + "-" + std::to_string(::getpid()));
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    return dir.string();
+}
+
+std::vector<uint8_t> ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+std::string CompareFlash(const std::string& flashPath, const std::string& imagePath) {
+    const std::vector<uint8_t> flash = ReadFile(flashPath);
+    std::vector<uint8_t> image = ReadFile(imagePath);
+    if (image.size() < 0x22000)
+        return "the image " + imagePath + " is too small";
+    const size_t pages = image.size() / 256;
+    const size_t firstPage = image[23];
+    // The header page goes over with the image CRC, high byte first, over 0x8000 to the end.
+    const uint16_t crc =
+        CRC16(image.data() + 0x8000, static_cast<uint32_t>(image.size() - 0x8000), 0xFFFF);
+    image[26] = static_cast<uint8_t>(crc >> 8);
+    image[27] = static_cast<uint8_t>(crc & 0xFF);
+    if (flash.size() < pages * 256)
+        return "the flash holds " + std::to_string(flash.size()) + " bytes, the image's pages " +
+               std::to_string(pages * 256);
+    auto pageDiffers = [&](size_t p) {
+        return !std::equal(image.begin() + static_cast<long>(p * 256),
+                           image.begin() + static_cast<long>(p * 256 + 256),
+                           flash.begin() + static_cast<long>(p * 256));
+    };
+    if (pageDiffers(0))
+        return "page 0 differs";
+    // Pages 1 to FirstPage - 1 never go over: the PLC keeps them erased.
+    for (size_t i = 256; i < firstPage * 256 && i < flash.size(); ++i)
+        if (flash[i] != 0xFF)
+            return "page " + std::to_string(i / 256) + " was written but is never sent";
+    for (size_t p = firstPage; p < pages; ++p)
+        if (pageDiffers(p))
+            return "page " + std::to_string(p) + " differs";
+    return {};
+}
+
+} // namespace orv::flashtest

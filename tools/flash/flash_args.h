@@ -1,0 +1,42 @@
+#pragma once
+// The command line of orv-flash, checked whole before anything touches a port.
+
+#include <string>
+#include <vector>
+
+namespace orv {
+
+enum class StopPlcAnswer { Ask, Yes, No };
+
+struct FlashArgs {
+    enum class TMode { Update, Status, List, Help };
+    TMode Mode = TMode::Update;
+    std::string Port;     // as given
+    std::string CommName; // what StartComm opens: the entry's name, a bare name or a path
+    int Baud = 9600;
+    int BaudIndex = 0;   // position in the speed list, for the restore-speed code
+    int ParityIndex = 0; // 0 EVEN, 1 ODD, 2 NONE: the connect dialog's order
+    int DataBits = 8;
+    int Station = 1;
+    int Speed = 115200;
+    int SpeedIndex = 4;
+    std::string Image;
+    StopPlcAnswer StopPlc = StopPlcAnswer::Ask;
+    bool Trace = false;
+    bool Json = false;
+};
+
+struct FlashArgsResult {
+    FlashArgs Args;
+    std::string Error; // empty when the arguments are usable
+};
+
+FlashArgsResult ParseFlashArgs(const std::vector<std::string>& args);
+
+// "ttyUSB0: (FT232R USB UART)" names ttyUSB0, as the connect dialog takes the part before the
+// first ":"; a path is taken whole.
+std::string PortNameFromEntry(const std::string& entry);
+
+extern const char* const kFlashUsage;
+
+} // namespace orv

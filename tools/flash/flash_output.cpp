@@ -1,0 +1,215 @@
+#include "flash_output.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <unistd.h>
+
+namespace orv {
+
+std::string PrintableText(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (const char c : text) {
+        const auto u = static_cast<unsigned char>(c);
+        out += (u >= 0x20 && u < 0x7F) ? c : '?';
+    }
+    return out;
+}
+
+std::string JsonQuote(std::string_view text) {
+    static const char* const kHex = "0123456789abcdef";
+    std::string out = "\"";
+    for (const char c : text) {
+        const auto u = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (u >= 0x20 && u < 0x7F) {
+            out += c;
+        } else if (c == '\n') {
+            out += "\\n";
+        } else {
+            out += "\\u00";
+            out += kHex[u >> 4];
+            out += kHex[u & 0xF];
+        }
+    }
+    return out + "\"";
+}
+
+JsonEvent::JsonEvent(std::string_view event) : text_("{\"event\":" + JsonQuote(event)) {}
+
+void JsonEvent::Key(std::string_view key) {
+    text_ += ',';
+    text_ += JsonQuote(key);
+    text_ += ':';
+}
+
+JsonEvent& JsonEvent::Str(std::string_view key, std::string_view value) {
+    Key(key);
+    text_ += JsonQuote(value);
+    return *this;
+}
+
+JsonEvent& JsonEvent::Int(std::string_view key, long long value) {
+    Key(key);
+    text_ += std::to_string(value);
+    return *this;
+}
+
+JsonEvent& JsonEvent::Num(std::string_view key, double value) {
+    Key(key);
+    if (!std::isfinite(value)) {
+        text_ += "null";
+        return *this;
+    }
+    char buf[40];
+    std::snprintf(buf, sizeof buf, "%.3f", value);
+    text_ += buf;
+    return *this;
+}
+
+JsonEvent& JsonEvent::Bool(std::string_view key, bool value) {
+    Key(key);
+    text_ += value ? "true" : "false";
+    return *this;
+}
+
+JsonEvent& JsonEvent::Raw(std::string_view key, std::string_view json) {
+    Key(key);
+    text_ += json;
+    return *this;
+}
+
+FlashOutput::FlashOutput(bool json, bool trace)
+    : json_(json), trace_(trace), tty_(isatty(STDOUT_FILENO) == 1),
+      start_(std::chrono::steady_clock::now()) {}
+
+double FlashOutput::Seconds() const {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+}
+
+void FlashOutput::ClearProgress() {
+    if (progressShown_) {
+        std::fputs("\r\x1b[K", stdout);
+        progressShown_ = false;
+    }
+}
+
+void FlashOutput::DrawProgress() {
+    std::fputs("\r\x1b[K", stdout);
+    std::fputs(progressText_.c_str(), stdout);
+    std::fflush(stdout);
+    progressShown_ = true;
+}
+
+void FlashOutput::Line(const std::string& text) {
+    if (json_)
+        return;
+    const bool redraw = progressShown_;
+    ClearProgress();
+    std::fputs(text.c_str(), stdout);
+    std::fputc('\n', stdout);
+    if (redraw)
+        DrawProgress();
+    std::fflush(stdout);
+}
+
+void FlashOutput::ErrorLine(const std::string& text) {
+    const bool redraw = progressShown_;
+    if (redraw) {
+        ClearProgress();
+        std::fflush(stdout);
+    }
+    std::fputs(text.c_str(), stderr);
+    std::fputc('\n', stderr);
+    std::fflush(stderr);
+    if (redraw)
+        DrawProgress();
+}
+
+void FlashOutput::Event(JsonEvent event) {
+    if (!json_)
+        return;
+    event.Num("t", Seconds());
+    std::fputs(event.Text().c_str(), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+}
+
+void FlashOutput::Progress(const ProgressInfo& info) {
+    if (json_) {
+        JsonEvent e("progress");
+        e.Int("page", info.Page)
+            .Int("percent", info.Percent)
+            .Int("frames_done", info.FramesDone)
+            .Int("frames_total", info.FramesTotal)
+            .Int("bytes", static_cast<long long>(info.FramesDone) * 256)
+            .Num("bytes_per_second", info.BytesPerSecond)
+            .Bool("blind", info.Blind);
+        if (info.SecondsLeft >= 0)
+            e.Num("seconds_left", info.SecondsLeft);
+        else
+            e.Raw("seconds_left", "null");
+        Event(std::move(e));
+        return;
+    }
+    char left[32] = "--:--";
+    if (info.SecondsLeft >= 0) {
+        const long s = std::lround(info.SecondsLeft);
+        std::snprintf(left, sizeof left, "%ld:%02ld", s / 60, s % 60);
+    }
+    char buf[160];
+    std::snprintf(buf, sizeof buf, "%3d%%  %spage %d  (%d of %d)  %.1f kB/s  %s left", info.Percent,
+                  info.Blind ? "blind " : "", info.Page,
+                  std::min(info.FramesDone + 1, info.FramesTotal), info.FramesTotal,
+                  info.BytesPerSecond / 1000.0, left);
+    progressText_ = buf;
+    if (tty_) {
+        DrawProgress();
+        return;
+    }
+    // Without a terminal a line per page would flood a log: one line each tenth.
+    const int decile = info.Percent / 10;
+    if (decile != lastPlainDecile_) {
+        lastPlainDecile_ = decile;
+        std::fputs(buf, stdout);
+        std::fputc('\n', stdout);
+        std::fflush(stdout);
+    }
+}
+
+void FlashOutput::EndProgress() {
+    if (json_ || !progressShown_)
+        return;
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+    progressShown_ = false;
+}
+
+void FlashOutput::Trace(char dir, const std::string& line, const uint8_t* data, size_t count) {
+    if (!trace_)
+        return;
+    static const char* const kHex = "0123456789ABCDEF";
+    char head[64];
+    std::snprintf(head, sizeof head, "[%10.6f] %c %s %zu:", Seconds(), dir, line.c_str(), count);
+    std::string text = head;
+    text.reserve(text.size() + count * 3 + 1);
+    for (size_t i = 0; i < count; ++i) {
+        text += ' ';
+        text += kHex[data[i] >> 4];
+        text += kHex[data[i] & 0xF];
+    }
+    ErrorLine(text);
+}
+
+void FlashOutput::TraceNote(const std::string& text) {
+    if (!trace_)
+        return;
+    char head[32];
+    std::snprintf(head, sizeof head, "[%10.6f] = ", Seconds());
+    ErrorLine(head + text);
+}
+
+} // namespace orv

@@ -1,0 +1,79 @@
+#pragma once
+// What orv-flash shows: plain lines and a progress line for people, one JSON object per event
+// for production-line tooling, and the frame trace on stderr.
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace orv {
+
+// Bytes from the PLC or a file may be anything: shown as printable ASCII only.
+std::string PrintableText(std::string_view text);
+
+// One JSON object, built field by field; every string is escaped so the line is always valid
+// JSON (bytes above 0x7F are taken as Latin-1).
+class JsonEvent {
+public:
+    explicit JsonEvent(std::string_view event);
+    JsonEvent& Str(std::string_view key, std::string_view value);
+    JsonEvent& Int(std::string_view key, long long value);
+    JsonEvent& Num(std::string_view key, double value);
+    JsonEvent& Bool(std::string_view key, bool value);
+    JsonEvent& Raw(std::string_view key, std::string_view json); // an already valid JSON value
+    std::string Text() const { return text_ + "}"; }
+
+private:
+    void Key(std::string_view key);
+    std::string text_;
+};
+
+std::string JsonQuote(std::string_view text);
+
+struct ProgressInfo {
+    int Page = 0;       // the page just sent
+    int Percent = 0;    // the gauge
+    int FramesDone = 0; // frames acknowledged so far
+    int FramesTotal = 0;
+    double BytesPerSecond = 0;
+    double SecondsLeft = -1; // unknown until a rate is known
+    bool Blind = false;
+};
+
+class FlashOutput {
+public:
+    FlashOutput(bool json, bool trace);
+
+    bool Json() const { return json_; }
+    double Seconds() const; // since start
+
+    // A line for people on stdout (nothing in JSON mode).
+    void Line(const std::string& text);
+    // A line on stderr, in every mode.
+    void ErrorLine(const std::string& text);
+    // An event on stdout, in JSON mode only; the time stamp "t" is added.
+    void Event(JsonEvent event);
+
+    void Progress(const ProgressInfo& info);
+    void EndProgress(); // the progress line becomes an ordinary finished line
+
+    // --trace: dir '>' sent, '<' received; line is the line settings ("115200 8E1").
+    void Trace(char dir, const std::string& line, const uint8_t* data, size_t count);
+    void TraceNote(const std::string& text);
+
+private:
+    void ClearProgress();
+    void DrawProgress();
+
+    bool json_;
+    bool trace_;
+    bool tty_;
+    bool progressShown_ = false;
+    std::string progressText_;
+    int lastPlainDecile_ = -1;
+    std::chrono::steady_clock::time_point start_;
+};
+
+} // namespace orv

@@ -1,0 +1,680 @@
+#include "flash_session.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QSocketNotifier>
+#include <thread>
+#include <unistd.h>
+
+namespace orv {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr const char* kDoneText = "DU Reroro ... OK!!";
+constexpr const char* kStopQuestion = "PLC is Running !! Are you sure to stop the PLC ?";
+// The PLC boots its new OS after the restore command; until then it does not answer.
+constexpr auto kVerifyWindow = std::chrono::seconds(10);
+// Every step of the engines ticks a timer at least each 800 ms; this long a silence means the
+// port stopped reporting (a writer that never empties, a lost notification).
+constexpr auto kWatchdogLimit = std::chrono::seconds(15);
+
+double SecondsSince(Clock::time_point t) {
+    return std::chrono::duration<double>(Clock::now() - t).count();
+}
+
+std::string ResultName(int code) {
+    switch (code) {
+    case kExitOk:
+        return "ok";
+    case kExitPort:
+        return "port-error";
+    case kExitVerify:
+        return "verify-failed";
+    default:
+        return "failed";
+    }
+}
+
+bool StartsWith(const std::string& text, const char* prefix) {
+    return text.rfind(prefix, 0) == 0;
+}
+
+} // namespace
+
+// ---- FlashLinePort ----
+
+std::string FlashLinePort::LineText() const {
+    const char parity = comm_.Parity() == TParity::Even  ? 'E'
+                        : comm_.Parity() == TParity::Odd ? 'O'
+                                                         : 'N';
+    const int bits = static_cast<int>(comm_.ByteSize()) + 5;
+    return std::to_string(comm_.BaudRate()) + " " + std::to_string(bits) + parity + "1";
+}
+
+void FlashLinePort::NoteLine() {
+    out_.TraceNote("line " + LineText());
+}
+
+void FlashLinePort::Open() {
+    comm_.StartComm();
+    out_.TraceNote("open " + comm_.PortPath() + " " + LineText());
+}
+
+void FlashLinePort::Close() {
+    comm_.StopComm();
+    out_.TraceNote("close");
+}
+
+bool FlashLinePort::Write(const uint8_t* data, uint16_t count) {
+    out_.Trace('>', LineText(), data, count);
+    const bool queued = comm_.WriteCommData(data, count);
+    if (queued && OnWritten)
+        OnWritten();
+    if (!queued && count > 0 && OnRefused)
+        OnRefused();
+    return queued;
+}
+
+void FlashLinePort::SetBaudRate(uint32_t baud) {
+    if (comm_.BaudRate() == baud)
+        return;
+    comm_.SetBaudRate(baud);
+    NoteLine();
+}
+
+void FlashLinePort::SetDataBits(int bits) {
+    const TByteSize size = bits == 8 ? TByteSize::_8 : TByteSize::_7;
+    if (comm_.ByteSize() == size)
+        return;
+    comm_.SetByteSize(size);
+    NoteLine();
+}
+
+void FlashLinePort::SetParity(LineParity parity) {
+    const TParity p = parity == LineParity::Even  ? TParity::Even
+                      : parity == LineParity::Odd ? TParity::Odd
+                                                  : TParity::None;
+    if (comm_.Parity() == p)
+        return;
+    comm_.SetParity(p);
+    NoteLine();
+}
+
+// ---- FlashSession ----
+
+FlashSession::FlashSession(const FlashArgs& args, FlashOutput& out, ICommSink& sink)
+    : args_(args), out_(out), comm_(&sink), port_(comm_, out_),
+      query_(port_, tmTimeOutSeam_, *this, station_, dispatch_),
+      sequence_(port_, timer2Seam_, *this, station_, dispatch_),
+      stationText_(std::to_string(args.Station)), lastActivity_(Clock::now()) {
+    // The windows' design intervals; the engines set them again where they need to.
+    tmTimeOut_.setInterval(500);
+    timer2_.setInterval(800);
+    QObject::connect(&tmTimeOut_, &QTimer::timeout, &context_, [this] {
+        Activity();
+        Guard([this] { query_.tmTimeOutTimer(); });
+    });
+    QObject::connect(&timer2_, &QTimer::timeout, &context_, [this] {
+        Activity();
+        Guard([this] { sequence_.Timer2Timer(); });
+    });
+    watchdog_.setInterval(1000);
+    QObject::connect(&watchdog_, &QTimer::timeout, &context_, [this] { Watchdog(); });
+
+    port_.OnWritten = [this] { Activity(); };
+    port_.OnRefused = [this] {
+        // The engines do not look at the result; without the bytes on their way no time-out
+        // would ever be armed, so the run ends here.
+        Post([this] { Fail("the serial port refused a write: it is no longer open"); });
+    };
+    comm_.OnReceiveData = [this](TComm*, const uint8_t* data, uint16_t count) {
+        OnReceive(data, count);
+    };
+    comm_.OnSendDataEmpty = [this](TComm*) { Guard([this] { sequence_.CommSendDataEmpty(); }); };
+    comm_.OnRequestHangup = [this](TComm*) { OnHangup(); };
+    comm_.OnReceiveError = [this](TComm*, uint32_t flags) {
+        char text[48];
+        std::snprintf(text, sizeof text, "line error 0x%X", static_cast<unsigned>(flags));
+        out_.TraceNote(text);
+    };
+}
+
+FlashSession::~FlashSession() {
+    comm_.StopComm();
+}
+
+template <typename F>
+void FlashSession::Guard(F&& work) {
+    if (finished_)
+        return;
+    try {
+        work();
+    } catch (const ECommsError& e) {
+        Finish(kExitPort, e.what(), e.Detail());
+    } catch (const std::exception& e) {
+        Fail(e.what());
+    }
+}
+
+void FlashSession::Post(std::function<void()> work) {
+    QTimer::singleShot(0, &context_, [this, work = std::move(work)] { Guard(work); });
+}
+
+void FlashSession::Activity() {
+    lastActivity_ = Clock::now();
+}
+
+void FlashSession::ConfigureComm() {
+    // As the update window's Comm is set up, then what the connect dialog applies.
+    comm_.CommName = args_.CommName;
+    comm_.SetParityCheck(true);
+    comm_.SetIgnoreNullChar(true);
+    comm_.SetOutx_XonXoffFlow(false);
+    comm_.SetInx_XonXoffFlow(false);
+    comm_.SetTxContinueOnXoff(false);
+    comm_.SetReadIntervalTimeout(100);
+    ApplyConnectSettings();
+    comm_.SetRtsControl(TRtsControl::RtsEnable);
+    station_.StationHex = FormatStationHex(args_.Station);
+    station_.PortSettingWord = ComputePortSettingWord(args_.DataBits == 8, args_.ParityIndex);
+}
+
+void FlashSession::ApplyConnectSettings() {
+    comm_.SetBaudRate(static_cast<uint32_t>(args_.Baud));
+    comm_.SetParity(args_.ParityIndex == 0   ? TParity::Even
+                    : args_.ParityIndex == 1 ? TParity::Odd
+                                             : TParity::None);
+    comm_.SetByteSize(args_.DataBits == 8 ? TByteSize::_8 : TByteSize::_7);
+}
+
+bool FlashSession::CheckImage() {
+    // The image is checked before the PLC is touched; the sequence prepares it again itself.
+    const PrepareResult prepared = PrepareImageFile(args_.Image);
+    if (prepared.Outcome != PrepareOutcome::Ready) {
+        std::string text = PrepareResultText(prepared, args_.Image);
+        if (text.empty())
+            text = prepared.Outcome == PrepareOutcome::EmptyFile
+                       ? "the image file " + args_.Image + " is empty"
+                       : "no image file given";
+        Finish(kExitFailed, text);
+        return false;
+    }
+    std::array<uint8_t, kImageHeaderSize> header{};
+    std::copy_n(prepared.Image.Bytes.begin(), header.size(), header.begin());
+    imageInfo_ = DecodeImageHeader(header);
+    const PreparedImage& image = prepared.Image;
+    out_.Line("OS image " + PrintableText(args_.Image) + ": OS " + imageInfo_.Version + " of " +
+              imageInfo_.ReleaseDate + ", flash " + imageInfo_.FlashType + ", " +
+              std::to_string(image.PageCount) + " pages, first page " +
+              std::to_string(image.FirstPage));
+    JsonEvent e("image");
+    e.Str("path", args_.Image)
+        .Str("version", imageInfo_.Version)
+        .Str("date", imageInfo_.ReleaseDate)
+        .Str("flash", imageInfo_.FlashType)
+        .Int("size", static_cast<long long>(image.Bytes.size()))
+        .Int("pages", image.PageCount)
+        .Int("first_page", image.FirstPage)
+        .Int("crc", image.ImageCrc);
+    out_.Event(std::move(e));
+    return true;
+}
+
+void FlashSession::EmitStart() {
+    static const char* const kParity[] = {"even", "odd", "none"};
+    const bool update = args_.Mode == FlashArgs::TMode::Update;
+    JsonEvent e("start");
+    e.Str("mode", update ? "update" : "status")
+        .Str("port", args_.Port)
+        .Int("baud", args_.Baud)
+        .Str("parity", kParity[args_.ParityIndex])
+        .Int("databits", args_.DataBits)
+        .Int("station", args_.Station);
+    if (update) {
+        static const char* const kAnswer[] = {"ask", "yes", "no"};
+        e.Int("speed", args_.Speed)
+            .Str("image", args_.Image)
+            .Str("stop_plc", kAnswer[static_cast<int>(args_.StopPlc)]);
+    }
+    out_.Event(std::move(e));
+}
+
+int FlashSession::Run() {
+    ConfigureComm();
+    EmitStart();
+    if (args_.Mode == FlashArgs::TMode::Update && !CheckImage())
+        return exitCode_;
+    Post([this] { StartStatus(); });
+    watchdog_.start();
+    QCoreApplication::exec();
+    watchdog_.stop();
+    tmTimeOut_.stop();
+    timer2_.stop();
+    comm_.StopComm();
+    return exitCode_;
+}
+
+// ---- status ----
+
+void FlashSession::StartStatus() {
+    phase_ = Phase::Status;
+    ++queryGen_;
+    statusConcluded_ = false;
+    statusReply_.reset();
+    query_.Start();
+}
+
+void FlashSession::SetStatusBar(const std::string& text) {
+    if (phase_ == Phase::Done || text.empty() || text == lastStatusBar_) {
+        lastStatusBar_ = text;
+        return;
+    }
+    lastStatusBar_ = text;
+    out_.Event(std::move(JsonEvent("statusbar").Str("text", text)));
+    // "Change Mode .." under the panel's "Change Mode ..." says nothing new.
+    if (!StartsWith(lastPanel_, text.c_str()))
+        out_.Line("  " + text);
+}
+
+void FlashSession::ShowMessage(const std::string& text) {
+    if (phase_ == Phase::Verify) {
+        // A failed try of the verification is not the end: the PLC may still be booting.
+        const int gen = queryGen_;
+        Post([this, gen] {
+            if (gen == queryGen_)
+                AfterStatus();
+        });
+        return;
+    }
+    out_.Event(std::move(JsonEvent("message").Str("text", text)));
+    out_.Line(text);
+    if (phase_ == Phase::Status) {
+        if (text == "Connect Fail")
+            Post([this, text] { Finish(kExitFailed, text); });
+        return;
+    }
+    if (phase_ == Phase::Update) {
+        failure_ = text;
+        Post([this] { CheckHalted(); });
+    }
+}
+
+void FlashSession::ShowPlcStatus(const StatusReply& reply) {
+    statusReply_ = reply;
+    JsonEvent e("plc_status");
+    e.Str("phase", phase_ == Phase::Verify ? "verify" : "status")
+        .Str("version", reply.Version)
+        .Str("date", reply.ReleaseDate)
+        .Str("flash", reply.FlashType)
+        .Int("station", std::stoi(stationText_));
+    if (reply.PortRegisterCode)
+        e.Int("register_code", *reply.PortRegisterCode);
+    else
+        e.Raw("register_code", "null");
+    out_.Event(std::move(e));
+    if (phase_ == Phase::Verify)
+        return;
+    out_.Line("PLC Status");
+    out_.Line("  Version:       " + PrintableText(reply.Version));
+    out_.Line("  Released Date: " + PrintableText(reply.ReleaseDate));
+    out_.Line("  Flash Type:    " + reply.FlashType);
+    out_.Line("  Station:       " + stationText_);
+}
+
+void FlashSession::EnableUpdateButtons() {
+    // Only the query that asked may conclude: a verification retry starts a new one.
+    const int gen = queryGen_;
+    Post([this, gen] {
+        if (gen == queryGen_)
+            AfterStatus();
+    });
+}
+
+void FlashSession::AfterStatus() {
+    if (statusConcluded_)
+        return;
+    statusConcluded_ = true;
+    if (phase_ == Phase::Verify) {
+        VerifyConcluded();
+        return;
+    }
+    if (phase_ != Phase::Status)
+        return;
+    if (args_.Mode == FlashArgs::TMode::Status) {
+        if (statusReply_)
+            Finish(kExitOk, "");
+        else
+            Finish(kExitFailed, "Get PLC Status Fail !!");
+        return;
+    }
+    // As the window lets the operator go on without a status: the update then finds out.
+    StartUpdate();
+}
+
+// ---- update ----
+
+void FlashSession::StartUpdate() {
+    phase_ = Phase::Update;
+    // "Proceed to Update OS": the download-speed frame for the station now in the field.
+    BuildSpeedFrame(station_, StationNumberFromText(stationText_), args_.SpeedIndex);
+    sequence_.btDUReroroClick();
+    if (sequence_.UpdateState == UpdateSequence::Idle && !busy_)
+        Finish(kExitFailed, failure_.empty() ? "the image could not be prepared" : failure_);
+}
+
+void FlashSession::SetPanelStatus(const std::string& text) {
+    if (text == kDoneText)
+        downloadOk_ = true;
+    if (StartsWith(text, "page #") || text == lastPanel_)
+        return; // the progress line carries the page
+    lastPanel_ = text;
+    out_.Event(std::move(JsonEvent("panel").Str("text", text)));
+    out_.Line(text);
+}
+
+void FlashSession::SetGauge(int percent) {
+    if (phase_ != Phase::Update || sequence_.UpdateState != UpdateSequence::Programming ||
+        sequence_.PageCount <= sequence_.FirstPage)
+        return;
+    const int total = 1 + sequence_.PageCount - sequence_.FirstPage;
+    const bool complete = percent >= 100;
+    const int page = complete ? sequence_.PageCount - 1 : sequence_.CurrentPage;
+    int done = page == 0 ? 0 : 1 + page - sequence_.FirstPage;
+    if (complete)
+        done = total;
+    if (page == 0 && done == 0 && !complete)
+        progressStart_ = Clock::now();
+    ProgressInfo info;
+    info.Page = page;
+    info.Percent = percent;
+    info.FramesDone = done;
+    info.FramesTotal = total;
+    info.Blind = sequence_.BlindTry;
+    const double elapsed = SecondsSince(progressStart_);
+    if (done > 0 && elapsed > 0) {
+        info.BytesPerSecond = done * 256.0 / elapsed;
+        info.SecondsLeft = (total - done) * 256.0 / info.BytesPerSecond;
+    }
+    out_.Progress(info);
+    if (complete)
+        out_.EndProgress();
+}
+
+void FlashSession::SetIdleButtons() {
+    busy_ = false;
+    if (phase_ == Phase::Update)
+        Post([this] { EndRun(); });
+}
+
+void FlashSession::CheckHalted() {
+    // "PLC Can't Stop" and a No to the stop question leave the sequence waiting with only
+    // Abort enabled and no time-out running: the operator would press Abort, then Exit.
+    if (phase_ == Phase::Update && busy_ && !timer2Seam_.Enabled() &&
+        (sequence_.UpdateState == UpdateSequence::ChangeMode ||
+         sequence_.UpdateState == UpdateSequence::StopPlc))
+        sequence_.btAbortClick();
+}
+
+bool FlashSession::AskStopPlc() {
+    bool answer = false;
+    std::string by = "option";
+    if (args_.StopPlc == StopPlcAnswer::Yes) {
+        answer = true;
+    } else if (args_.StopPlc == StopPlcAnswer::Ask) {
+        if (isatty(STDIN_FILENO) == 1) {
+            by = "terminal";
+            answer = AskOnTerminal(kStopQuestion);
+        } else {
+            by = "no-terminal";
+        }
+    }
+    if (by == "option")
+        out_.Line(std::string(kStopQuestion) + (answer ? " Yes" : " No") +
+                  (answer ? " (--stop-plc yes)" : " (--stop-plc no)"));
+    else if (by == "no-terminal")
+        out_.Line(std::string(kStopQuestion) + " No (no terminal to ask)");
+    out_.Event(std::move(
+        JsonEvent("question").Str("text", kStopQuestion).Bool("answer", answer).Str("by", by)));
+    if (!answer) {
+        failure_ = "PLC is Running !!: it was not stopped, so its OS was not updated";
+        Post([this] { CheckHalted(); });
+    }
+    return answer;
+}
+
+bool FlashSession::AskOnTerminal(const std::string& question) {
+    std::FILE* to = out_.Json() ? stderr : stdout;
+    std::fprintf(to, "%s [y/N] ", question.c_str());
+    std::fflush(to);
+    // A nested loop, like the window's modal question: blocks and ticks go on meanwhile.
+    bool answer = false;
+    QEventLoop loop;
+    QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
+    QObject::connect(&input, &QSocketNotifier::activated, &loop, [&] {
+        char buf[256];
+        const ssize_t n = ::read(STDIN_FILENO, buf, sizeof buf);
+        answer = n > 0 && (buf[0] == 'y' || buf[0] == 'Y');
+        input.setEnabled(false);
+        loop.quit();
+    });
+    asking_ = true;
+    askLoop_ = &loop;
+    loop.exec();
+    askLoop_ = nullptr;
+    asking_ = false;
+    Activity();
+    return answer && !finished_ && interrupts_ == 0;
+}
+
+void FlashSession::Wait(int ms) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+std::optional<PreparedImage> FlashSession::PrepareImage() {
+    PrepareResult prepared = PrepareImageFile(args_.Image);
+    if (prepared.Outcome == PrepareOutcome::Ready)
+        return std::move(prepared.Image);
+    failure_ = PrepareResultText(prepared, args_.Image);
+    if (failure_.empty())
+        failure_ = "the image could not be prepared";
+    out_.Event(std::move(JsonEvent("message").Str("text", failure_)));
+    out_.Line(failure_);
+    return std::nullopt;
+}
+
+void FlashSession::EndRun() {
+    if (phase_ != Phase::Update)
+        return;
+    phase_ = Phase::Restore;
+    restoreSent_ = sequence_.SpeedChanged;
+    sequence_.btExitClick();
+}
+
+void FlashSession::CloseWindow() {
+    Post([this] { AfterClose(); });
+}
+
+void FlashSession::AfterClose() {
+    if (phase_ != Phase::Restore)
+        return;
+    sequence_.FormClose();
+    if (restoreSent_) {
+        out_.Event(std::move(JsonEvent("restore").Bool("answered", restoreAnswered_)));
+        if (!restoreAnswered_)
+            out_.Line("Restore Speed: no reply from the PLC");
+    }
+    if (downloadOk_ && failure_.empty()) {
+        StartVerify();
+        return;
+    }
+    Finish(kExitFailed, failure_.empty() ? "the update did not complete" : failure_);
+}
+
+// ---- verification ----
+
+void FlashSession::StartVerify() {
+    phase_ = Phase::Verify;
+    verifyStart_ = Clock::now();
+    out_.Line("Verify: reading the PLC's status");
+    StartVerifyQuery();
+}
+
+void FlashSession::StartVerifyQuery() {
+    // The connect dialog sets the line again at the next connection.
+    ApplyConnectSettings();
+    ++queryGen_;
+    statusConcluded_ = false;
+    statusReply_.reset();
+    query_.Start();
+}
+
+void FlashSession::VerifyConcluded() {
+    if (phase_ != Phase::Verify)
+        return;
+    if (statusReply_) {
+        Compare(*statusReply_);
+        return;
+    }
+    if (Clock::now() - verifyStart_ < kVerifyWindow) {
+        out_.Line("  no status yet: the PLC may still be starting its new OS");
+        StartVerifyQuery();
+        return;
+    }
+    Finish(kExitVerify, "verification failed: Get PLC Status Fail !! (no status reply within " +
+                            std::to_string(kVerifyWindow.count()) + " s of the restore)");
+}
+
+void FlashSession::Compare(const StatusReply& reply) {
+    std::string differences;
+    std::string fields = "[";
+    auto check = [&](const char* name, const char* key, const std::string& plc,
+                     const std::string& image) {
+        if (plc == image)
+            return;
+        if (!differences.empty())
+            differences += "; ";
+        differences += std::string(name) + ": the PLC reports " + PrintableText(plc) +
+                       ", the image holds " + image;
+        fields += (fields.size() > 1 ? "," : "") + JsonQuote(key);
+    };
+    check("version", "version", reply.Version, imageInfo_.Version);
+    check("release date", "date", reply.ReleaseDate, imageInfo_.ReleaseDate);
+    check("flash type", "flash", reply.FlashType, imageInfo_.FlashType);
+    fields += "]";
+    out_.Event(std::move(JsonEvent("verify")
+                             .Bool("ok", differences.empty())
+                             .Str("version", reply.Version)
+                             .Str("date", reply.ReleaseDate)
+                             .Str("flash", reply.FlashType)
+                             .Raw("differences", fields)));
+    if (!differences.empty()) {
+        Finish(kExitVerify, "verification failed: " + differences);
+        return;
+    }
+    out_.Line("verified: the PLC runs OS " + PrintableText(reply.Version) + " of " +
+              PrintableText(reply.ReleaseDate));
+    Finish(kExitOk, "");
+}
+
+// ---- the line ----
+
+void FlashSession::OnReceive(const uint8_t* data, uint16_t count) {
+    Activity();
+    out_.Trace('<', port_.LineText(), data, count);
+    if (finished_)
+        return;
+    if (phase_ == Phase::Restore && sequence_.UpdateState == UpdateSequence::RestoreSpeed &&
+        count >= 2 && !dispatch_.AbortRequested)
+        restoreAnswered_ = true;
+    Guard([&] { dispatch_.Dispatch(data, count); });
+}
+
+void FlashSession::OnHangup() {
+    Finish(kExitFailed, "the serial line hung up: " +
+                            (comm_.PortPath().empty() ? args_.CommName : comm_.PortPath()) +
+                            " is gone (adapter unplugged, or the other end closed the line)");
+}
+
+void FlashSession::Watchdog() {
+    if (finished_ || asking_ || Clock::now() - lastActivity_ < kWatchdogLimit)
+        return;
+    Finish(kExitFailed, "the serial port reported nothing for " +
+                            std::to_string(kWatchdogLimit.count()) +
+                            " s: giving up (is the line still there?)");
+}
+
+void FlashSession::Interrupt() {
+    ++interrupts_;
+    if (finished_)
+        return;
+    if (interrupts_ > 1 || phase_ == Phase::Status || phase_ == Phase::Verify) {
+        Finish(kExitFailed, "interrupted");
+        return;
+    }
+    if (askLoop_)
+        askLoop_->quit(); // answers No; the sequence then halts and is aborted below
+    if (phase_ == Phase::Update) {
+        failure_ = "interrupted: Comm. Aborted!!";
+        out_.ErrorLine("interrupted: aborting, then the restore-speed command (interrupt again "
+                       "to quit at once)");
+        Post([this] {
+            if (phase_ == Phase::Update && busy_)
+                sequence_.btAbortClick();
+            else
+                EndRun();
+        });
+        return;
+    }
+    out_.ErrorLine("interrupted: waiting for the restore-speed command (interrupt again to quit "
+                   "at once)");
+    failure_ = "interrupted";
+}
+
+// ---- endings ----
+
+void FlashSession::Fail(const std::string& text) {
+    if (finished_)
+        return;
+    if (phase_ == Phase::Update && sequence_.SpeedChanged) {
+        // Once the speed was changed the restore-speed command goes out, whatever happened.
+        if (failure_.empty())
+            failure_ = text;
+        out_.ErrorLine("orv-flash: " + text);
+        Post([this] {
+            if (phase_ == Phase::Update && busy_)
+                sequence_.btAbortClick();
+            else
+                EndRun();
+        });
+        return;
+    }
+    Finish(kExitFailed, text);
+}
+
+void FlashSession::Finish(int code, const std::string& message, const std::string& detail) {
+    if (finished_)
+        return;
+    finished_ = true;
+    exitCode_ = code;
+    phase_ = Phase::Done;
+    tmTimeOut_.stop();
+    timer2_.stop();
+    out_.EndProgress();
+    if (!message.empty()) {
+        out_.ErrorLine("orv-flash: " + message);
+        if (!detail.empty())
+            out_.ErrorLine("  " + detail);
+    }
+    JsonEvent e("done");
+    e.Int("exit", code).Str("result", ResultName(code)).Str("message", message);
+    if (!detail.empty())
+        e.Str("detail", detail);
+    out_.Event(std::move(e));
+    if (askLoop_)
+        askLoop_->quit();
+    QCoreApplication::exit(code);
+}
+
+} // namespace orv

@@ -1,0 +1,179 @@
+#pragma once
+// One run of orv-flash: the status query and the update sequence of the windows, unchanged,
+// with the terminal in place of the windows. The "operator" is this class: it presses Update
+// OS after the status, Abort when the sequence halts, and Exit (the restore-speed command)
+// after every run that changed the speed; then it reads the status again to verify.
+
+#include "flash_args.h"
+#include "flash_output.h"
+#include "protocol/link.h"
+#include "protocol/station.h"
+#include "protocol/status_query.h"
+#include "serial/comm.h"
+#include "update/os_image.h"
+#include "update/update_sequence.h"
+
+#include <QObject>
+#include <QTimer>
+#include <chrono>
+#include <functional>
+#include <optional>
+#include <string>
+
+class QEventLoop;
+class QSocketNotifier;
+
+namespace orv {
+
+constexpr int kExitOk = 0;
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+constexpr int kExitPort = 3;
+constexpr int kExitVerify = 4;
+
+// A window timer: enabling a running timer keeps its phase (QTimer::start would restart it).
+class FlashTimer final : public ITimer {
+public:
+    explicit FlashTimer(QTimer& timer) : timer_(timer) {}
+    void Enable() override {
+        if (!timer_.isActive())
+            timer_.start();
+    }
+    void Disable() override { timer_.stop(); }
+    bool Enabled() const override { return timer_.isActive(); }
+    void SetInterval(int ms) override { timer_.setInterval(ms); }
+
+private:
+    QTimer& timer_;
+};
+
+// The engines' port seam over TComm, with the frame trace.
+class FlashLinePort final : public ILinePort {
+public:
+    FlashLinePort(TComm& comm, FlashOutput& out) : comm_(comm), out_(out) {}
+    void Open() override;
+    void Close() override;
+    bool Write(const uint8_t* data, uint16_t count) override;
+    void SetBaudRate(uint32_t baud) override;
+    void SetDataBits(int bits) override;
+    void SetParity(LineParity parity) override;
+
+    std::string LineText() const; // "115200 8E1"
+    // Called after every write the port took, and with the refusal of one it did not.
+    std::function<void()> OnWritten;
+    std::function<void()> OnRefused;
+
+private:
+    void NoteLine();
+    TComm& comm_;
+    FlashOutput& out_;
+};
+
+class FlashSession final : public IStatusView, public IUpdateView {
+public:
+    FlashSession(const FlashArgs& args, FlashOutput& out, ICommSink& sink);
+    ~FlashSession() override;
+    FlashSession(const FlashSession&) = delete;
+    FlashSession& operator=(const FlashSession&) = delete;
+
+    // Runs the whole job in the application's event loop; returns the exit code.
+    int Run();
+
+    // Called by the signal notifier: the first interrupt aborts and restores, the second quits.
+    void Interrupt();
+
+    // IStatusView and IUpdateView (the windows' shared StationText, SetStatusBar and
+    // ShowMessage serve both).
+    std::string StationText() override { return stationText_; }
+    void SetStationText(const std::string& text) override { stationText_ = text; }
+    void SetStatusBar(const std::string& text) override;
+    void ShowMessage(const std::string& text) override;
+    void ShowPlcStatus(const StatusReply& reply) override;
+    void ShowStartupWindow() override {}
+    void EnableUpdateButtons() override;
+
+    void SetPanelStatus(const std::string& text) override;
+    void SetGauge(int percent) override;
+    void SetBusyButtons() override { busy_ = true; }
+    void SetIdleButtons() override;
+    void SetAbortEnabled(bool) override {}
+    void SetExitEnabled(bool) override {}
+    bool AskStopPlc() override;
+    void CloseWindow() override;
+    void Wait(int ms) override;
+    std::optional<PreparedImage> PrepareImage() override;
+    bool ConnectEightDataBits() override { return args_.DataBits == 8; }
+    int ConnectSpeedIndex() override { return args_.BaudIndex; }
+    std::string UpdateSpeedText() override { return std::to_string(args_.Speed); }
+
+private:
+    enum class Phase { Status, Update, Restore, Verify, Done };
+
+    template <typename F>
+    void Guard(F&& work);
+    void Post(std::function<void()> work);
+    void Activity();
+
+    void ConfigureComm();
+    void ApplyConnectSettings();
+    bool CheckImage();
+    void EmitStart();
+
+    void StartStatus();
+    void AfterStatus();
+    void StartUpdate();
+    void CheckHalted();
+    void EndRun();
+    void AfterClose();
+    void StartVerify();
+    void StartVerifyQuery();
+    void VerifyConcluded();
+    void Compare(const StatusReply& reply);
+
+    void OnReceive(const uint8_t* data, uint16_t count);
+    void OnHangup();
+    void Watchdog();
+    bool AskOnTerminal(const std::string& question);
+
+    void Fail(const std::string& text);
+    void Finish(int code, const std::string& message, const std::string& detail = {});
+
+    FlashArgs args_;
+    FlashOutput& out_;
+    TComm comm_;
+    QObject context_;
+    QTimer tmTimeOut_;
+    QTimer timer2_;
+    QTimer watchdog_;
+    FlashTimer tmTimeOutSeam_{tmTimeOut_};
+    FlashTimer timer2Seam_{timer2_};
+    FlashLinePort port_;
+    StationState station_;
+    ReplyDispatch dispatch_;
+    StatusQuery query_;
+    UpdateSequence sequence_;
+
+    Phase phase_ = Phase::Status;
+    std::string stationText_;
+    ImageInfo imageInfo_;
+    std::optional<StatusReply> statusReply_;
+    bool statusConcluded_ = false;
+    int queryGen_ = 0; // which status query a posted conclusion belongs to
+    bool busy_ = false;
+    bool downloadOk_ = false;
+    bool restoreSent_ = false;
+    bool restoreAnswered_ = false;
+    std::string failure_;
+    std::string lastPanel_;
+    std::string lastStatusBar_;
+    std::chrono::steady_clock::time_point verifyStart_;
+    std::chrono::steady_clock::time_point lastActivity_;
+    std::chrono::steady_clock::time_point progressStart_;
+    bool asking_ = false;
+    QEventLoop* askLoop_ = nullptr;
+    int interrupts_ = 0;
+    bool finished_ = false;
+    int exitCode_ = kExitFailed;
+};
+
+} // namespace orv
