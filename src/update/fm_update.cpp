@@ -224,6 +224,7 @@ TfmUpdate::TfmUpdate(StationState& station, ReplyDispatch& dispatch, QWidget* pa
         CommReceiveData(sender, buffer, length);
     };
     Comm->OnSendDataEmpty = [this](TComm* sender) { CommSendDataEmpty(sender); };
+    Comm->OnRequestHangup = [this](TComm* sender) { CommRequestHangup(sender); };
 
     timer2Adapter_ = std::make_unique<TTimerAdapter>(*Timer2);
     linePort_ = std::make_unique<TCommLinePort>(*Comm);
@@ -244,6 +245,7 @@ TfmUpdate::~TfmUpdate() {
     // Nothing may reach the window once it is half gone.
     Comm->OnReceiveData = nullptr;
     Comm->OnSendDataEmpty = nullptr;
+    Comm->OnRequestHangup = nullptr;
     Comm->StopComm();
 }
 
@@ -310,6 +312,15 @@ void TfmUpdate::CommReceiveData(TComm*, const uint8_t* buffer, uint16_t length) 
 }
 
 void TfmUpdate::CommSendDataEmpty(TComm*) {
+    GuardHandler(this, [this] { sequence_->CommSendDataEmpty(); });
+}
+
+// The adapter has gone (unplugged, or the far end closed): what was queued will never leave,
+// so no send-buffer-empty event arms Timer2. Arm it here and refuse further writes; the
+// sequence's retries then run out to "Comm. No response abandon update" (or, restoring the
+// speed, to closing the window) instead of waiting for ever.
+void TfmUpdate::CommRequestHangup(TComm*) {
+    linePort_->LineDown();
     GuardHandler(this, [this] { sequence_->CommSendDataEmpty(); });
 }
 

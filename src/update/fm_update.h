@@ -80,17 +80,25 @@ private:
 class TCommLinePort final : public ILinePort {
 public:
     explicit TCommLinePort(TComm& comm) : comm_(comm) {}
-    void Open() override { comm_.StartComm(); }
-    void Close() override { comm_.StopComm(); }
-    bool Write(const uint8_t* data, uint16_t count) override {
-        return comm_.WriteCommData(data, count);
+    void Open() override {
+        comm_.StartComm();
+        lineDown_ = false;
     }
+    void Close() override { comm_.StopComm(); }
+    // Refused once the port has reported a hang-up: a write the writer thread would only drop
+    // brings no send-buffer-empty event, so the caller must see it refused.
+    bool Write(const uint8_t* data, uint16_t count) override {
+        return !lineDown_ && comm_.WriteCommData(data, count);
+    }
+    // The port's threads have hung up (the device or the far end has gone) until it reopens.
+    void LineDown() { lineDown_ = true; }
     void SetBaudRate(uint32_t baud) override { comm_.SetBaudRate(baud); }
     void SetDataBits(int bits) override;
     void SetParity(LineParity parity) override;
 
 private:
     TComm& comm_;
+    bool lineDown_ = false;
 };
 
 // What the update window needs from the windows created after it (the connect dialog, the
@@ -131,6 +139,7 @@ public:
     void FormClose();
     void CommReceiveData(TComm* sender, const uint8_t* buffer, uint16_t length);
     void CommSendDataEmpty(TComm* sender);
+    void CommRequestHangup(TComm* sender);
     void Timer2Timer();
     void btDUReroroClick();
     void btAbortClick();
