@@ -153,8 +153,9 @@ TfmStopPLC::TfmStopPLC(QWidget* parent) : QDialog(parent) {
     BitBtn2->setDefault(true); // Enter must not stop a running machine
 
     auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(16, 28, 16, 18);
+    layout->setContentsMargins(16, 18, 16, 22);
     layout->setSpacing(10);
+    layout->addStretch(1);
     layout->addWidget(Label1);
     layout->addWidget(Label2);
     layout->addStretch(1);

@@ -3,6 +3,7 @@
 // question, the pages with their time-outs re-armed by the port, Abort, Exit's restore).
 
 #include "app/application.h"
+#include "app_steps.h"
 #include "modal_helper.h"
 #include "simulator.h"
 
@@ -20,17 +21,10 @@
 namespace orv {
 namespace {
 
-// The program's own application object, with its error display behind every event.
-void EnsureProgramApplication() {
-    if (QApplication::instance() == nullptr) {
-        static int argc = 1;
-        static char name[] = "orv-os-update-test";
-        static char* argv[] = {name, nullptr};
-        new TOrvQApplication(argc, argv); // deleted after the last test
-    }
-}
-
+using test::ConnectStep;
+using test::EnsureProgramApplication;
 using test::ModalScript;
+using test::PortListed;
 using test::Simulator;
 
 TEST(StatusEndToEnd, GetPlcStatusShowsTheSimulatorsStatus) {
@@ -48,17 +42,8 @@ TEST(StatusEndToEnd, GetPlcStatusShowsTheSimulatorsStatus) {
     QString title, series, version, date, flash;
     ModalScript script(8000);
     script
-        .Then([](QWidget* modal) {
-            auto* open = qobject_cast<TfmOpen*>(modal);
-            ASSERT_NE(open, nullptr);
-            ChooseEntry(open->cbPort, "e2e-status: (Virtual port)");
-            ASSERT_GE(open->cbPort->currentIndex(), 0) << "the simulator is not listed";
-            ChooseEntry(open->cbBaudRate, "9600");
-            ChooseEntry(open->cbParity, "EVEN");
-            ChooseEntry(open->cbDataBit, "7");
-            open->edStation->setText("10");
-            open->Button1->click();
-        })
+        .Then(ConnectStep("e2e-status: (Virtual port)", "9600", "EVEN", "7", "10",
+                          PortListed::Required))
         .Then([&](QWidget* modal) {
             auto* status = qobject_cast<TfmStatus*>(modal);
             ASSERT_NE(status, nullptr) << modal->metaObject()->className();
@@ -97,17 +82,7 @@ TEST(StatusEndToEnd, GetPlcStatusShowsTheSimulatorsStatus) {
 
 // Connects to the simulator at 9600 baud, 7 data bits, even parity, station 1.
 ModalScript::Step ConnectTo(const QString& entry) {
-    return [entry](QWidget* modal) {
-        auto* open = qobject_cast<TfmOpen*>(modal);
-        ASSERT_NE(open, nullptr);
-        ChooseEntry(open->cbPort, entry);
-        ASSERT_GE(open->cbPort->currentIndex(), 0) << "the simulator is not listed";
-        ChooseEntry(open->cbBaudRate, "9600");
-        ChooseEntry(open->cbParity, "EVEN");
-        ChooseEntry(open->cbDataBit, "7");
-        open->edStation->setText("1");
-        open->Button1->click();
-    };
+    return ConnectStep(entry, "9600", "EVEN", "7", "1", PortListed::Required);
 }
 
 // The simulator's log holds a frame with exactly these bytes.

@@ -2,6 +2,7 @@
 // buttons, the about box, the error display and the settings kept between runs.
 
 #include "app/application.h"
+#include "app_steps.h"
 #include "modal_helper.h"
 #include "settings/reg.h"
 
@@ -21,16 +22,7 @@
 namespace orv {
 namespace {
 
-// The program's own application object, with its error display behind every event.
-void EnsureProgramApplication() {
-    if (QApplication::instance() == nullptr) {
-        static int argc = 1;
-        static char name[] = "orv-os-update-test";
-        static char* argv[] = {name, nullptr};
-        new TOrvQApplication(argc, argv); // deleted after the last test
-    }
-}
-
+using test::EnsureProgramApplication;
 using test::ModalScript;
 using test::VirtualPort;
 
@@ -47,20 +39,10 @@ protected:
                       QStringLiteral("/orv-os-update/registry.reg"));
     }
 
-    // Fills the connect dialog and presses "Connect PLC" when it comes up.
     static ModalScript::Step Connect(const QString& port, const QString& baud,
                                      const QString& parity, const QString& bits,
                                      const QString& station) {
-        return [=](QWidget* modal) {
-            auto* open = qobject_cast<TfmOpen*>(modal);
-            ASSERT_NE(open, nullptr) << modal->objectName().toStdString();
-            ChooseEntry(open->cbPort, port);
-            ChooseEntry(open->cbBaudRate, baud);
-            ChooseEntry(open->cbParity, parity);
-            ChooseEntry(open->cbDataBit, bits);
-            open->edStation->setText(station);
-            open->Button1->click();
-        };
+        return test::ConnectStep(port, baud, parity, bits, station);
     }
 };
 

@@ -3,6 +3,7 @@
 // from the program's own builders, and the simulator's flash is compared with the image.
 
 #include "app/application.h"
+#include "app_steps.h"
 #include "modal_helper.h"
 #include "simulator.h"
 #include "widgets/cgauge.h"
@@ -33,7 +34,10 @@
 namespace orv {
 namespace {
 
+using test::ConnectStep;
+using test::EnsureProgramApplication;
 using test::ModalScript;
+using test::PortListed;
 using test::Simulator;
 
 // The first page is one header byte, so the smallest image (0x22000 bytes, 544 pages) sends
@@ -45,15 +49,6 @@ constexpr int kFirstPage = 255;
 // timing take a 10 ms interval: 290 pages then take seconds rather than half a minute.
 void QuickReplies(TOrvApplication& app) {
     app.fmUpdate->CommPort().SetReadIntervalTimeout(10);
-}
-
-void EnsureProgramApplication() {
-    if (QApplication::instance() == nullptr) {
-        static int argc = 1;
-        static char name[] = "orv-os-update-test";
-        static char* argv[] = {name, nullptr};
-        new TOrvQApplication(argc, argv); // deleted after the last test
-    }
 }
 
 // CRC-16/MODBUS bit by bit, independent of the program's table-driven one.
@@ -169,17 +164,8 @@ protected:
         QString version;
         ModalScript script(8000);
         script
-            .Then([&](QWidget* modal) {
-                auto* open = qobject_cast<TfmOpen*>(modal);
-                ASSERT_NE(open, nullptr) << modal->metaObject()->className();
-                ChooseEntry(open->cbPort, portName + ": (Virtual port)");
-                ASSERT_GE(open->cbPort->currentIndex(), 0) << "the simulator is not listed";
-                ChooseEntry(open->cbBaudRate, "9600");
-                ChooseEntry(open->cbParity, "EVEN");
-                ChooseEntry(open->cbDataBit, "7");
-                open->edStation->setText("1");
-                open->Button1->click();
-            })
+            .Then(ConnectStep(portName + ": (Virtual port)", "9600", "EVEN", "7", "1",
+                              PortListed::Required))
             .Then([&](QWidget* modal) {
                 auto* status = qobject_cast<TfmStatus*>(modal);
                 ASSERT_NE(status, nullptr) << modal->metaObject()->className();
