@@ -164,6 +164,7 @@ void TComm::StartComm() {
     Shared->PortHandle = PortHandle;
     Shared->NotifyWindow = NotifyWindow;
     Shared->Target = this;
+    Shared->Session = ++Session;
     _SetCommTimeout();
     (void)_SetCommState();
 
@@ -379,7 +380,10 @@ void TComm::Deliver(CommNotification& note) {
         ReceiveError(note.Value);
         break;
     case MSG_REQUEST_HANGUP:
-        RequestHangup();
+        // A hang-up of an earlier opening speaks of a port that is closed already; raised after
+        // a reopen, it would declare the new, working line dead.
+        if (note.Session == Session)
+            RequestHangup();
         break;
     case MSG_MODEM_STATE_CHANGE:
         ModemStateChange(note.Value);

@@ -63,8 +63,9 @@ enum : uint32_t {
 struct CommNotification {
     TComm* Target = nullptr;
     uint32_t Message = 0;
-    uint32_t Count = 0; // byte count (MSG_RECEIVE_DATA)
-    uint32_t Value = 0; // error flags or modem event bits
+    uint32_t Count = 0;   // byte count (MSG_RECEIVE_DATA)
+    uint32_t Value = 0;   // error flags or modem event bits
+    uint32_t Session = 0; // which opening of the port posted it
     std::unique_ptr<uint8_t[]> Block;
 };
 
@@ -229,6 +230,7 @@ private:
     int StopEvent = -1;
     ICommSink* NotifyWindow;
     std::shared_ptr<TPortShared> Shared;
+    uint32_t Session = 0; // counts the openings of the port
     std::string FPortPath;
 };
 

@@ -47,6 +47,7 @@ bool TPortShared::Post(uint32_t message, uint32_t value) {
     note.Target = Target;
     note.Message = message;
     note.Value = value;
+    note.Session = Session;
     return NotifyWindow->Post(note);
 }
 
@@ -74,6 +75,7 @@ void TReadThread::WaitFor() {
 bool TReadThread::ReceiveData(size_t count) {
     CommNotification note;
     note.Target = S->Target;
+    note.Session = S->Session;
     note.Message = MSG_RECEIVE_DATA;
     note.Count = static_cast<uint32_t>(count);
     note.Block.reset(new (std::nothrow) uint8_t[count + 1]());

@@ -30,6 +30,7 @@ struct TPortShared {
     int StopEvent = -1;
     ICommSink* NotifyWindow = nullptr;
     TComm* Target = nullptr;
+    uint32_t Session = 0;
 
     std::mutex SettingsLock;
     TReaderSettings Settings;

@@ -322,6 +322,26 @@ TEST_F(CommTest, NotificationsPostedBeforeStopArriveAfterIt) {
     EXPECT_EQ(Received(), Bytes({'l', 'a', 't', 'e'}));
 }
 
+// A reconnect after the adapter vanished: the old opening's hang-up, still queued, must not
+// declare the new line dead; its data, posted before the stop, still arrives.
+TEST_F(CommTest, HangupOfAnEarlierOpeningIsNotRaisedAfterReopen) {
+    StartAndSettle();
+    Pty.Write("old");
+    Sleep(300);
+    Pty.CloseMaster();
+    Sleep(300); // the hang-up is posted, not pumped
+    Comm.StopComm();
+    test::TPty fresh;
+    Comm.CommName = fresh.SlavePath;
+    Comm.StartComm();
+    Sink.WaitAndPump(300ms);
+    EXPECT_EQ(Hangups, 0);
+    EXPECT_EQ(Received(), Bytes({'o', 'l', 'd'}));
+    fresh.Write("new");
+    EXPECT_TRUE(WaitReceived(6));
+    Comm.StopComm();
+}
+
 TEST_F(CommTest, DestroyingTheComponentReleasesWhatIsQueued) {
     {
         TComm scoped(&Sink);
