@@ -1,7 +1,6 @@
 #include "common/crc16.h"
 
 #include <gtest/gtest.h>
-
 #include <random>
 #include <string_view>
 #include <vector>
