@@ -9,6 +9,7 @@
 #include "serial/comm.h"
 #include "serial/qt_comm_sink.h"
 #include "update/os_image.h"
+#include "update/qt_timer.h"
 #include "update/update_sequence.h"
 
 #include <QDialog>
@@ -58,23 +59,6 @@ void ApplyProgramFont(QWidget* window);
 
 // Centres a window on the screen, or over another window when one is given.
 void CentreWindow(QWidget* window, const QWidget* over = nullptr);
-
-// A window timer behind the engines' timer seam. QTimer::start() would restart a running
-// timer; a window timer that is enabled again keeps its phase.
-class TTimerAdapter final : public ITimer {
-public:
-    explicit TTimerAdapter(QTimer& timer) : timer_(timer) {}
-    void Enable() override {
-        if (!timer_.isActive())
-            timer_.start();
-    }
-    void Disable() override { timer_.stop(); }
-    bool Enabled() const override { return timer_.isActive(); }
-    void SetInterval(int ms) override { timer_.setInterval(ms); }
-
-private:
-    QTimer& timer_;
-};
 
 // The engines' port seam over the one TComm.
 class TCommLinePort final : public ILinePort {

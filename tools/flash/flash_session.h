@@ -11,6 +11,7 @@
 #include "protocol/status_query.h"
 #include "serial/comm.h"
 #include "update/os_image.h"
+#include "update/qt_timer.h"
 #include "update/update_sequence.h"
 
 #include <QObject>
@@ -30,22 +31,6 @@ constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 constexpr int kExitPort = 3;
 constexpr int kExitVerify = 4;
-
-// A window timer: enabling a running timer keeps its phase (QTimer::start would restart it).
-class FlashTimer final : public ITimer {
-public:
-    explicit FlashTimer(QTimer& timer) : timer_(timer) {}
-    void Enable() override {
-        if (!timer_.isActive())
-            timer_.start();
-    }
-    void Disable() override { timer_.stop(); }
-    bool Enabled() const override { return timer_.isActive(); }
-    void SetInterval(int ms) override { timer_.setInterval(ms); }
-
-private:
-    QTimer& timer_;
-};
 
 // The engines' port seam over TComm, with the frame trace.
 class FlashLinePort final : public ILinePort {
@@ -145,8 +130,8 @@ private:
     QTimer tmTimeOut_;
     QTimer timer2_;
     QTimer watchdog_;
-    FlashTimer tmTimeOutSeam_{tmTimeOut_};
-    FlashTimer timer2Seam_{timer2_};
+    TTimerAdapter tmTimeOutSeam_{tmTimeOut_};
+    TTimerAdapter timer2Seam_{timer2_};
     FlashLinePort port_;
     StationState station_;
     ReplyDispatch dispatch_;
