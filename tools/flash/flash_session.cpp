@@ -619,12 +619,7 @@ void FlashSession::Interrupt() {
         failure_ = "interrupted: Comm. Aborted!!";
         out_.ErrorLine("interrupted: aborting, then the restore-speed command (interrupt again "
                        "to quit at once)");
-        Post([this] {
-            if (phase_ == Phase::Update && busy_)
-                sequence_.btAbortClick();
-            else
-                EndRun();
-        });
+        AbortThenRestore();
         return;
     }
     out_.ErrorLine("interrupted: waiting for the restore-speed command (interrupt again to quit "
@@ -634,6 +629,17 @@ void FlashSession::Interrupt() {
 
 // ---- endings ----
 
+// Stops a download that is still running (as Abort does), then ends the run, which sends the
+// restore-speed command once the speed was changed.
+void FlashSession::AbortThenRestore() {
+    Post([this] {
+        if (phase_ == Phase::Update && busy_)
+            sequence_.btAbortClick();
+        else
+            EndRun();
+    });
+}
+
 void FlashSession::Fail(const std::string& text) {
     if (finished_)
         return;
@@ -642,12 +648,7 @@ void FlashSession::Fail(const std::string& text) {
         if (failure_.empty())
             failure_ = text;
         out_.ErrorLine("orv-flash: " + text);
-        Post([this] {
-            if (phase_ == Phase::Update && busy_)
-                sequence_.btAbortClick();
-            else
-                EndRun();
-        });
+        AbortThenRestore();
         return;
     }
     Finish(kExitFailed, text);

@@ -109,6 +109,7 @@ private:
     void StartUpdate();
     void CheckHalted();
     void EndRun();
+    void AbortThenRestore();
     void AfterClose();
     void StartVerify();
     void StartVerifyQuery();
