@@ -6,6 +6,7 @@
 #include "app_steps.h"
 #include "modal_helper.h"
 #include "simulator.h"
+#include "test_files.h"
 
 #include <QComboBox>
 #include <QDir>
@@ -29,8 +30,7 @@ using test::Simulator;
 
 TEST(StatusEndToEnd, GetPlcStatusShowsTheSimulatorsStatus) {
     EnsureProgramApplication();
-    QFile::remove(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
-                  QStringLiteral("/orv-os-update/registry.reg"));
+    test::ForgetSettings();
     Simulator sim("e2e-status",
                   {"--speed", "9600", "--format", "7E1", "--station", "10", "--register-code", "2",
                    "--version", "1.61", "--date", "03/2010", "--flash-type", "2"});
@@ -90,29 +90,12 @@ bool Heard(const QString& log, const QString& hex) {
     return log.contains("\"dir\":\"frame\"") && log.contains("\"hex\":\"" + hex + "\"");
 }
 
-QString WritePlainImage(const QString& path) {
-    QByteArray bytes(0x22000, '\x5A');
-    bytes[8] = '\x40';
-    bytes[9] = '\xA6';
-    bytes[12] = '\x61';
-    bytes[13] = '\x01';
-    bytes[14] = '\x03';
-    bytes[15] = '\x10';
-    bytes[23] = '\x80'; // first page 128
-    bytes[25] = '\x02';
-    QFile file(path);
-    EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(bytes);
-    return path;
-}
-
 TEST(UpdateEndToEnd, RunningPlcIsStoppedPagesGoOutAbortHoldsAndExitRestoresTheSpeed) {
     EnsureProgramApplication();
-    QFile::remove(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
-                  QStringLiteral("/orv-os-update/registry.reg"));
+    test::ForgetSettings();
     Simulator sim("e2e-update", {"--speed", "9600", "--format", "7E1", "--running"});
     ASSERT_TRUE(sim.Ready());
-    const QString image = WritePlainImage(QDir::temp().filePath(
+    const QString image = test::WritePlainImage(QDir::temp().filePath(
         QStringLiteral("orv-e2e-%1.bin").arg(QCoreApplication::applicationPid())));
 
     TOrvApplication app;

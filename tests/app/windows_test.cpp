@@ -5,6 +5,7 @@
 #include "app_steps.h"
 #include "modal_helper.h"
 #include "settings/reg.h"
+#include "test_files.h"
 
 #include <QAbstractButton>
 #include <QComboBox>
@@ -35,8 +36,7 @@ protected:
         EnsureProgramApplication();
         watchdog_ = std::make_unique<ModalScript>(6000);
         // Every test starts as a first run.
-        QFile::remove(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
-                      QStringLiteral("/orv-os-update/registry.reg"));
+        test::ForgetSettings();
     }
 
     static ModalScript::Step Connect(const QString& port, const QString& baud,

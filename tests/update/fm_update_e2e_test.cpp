@@ -6,6 +6,7 @@
 #include "app_steps.h"
 #include "modal_helper.h"
 #include "simulator.h"
+#include "test_files.h"
 #include "widgets/cgauge.h"
 
 #include <QComboBox>
@@ -132,8 +133,7 @@ class UpdateE2E : public ::testing::Test {
 protected:
     void SetUp() override {
         EnsureProgramApplication();
-        QFile::remove(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
-                      QStringLiteral("/orv-os-update/registry.reg"));
+        test::ForgetSettings();
         ASSERT_TRUE(dir_.isValid());
     }
 

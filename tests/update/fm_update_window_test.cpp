@@ -3,6 +3,7 @@
 
 #include "modal_helper.h"
 #include "settings/reg.h"
+#include "test_files.h"
 #include "update/fm_update.h"
 #include "widgets/cgauge.h"
 
@@ -65,29 +66,12 @@ protected:
     void SetUp() override {
         test::EnsureApplication();
         watchdog_ = std::make_unique<ModalScript>(6000);
-        QFile::remove(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
-                      QStringLiteral("/orv-os-update/registry.reg"));
+        test::ForgetSettings();
         ASSERT_TRUE(dir_.isValid());
     }
 
-    // A plain image: version 1.61, 03/2010, flash type 2, first page 128.
     QString WriteImage(const QString& name, size_t size, bool rightId = true) {
-        std::vector<char> bytes(size, '\x5A');
-        if (size >= 26) {
-            bytes[8] = rightId ? '\x40' : '\x41';
-            bytes[9] = '\xA6';
-            bytes[12] = '\x61';
-            bytes[13] = '\x01';
-            bytes[14] = '\x03';
-            bytes[15] = '\x10';
-            bytes[23] = '\x80';
-            bytes[25] = '\x02';
-        }
-        const QString path = dir_.filePath(name);
-        QFile file(path);
-        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(bytes.data(), static_cast<qint64>(bytes.size()));
-        return path;
+        return test::WritePlainImage(dir_.filePath(name), size, rightId);
     }
 
     StationState station_;
