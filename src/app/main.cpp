@@ -2,9 +2,25 @@
 
 #include "app/application.h"
 
+#include <cstdio>
+#include <cstring>
 #include <exception>
 
 int main(int argc, char** argv) {
+    // Answered before Qt starts, so that they work without a display.
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--version") == 0) {
+            std::printf("orv-os-update %s\n", ORV_VERSION);
+            return 0;
+        }
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            std::printf("usage: orv-os-update [Qt options]\n"
+                        "       orv-os-update --version\n"
+                        "The desktop program that reads an Orv PLC's status and replaces its OS;\n"
+                        "see orv-os-update(1). orv-flash does the same from the command line.\n");
+            return 0;
+        }
+    }
     orv::TOrvQApplication qapp(argc, argv);
     try {
         orv::TOrvApplication app;
