@@ -4,7 +4,8 @@ JOBS ?= $(shell nproc)
 CMAKE_GEN := -G Ninja
 FUZZ_SECONDS ?= 60
 
-.PHONY: all deps build test test-plain test-asan test-tsan test-fuzz fuzz bench soak run format clean
+.PHONY: all deps build test test-plain test-asan test-tsan test-fuzz test-package fuzz bench soak run \
+        package format clean
 
 all: build
 
@@ -59,7 +60,19 @@ test-fuzz fuzz: fuzz-build
 	    grep -E '^(Done|#[0-9]+ *DONE)' build-fuzz/$$name.log | tail -n 1 || true; \
 	done
 
-test: test-plain test-asan test-tsan test-fuzz
+# The Debian package of the plain build, orv-os-update_<version>_<arch>.deb, left here for
+# `sudo apt install ./orv-os-update_*.deb`. The Windows zip (from the cross build in
+# build-windows/) is made beside it once that build exists.
+package: build
+	rm -f orv-os-update_*.deb build/orv-os-update_*.deb
+	cd build && cpack -G DEB
+	mv build/orv-os-update_*.deb .
+
+# The package checked as Debian's tools check one, and its programs run from an unpacked copy.
+test-package: package
+	@scripts/check-package
+
+test: test-plain test-asan test-tsan test-fuzz test-package
 	@echo "make test: all suites passed"
 
 bench: build
@@ -75,4 +88,4 @@ format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
 
 clean:
-	rm -rf build build-asan build-tsan build-fuzz
+	rm -rf build build-asan build-tsan build-fuzz orv-os-update_*.deb
