@@ -6,6 +6,25 @@ set(ORV_TEST_HOME ${CMAKE_BINARY_DIR}/test-home)
 add_custom_target(fuzzers)
 add_custom_target(tsan_tests)
 
+# A difference between Windows and POSIX lives in a file pair behind one header,
+# NAME_win32.cpp and NAME_posix.cpp; orv_platform_sources(TARGET NAME...) adds this
+# platform's side of each, and stops the configuration when that side is missing.
+if(WIN32)
+    set(ORV_PLATFORM win32)
+else()
+    set(ORV_PLATFORM posix)
+endif()
+
+function(orv_platform_sources target)
+    foreach(name IN LISTS ARGN)
+        set(file ${CMAKE_CURRENT_SOURCE_DIR}/${name}_${ORV_PLATFORM}.cpp)
+        if(NOT EXISTS ${file})
+            message(FATAL_ERROR "${target}: ${name} has no ${ORV_PLATFORM} side, ${file}")
+        endif()
+        target_sources(${target} PRIVATE ${file})
+    endforeach()
+endfunction()
+
 # orv_add_test(NAME SOURCES ... LIBS ... [LABELS ...] [TIMEOUT s])
 # A GoogleTest executable run by CTest. Tests get their own HOME and XDG folders so that they
 # never touch the user's settings or virtual ports, and Qt's offscreen platform.
