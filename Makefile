@@ -4,7 +4,8 @@ JOBS ?= $(shell nproc)
 CMAKE_GEN := -G Ninja
 FUZZ_SECONDS ?= 60
 
-.PHONY: all deps build test test-plain test-asan test-tsan test-fuzz fuzz bench soak run format clean
+.PHONY: all deps build test test-plain test-asan test-tsan test-fuzz fuzz bench soak run format clean \
+        windows
 
 all: build
 
@@ -59,6 +60,14 @@ test-fuzz fuzz: fuzz-build
 	    grep -E '^(Done|#[0-9]+ *DONE)' build-fuzz/$$name.log | tail -n 1 || true; \
 	done
 
+# The Windows build: cross-compiled with MinGW-w64 into build-windows/.
+build-windows/build.ninja: | deps
+	cmake -S . -B build-windows $(CMAKE_GEN) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
+	    -DCMAKE_BUILD_TYPE=Release -DORV_WERROR=ON
+
+windows: build-windows/build.ninja
+	cmake --build build-windows -j $(JOBS)
+
 test: test-plain test-asan test-tsan test-fuzz
 	@echo "make test: all suites passed"
 
@@ -75,4 +84,4 @@ format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
 
 clean:
-	rm -rf build build-asan build-tsan build-fuzz
+	rm -rf build build-asan build-tsan build-fuzz build-windows

@@ -25,6 +25,13 @@ function(orv_platform_sources target)
     endforeach()
 endfunction()
 
+# Wine shows the Linux root as drive Z:, so a path the Windows tests are handed begins with
+# ${ORV_HOST_ROOT}.
+set(ORV_HOST_ROOT "")
+if(WIN32 AND CMAKE_CROSSCOMPILING)
+    set(ORV_HOST_ROOT "Z:")
+endif()
+
 # orv_add_test(NAME SOURCES ... LIBS ... [LABELS ...] [TIMEOUT s])
 # A GoogleTest executable run by CTest. Tests get their own HOME and XDG folders so that they
 # never touch the user's settings or virtual ports, and Qt's offscreen platform.
@@ -76,7 +83,7 @@ function(orv_add_fuzzer name)
     else()
         add_executable(${name}_replay ${F_SOURCES} ${CMAKE_SOURCE_DIR}/tests/fuzz/replay_main.cpp)
         target_link_libraries(${name}_replay PRIVATE ${F_LIBS})
-        add_test(NAME ${name}_replay COMMAND ${name}_replay ${corpus})
+        add_test(NAME ${name}_replay COMMAND ${name}_replay ${ORV_HOST_ROOT}${corpus})
         set_tests_properties(${name}_replay PROPERTIES TIMEOUT 120 LABELS "fuzz")
     endif()
 endfunction()
