@@ -5,7 +5,7 @@ CMAKE_GEN := -G Ninja
 FUZZ_SECONDS ?= 60
 
 .PHONY: all deps build test test-plain test-asan test-tsan test-fuzz fuzz bench soak run format clean \
-        windows
+        windows test-windows
 
 all: build
 
@@ -60,7 +60,8 @@ test-fuzz fuzz: fuzz-build
 	    grep -E '^(Done|#[0-9]+ *DONE)' build-fuzz/$$name.log | tail -n 1 || true; \
 	done
 
-# The Windows build: cross-compiled with MinGW-w64 into build-windows/.
+# The Windows build: cross-compiled with MinGW-w64 into build-windows/, its tests run by CTest
+# under Wine in a prefix kept in build-windows/wine/.
 build-windows/build.ninja: | deps
 	cmake -S . -B build-windows $(CMAKE_GEN) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
 	    -DCMAKE_BUILD_TYPE=Release -DORV_WERROR=ON
@@ -68,7 +69,10 @@ build-windows/build.ninja: | deps
 windows: build-windows/build.ninja
 	cmake --build build-windows -j $(JOBS)
 
-test: test-plain test-asan test-tsan test-fuzz
+test-windows: windows
+	cd build-windows && ctest --output-on-failure -j $(JOBS)
+
+test: test-plain test-asan test-tsan test-fuzz test-windows
 	@echo "make test: all suites passed"
 
 bench: build
