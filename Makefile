@@ -5,7 +5,7 @@ CMAKE_GEN := -G Ninja
 FUZZ_SECONDS ?= 60
 
 .PHONY: all deps build test test-plain test-asan test-tsan test-fuzz test-package fuzz bench soak run \
-        package format clean
+        package format clean windows test-windows
 
 all: build
 
@@ -72,7 +72,19 @@ package: build
 test-package: package
 	@scripts/check-package
 
-test: test-plain test-asan test-tsan test-fuzz test-package
+# The Windows build: cross-compiled with MinGW-w64 into build-windows/, its tests run by CTest
+# under Wine in a prefix kept in build-windows/wine/.
+build-windows/build.ninja: | deps
+	cmake -S . -B build-windows $(CMAKE_GEN) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
+	    -DCMAKE_BUILD_TYPE=Release -DORV_WERROR=ON
+
+windows: build-windows/build.ninja
+	cmake --build build-windows -j $(JOBS)
+
+test-windows: windows
+	cd build-windows && ctest --output-on-failure -j $(JOBS)
+
+test: test-plain test-asan test-tsan test-fuzz test-windows test-package
 	@echo "make test: all suites passed"
 
 bench: build
@@ -88,4 +100,4 @@ format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
 
 clean:
-	rm -rf build build-asan build-tsan build-fuzz orv-os-update_*.deb
+	rm -rf build build-asan build-tsan build-fuzz build-windows orv-os-update_*.deb

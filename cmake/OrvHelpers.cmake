@@ -6,22 +6,81 @@ set(ORV_TEST_HOME ${CMAKE_BINARY_DIR}/test-home)
 add_custom_target(fuzzers)
 add_custom_target(tsan_tests)
 
+# A difference between Windows and POSIX lives in a file pair behind one header,
+# NAME_win32.cpp and NAME_posix.cpp; orv_platform_sources(TARGET NAME...) adds this
+# platform's side of each, and stops the configuration when that side is missing.
+if(WIN32)
+    set(ORV_PLATFORM win32)
+else()
+    set(ORV_PLATFORM posix)
+endif()
+
+function(orv_platform_sources target)
+    foreach(name IN LISTS ARGN)
+        set(file ${CMAKE_CURRENT_SOURCE_DIR}/${name}_${ORV_PLATFORM}.cpp)
+        if(NOT EXISTS ${file})
+            message(FATAL_ERROR "${target}: ${name} has no ${ORV_PLATFORM} side, ${file}")
+        endif()
+        target_sources(${target} PRIVATE ${file})
+    endforeach()
+endfunction()
+
+# Tests of the Windows build run under Wine (CMAKE_CROSSCOMPILING_EMULATOR), all in one Wine
+# prefix in the build folder that the test wine_prefix makes once. Wine shows the Linux root
+# as drive Z:, so a path the tests hand to a Windows program begins with ${ORV_HOST_ROOT}.
+set(ORV_HOST_ROOT "")
+set(ORV_TEST_ENV "")
+if(WIN32 AND CMAKE_CROSSCOMPILING)
+    find_program(ORV_WINE NAMES wine64 wine PATHS /usr/lib/wine REQUIRED)
+    set(CMAKE_CROSSCOMPILING_EMULATOR ${ORV_WINE})
+    set(ORV_WINEPREFIX ${CMAKE_BINARY_DIR}/wine)
+    set(ORV_HOST_ROOT "Z:")
+    # No Mono or Gecko installers and no debug chatter. Console programs need no display.
+    set(ORV_TEST_ENV WINEPREFIX=${ORV_WINEPREFIX} WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml=)
+    add_test(NAME wine_prefix
+             COMMAND ${CMAKE_SOURCE_DIR}/cmake/wine-prefix ${ORV_WINE} ${ORV_WINEPREFIX})
+    set(home ${ORV_TEST_HOME}/wine_prefix)
+    file(MAKE_DIRECTORY ${home})
+    # Its own HOME, so that the prefix's document folders link into the build folder.
+    set_tests_properties(wine_prefix PROPERTIES
+        FIXTURES_SETUP wine TIMEOUT 600 ENVIRONMENT "${ORV_TEST_ENV};HOME=${home}")
+    # After the last test: waits for Wine's server to end, so no process outlives the run.
+    find_program(ORV_WINESERVER NAMES wineserver PATHS /usr/lib/wine REQUIRED)
+    add_test(NAME wine_server_exit COMMAND ${ORV_WINESERVER} -w)
+    set_tests_properties(wine_server_exit PROPERTIES
+        FIXTURES_CLEANUP wine TIMEOUT 60 ENVIRONMENT "${ORV_TEST_ENV}")
+endif()
+
+# orv_test_properties(NAME [TIMEOUT s] [LABELS ...] [ENVIRONMENT ...])
+# What every test of the project has: a time-out, its labels, its environment, and under
+# Wine the prefix.
+function(orv_test_properties name)
+    cmake_parse_arguments(T "" "TIMEOUT" "LABELS;ENVIRONMENT" ${ARGN})
+    if(NOT T_TIMEOUT)
+        set(T_TIMEOUT 300)
+    endif()
+    list(APPEND T_ENVIRONMENT ${ORV_TEST_ENV})
+    set_tests_properties(${name} PROPERTIES
+        TIMEOUT ${T_TIMEOUT} LABELS "${T_LABELS}" ENVIRONMENT "${T_ENVIRONMENT}")
+    if(ORV_WINEPREFIX)
+        set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED wine)
+    endif()
+endfunction()
+
 # orv_add_test(NAME SOURCES ... LIBS ... [LABELS ...] [TIMEOUT s])
-# A GoogleTest executable run by CTest. Tests get their own HOME and XDG folders so that they
-# never touch the user's settings or virtual ports, and Qt's offscreen platform.
+# A GoogleTest executable run by CTest, on Windows under Wine. Tests get their own HOME and
+# XDG folders so that they never touch the user's settings or virtual ports, and Qt's
+# offscreen platform.
 function(orv_add_test name)
     cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
     add_executable(${name} ${T_SOURCES})
     target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main)
     add_test(NAME ${name} COMMAND ${name})
-    if(NOT T_TIMEOUT)
-        set(T_TIMEOUT 300)
-    endif()
     set(home ${ORV_TEST_HOME}/${name})
-    set_tests_properties(${name} PROPERTIES
-        TIMEOUT ${T_TIMEOUT}
-        LABELS "${T_LABELS}"
-        ENVIRONMENT "QT_QPA_PLATFORM=offscreen;HOME=${home};XDG_CONFIG_HOME=${home}/config;XDG_RUNTIME_DIR=${home}/run;ORV_BINARY_DIR=${CMAKE_BINARY_DIR};ORV_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
+    orv_test_properties(${name} TIMEOUT ${T_TIMEOUT} LABELS ${T_LABELS} ENVIRONMENT
+        QT_QPA_PLATFORM=offscreen HOME=${home} XDG_CONFIG_HOME=${home}/config
+        XDG_RUNTIME_DIR=${home}/run ORV_BINARY_DIR=${CMAKE_BINARY_DIR}
+        ORV_SOURCE_DIR=${CMAKE_SOURCE_DIR})
     if("tsan" IN_LIST T_LABELS)
         add_dependencies(tsan_tests ${name})
     endif()
@@ -57,7 +116,7 @@ function(orv_add_fuzzer name)
     else()
         add_executable(${name}_replay ${F_SOURCES} ${CMAKE_SOURCE_DIR}/tests/fuzz/replay_main.cpp)
         target_link_libraries(${name}_replay PRIVATE ${F_LIBS})
-        add_test(NAME ${name}_replay COMMAND ${name}_replay ${corpus})
-        set_tests_properties(${name}_replay PROPERTIES TIMEOUT 120 LABELS "fuzz")
+        add_test(NAME ${name}_replay COMMAND ${name}_replay ${ORV_HOST_ROOT}${corpus})
+        orv_test_properties(${name}_replay TIMEOUT 120 LABELS fuzz)
     endif()
 endfunction()

@@ -6,14 +6,18 @@
 // before returning. A load returns true only when the value existed and leaves the caller's
 // variable alone otherwise; the multi-value members return true when the key opened. A value
 // of another type, or a value the store refuses, raises ERegError.
+//
+// The members for strings, numbers and lists are plain C++ (reg.cpp) and build everywhere;
+// those that take a font, a window or its columns speak Qt (reg_qt.cpp, in orv_settings_qt)
+// and exist only where the Qt front end does.
 #include "settings/reg_store.h"
 
-#include <QColor>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
 
+class QColor;
 class QFont;
 class QTableWidget;
 class QTreeWidget;
@@ -60,11 +64,13 @@ public:
     bool SaveStrings(const std::string& section, const std::vector<std::string>& list);
 
     // Subkey `name` with "Charset", "Color", "Height", "Name", "Pitch", "Size". A font carries
-    // no colour here, so it travels beside it: `color` may be null.
+    // no colour here, so it travels beside it: `color` may be null, and a save without one
+    // stores black.
     bool LoadFont(const std::string& section, const std::string& name, QFont& font,
                   QColor* color = nullptr);
+    bool SaveFont(const std::string& section, const std::string& name, const QFont& font);
     bool SaveFont(const std::string& section, const std::string& name, const QFont& font,
-                  const QColor& color = QColor(0, 0, 0));
+                  const QColor& color);
 
     // KeyPath\Form\<form's objectName>; options roPosition and roSize.
     bool LoadForm(QWidget* form, int options);
@@ -88,9 +94,6 @@ private:
     std::unique_ptr<RegKey> Open(const std::string& subPath, bool forWriting);
     std::unique_ptr<RegStore> store_;
 };
-
-// The store of the current user: a .reg file in the per-user configuration folder.
-std::unique_ptr<RegStore> MakeUserRegStore();
 
 // The program's one settings object, built with the default key path on first use.
 TReg& Reg();

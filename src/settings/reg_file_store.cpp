@@ -16,18 +16,6 @@
 
 namespace orv {
 
-std::string InvalidDataTypeMessage(std::string_view name) {
-    return "Invalid data type for '" + std::string(name) + "'";
-}
-
-std::string FailedToSetMessage(std::string_view name) {
-    return "Failed to set data for '" + std::string(name) + "'";
-}
-
-std::string FailedToGetMessage(std::string_view name) {
-    return "Failed to get data for '" + std::string(name) + "'";
-}
-
 namespace {
 
 // An exclusive flock on a file of its own: the data file itself is replaced by rename, so it

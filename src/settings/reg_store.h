@@ -40,6 +40,10 @@ public:
     virtual std::unique_ptr<RegKey> OpenKey(std::string_view path, bool forWriting) = 0;
 };
 
+// The store of the current user: the registry on Windows; elsewhere a .reg file in the
+// per-user configuration folder. Each platform has its own reg_user_store_*.cpp.
+std::unique_ptr<RegStore> MakeUserRegStore();
+
 // The messages of the store's failures, with the value name in place.
 std::string InvalidDataTypeMessage(std::string_view name);
 std::string FailedToSetMessage(std::string_view name);

@@ -2,15 +2,13 @@
 
 #include "cipher/crypt_lib.h"
 #include "common/crc16.h"
+#include "common/platform_io.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
 #include <stdexcept>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace orv {
 
@@ -41,52 +39,46 @@ std::string SystemError(const std::string& path, int error) {
 // longer than limit comes back as TooBig, unread.
 FileBytes ReadFile(const std::string& path, uint64_t limit, bool truncate) {
     FileBytes result;
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
+    std::FILE* f = OpenFile(path, "rb");
+    if (!f) {
         result.Status =
             errno == ENOENT || errno == ENOTDIR ? ReadStatus::NotExist : ReadStatus::Failed;
         result.Error = SystemError(path, errno);
         return result;
     }
-    struct stat st {};
-    if (::fstat(fd, &st) != 0) {
-        result.Error = SystemError(path, errno);
-        ::close(fd);
-        return result;
-    }
-    if (!truncate && S_ISREG(st.st_mode) && static_cast<uint64_t>(st.st_size) > limit) {
+    const auto size = RegularFileSize(f);
+    if (!truncate && size && *size > limit) {
         result.Status = ReadStatus::TooBig;
-        ::close(fd);
+        std::fclose(f);
         return result;
     }
     uint8_t chunk[65536];
     for (;;) {
-        const ssize_t got = ::read(fd, chunk, sizeof chunk);
-        if (got < 0) {
-            if (errno == EINTR)
-                continue;
-            result.Error = SystemError(path, errno);
-            result.Bytes.clear();
-            ::close(fd);
-            return result;
-        }
-        if (got == 0)
+        const size_t got = std::fread(chunk, 1, sizeof chunk, f);
+        if (got == 0) {
+            if (std::ferror(f)) {
+                result.Error = SystemError(path, errno);
+                result.Bytes.clear();
+                std::fclose(f);
+                return result;
+            }
             break;
+        }
         const size_t room = limit - result.Bytes.size();
-        if (truncate && static_cast<size_t>(got) >= room) {
+        if (truncate && got >= room) {
             result.Bytes.insert(result.Bytes.end(), chunk, chunk + room);
             break;
         }
-        if (static_cast<size_t>(got) > room) {
+        if (got > room) {
             // Something that is not a regular file kept growing past any acceptable image.
             result.Status = ReadStatus::TooBig;
             result.Bytes.clear();
-            ::close(fd);
+            std::fclose(f);
             return result;
         }
         result.Bytes.insert(result.Bytes.end(), chunk, chunk + got);
     }
-    ::close(fd);
+    std::fclose(f);
     result.Status = ReadStatus::Ok;
     return result;
 }

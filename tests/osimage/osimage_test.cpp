@@ -2,41 +2,25 @@
 #include "cipher/crypt_encrypt.h"
 #include "cipher/crypt_lib.h"
 #include "common/crc16.h"
+#include "run_program.h"
 #include "update/os_image.h"
 
-#include <array>
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <random>
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
 
 namespace fs = std::filesystem;
 
-struct ToolRun {
-    int Exit = -1;
-    std::string Output; // standard output and error together
-};
-
-std::string Quote(const std::string& s) {
-    std::string q = "'";
-    for (char c : s)
-        q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-}
+using ToolRun = orv::test::ProgramRun;
 
 class OsImageTool : public testing::Test {
 protected:
     void SetUp() override {
-        const char* bin = std::getenv("ORV_BINARY_DIR");
-        ASSERT_NE(bin, nullptr) << "ORV_BINARY_DIR is not set";
-        tool_ = fs::path(bin) / "tools/osimage/orv-osimage";
-        ASSERT_TRUE(fs::exists(tool_)) << tool_;
         dir_ = fs::temp_directory_path() /
                ("osimage_test_" + std::to_string(::getpid()) + "_" +
                 testing::UnitTest::GetInstance()->current_test_info()->name());
@@ -45,21 +29,7 @@ protected:
     void TearDown() override { fs::remove_all(dir_); }
 
     ToolRun Tool(const std::vector<std::string>& args) {
-        std::string command = Quote(tool_.string());
-        for (const auto& a : args)
-            command += " " + Quote(a);
-        command += " 2>&1";
-        ToolRun run;
-        std::FILE* pipe = ::popen(command.c_str(), "r");
-        if (!pipe)
-            return run;
-        std::array<char, 4096> buffer;
-        size_t got = 0;
-        while ((got = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0)
-            run.Output.append(buffer.data(), got);
-        const int status = ::pclose(pipe);
-        run.Exit = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        return run;
+        return orv::test::RunProgram(ORV_OSIMAGE_PATH, args);
     }
 
     std::string Path(const std::string& name) const { return (dir_ / name).string(); }
@@ -74,7 +44,6 @@ protected:
         return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     }
 
-    fs::path tool_;
     fs::path dir_;
 };
 
@@ -166,6 +135,18 @@ TEST_F(OsImageTool, MadeImagesPassTheProgramsChecks) {
     EXPECT_EQ(shown.Info.FlashType, "Unknown");
     EXPECT_EQ(shown.Info.FirstPage, 200);
     EXPECT_EQ(orv::PrepareImageFile(Path("b.bin")).Image.PageCount, 0x300);
+}
+
+// Names are UTF-8 to the tool on every platform; Windows hands them over as UTF-16.
+TEST_F(OsImageTool, NamesBeyondAsciiAndFilesMadeAgain) {
+    const fs::path image = dir_ / fs::path(u8"Jürgen €.os");
+    const std::u8string u8 = image.u8string();
+    const std::string name(u8.begin(), u8.end());
+    ASSERT_EQ(Tool({"make", name, "--seed", "1"}).Exit, 0);
+    ToolRun again = Tool({"make", name, "--seed", "2"});
+    ASSERT_EQ(again.Exit, 0) << again.Output;
+    EXPECT_EQ(fs::file_size(image), 0x22002u);
+    EXPECT_EQ(Tool({"info", name}).Exit, 0);
 }
 
 TEST_F(OsImageTool, InfoReportsBadImages) {

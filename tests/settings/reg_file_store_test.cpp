@@ -1,10 +1,10 @@
+#include "error_of.h"
 #include "settings/reg_file_store.h"
 #include "settings/reg_text.h"
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <gtest/gtest.h>
 #include <sstream>
 #include <sys/stat.h>
@@ -24,15 +24,6 @@ std::string ReadText(const fs::path& p) {
 
 void WriteText(const fs::path& p, const std::string& text) {
     std::ofstream(p, std::ios::binary) << text;
-}
-
-std::string ErrorOf(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const ERegError& e) {
-        return e.what();
-    }
-    return "no error";
 }
 
 // Each test gets a fresh folder below the test's own configuration folder (never the user's).

@@ -4,6 +4,7 @@
 #include "cipher/crypt_encrypt.h"
 #include "cipher/crypt_lib.h"
 #include "common/crc16.h"
+#include "common/platform_io.h"
 #include "update/os_image.h"
 
 #include <cerrno>
@@ -76,7 +77,7 @@ std::optional<uint8_t> HexPair(std::string_view text) {
 }
 
 bool ReadFile(const std::string& path, std::vector<uint8_t>& bytes) {
-    std::FILE* f = std::fopen(path.c_str(), "rb");
+    std::FILE* f = OpenFile(path, "rb");
     if (!f) {
         std::fprintf(stderr, "orv-osimage: cannot open %s: %s\n", path.c_str(),
                      std::strerror(errno));
@@ -109,7 +110,7 @@ bool ReadFile(const std::string& path, std::vector<uint8_t>& bytes) {
 // Writes beside the target and renames, so a failure never leaves half a file behind.
 bool WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
     const std::string temp = path + ".tmp";
-    std::FILE* f = std::fopen(temp.c_str(), "wb");
+    std::FILE* f = OpenFile(temp, "wb");
     if (!f) {
         std::fprintf(stderr, "orv-osimage: cannot write %s: %s\n", temp.c_str(),
                      std::strerror(errno));
@@ -121,12 +122,12 @@ bool WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
         ok = false;
         error = errno;
     }
-    if (ok && std::rename(temp.c_str(), path.c_str()) != 0) {
+    if (ok && !RenameOver(temp, path)) {
         ok = false;
         error = errno;
     }
     if (!ok) {
-        std::remove(temp.c_str());
+        RemoveFile(temp);
         std::fprintf(stderr, "orv-osimage: cannot write %s: %s\n", path.c_str(),
                      std::strerror(error));
     }
@@ -323,7 +324,8 @@ int Run(const std::vector<std::string_view>& args) {
 } // namespace
 
 int main(int argc, char** argv) {
-    std::vector<std::string_view> args(argv + 1, argv + argc);
+    const std::vector<std::string> given = ProgramArguments(argc, argv);
+    std::vector<std::string_view> args(given.begin(), given.end());
     try {
         return Run(args);
     } catch (const UsageError& e) {

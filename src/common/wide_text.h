@@ -1,0 +1,14 @@
+#pragma once
+// Windows only: the program's UTF-8 text and the UTF-16 of Windows' wide functions.
+#include <string>
+#include <string_view>
+
+namespace orv {
+
+// False for text that is not UTF-8 or that holds a NUL, which no wide name or path can carry.
+bool ToWide(std::string_view text, std::wstring& out);
+
+// Unpaired surrogates become U+FFFD.
+std::string ToUtf8(std::wstring_view text);
+
+} // namespace orv

@@ -1,0 +1,35 @@
+#include "common/wide_text.h"
+
+#include <climits>
+#include <windows.h>
+
+namespace orv {
+
+bool ToWide(std::string_view text, std::wstring& out) {
+    out.clear();
+    if (text.empty())
+        return true;
+    if (text.size() > INT_MAX / 2 || text.find('\0') != std::string_view::npos)
+        return false;
+    int size = static_cast<int>(text.size());
+    int n = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), size, nullptr, 0);
+    if (n <= 0)
+        return false;
+    out.resize(static_cast<size_t>(n));
+    return MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), size, out.data(), n) ==
+           n;
+}
+
+std::string ToUtf8(std::wstring_view text) {
+    if (text.empty() || text.size() > INT_MAX / 4)
+        return {};
+    int size = static_cast<int>(text.size());
+    int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), size, nullptr, 0, nullptr, nullptr);
+    if (n <= 0)
+        return {};
+    std::string out(static_cast<size_t>(n), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), size, out.data(), n, nullptr, nullptr);
+    return out;
+}
+
+} // namespace orv
