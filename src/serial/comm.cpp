@@ -169,7 +169,8 @@ void TComm::StartComm() {
     (void)_SetCommState();
 
     StopEvent = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (StopEvent < 0) {
+    Shared->SettingsChanged = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (StopEvent < 0 || Shared->SettingsChanged < 0) {
         const std::string reason = std::strerror(errno);
         ClosePort();
         throw ECommsError("Unable to create event", reason);
@@ -218,6 +219,8 @@ void TComm::ClosePort() {
         ReleasePort(PortHandle);
         PortHandle = -1;
     }
+    if (Shared && Shared->SettingsChanged >= 0)
+        close(Shared->SettingsChanged);
     Shared.reset();
     FPortPath.clear();
 }

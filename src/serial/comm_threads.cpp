@@ -38,6 +38,17 @@ bool IsQuietError(int error) {
 
 } // namespace
 
+void TPortShared::UpdateSettings(const TReaderSettings& s) {
+    {
+        std::lock_guard<std::mutex> lock(SettingsLock);
+        Settings = s;
+    }
+    if (SettingsChanged >= 0) {
+        const uint64_t one = 1;
+        (void)!write(SettingsChanged, &one, sizeof one);
+    }
+}
+
 bool TPortShared::StopSignalled() const {
     return IsSignalled(StopEvent);
 }
@@ -89,6 +100,15 @@ bool TReadThread::ReceiveData(size_t count) {
         return false; // note still owns the block and releases it
     }
     return true;
+}
+
+// The block in hand holds the last bytes the line brought: they go out before the hang-up.
+void TReadThread::PostHangupCall() {
+    const size_t n = BlockLength;
+    BlockLength = 0;
+    if (n > 0 && !ReceiveData(n))
+        return; // that failure has posted the hang-up
+    S->PostHangupCall();
 }
 
 bool TReadThread::HandleReadData(const uint8_t* buffer, size_t count) {
@@ -180,11 +200,7 @@ void TReadThread::Execute() {
     Clock::time_point nextModemSample = Clock::now() + ModemPeriod;
 
     for (;;) {
-        const TReaderSettings s = S->SettingsSnapshot();
-        decoder.Unmark = s.Unmark;
-        decoder.IgnoreNull = s.IgnoreNull;
-        decoder.Replace = s.Replace;
-        decoder.ReplacedChar = s.ReplacedChar;
+        TReaderSettings s = S->SettingsSnapshot();
 
         // When the block in hand is complete, by the read-interval and total time-outs. With
         // both at 0 a block completes only when full, as the platform's time-out rules have it.
@@ -210,7 +226,8 @@ void TReadThread::Execute() {
         if (HasModemLines)
             wake = std::min(wake, nextModemSample);
 
-        pollfd fds[2] = {{S->StopEvent, POLLIN, 0}, {fd, POLLIN, 0}};
+        pollfd fds[3] = {
+            {S->StopEvent, POLLIN, 0}, {S->SettingsChanged, POLLIN, 0}, {fd, POLLIN, 0}};
         timespec ts{};
         timespec* timeout = nullptr;
         if (wake != Clock::time_point::max()) {
@@ -220,19 +237,29 @@ void TReadThread::Execute() {
             ts.tv_nsec = static_cast<long>(ns % 1000000000);
             timeout = &ts;
         }
-        const int r = ppoll(fds, 2, timeout, nullptr);
+        const int r = ppoll(fds, 3, timeout, nullptr);
         if (r < 0) {
             if (errno == EINTR)
                 continue;
-            S->PostHangupCall();
+            PostHangupCall();
             break;
         }
         if (fds[0].revents)
             break; // stop request first
-        if (fds[1].revents & POLLNVAL)
+        if (fds[2].revents & POLLNVAL)
             break; // the port was closed under us: end quietly
-        uint32_t marks = 0;
         if (fds[1].revents) {
+            uint64_t changes = 0;
+            (void)!read(S->SettingsChanged, &changes, sizeof changes);
+        }
+        // A change made during the wait applies to what the wait brought.
+        s = S->SettingsSnapshot();
+        decoder.Unmark = s.Unmark;
+        decoder.IgnoreNull = s.IgnoreNull;
+        decoder.Replace = s.Replace;
+        decoder.ReplacedChar = s.ReplacedChar;
+        uint32_t marks = 0;
+        if (fds[2].revents) {
             const ssize_t got = read(fd, raw, sizeof raw);
             if (got > 0) {
                 now = Clock::now();
@@ -257,11 +284,11 @@ void TReadThread::Execute() {
                 if (!HandleReadData(decoded, n))
                     break;
             } else if (got == 0) {
-                S->PostHangupCall(); // end of file: the other end has gone
+                PostHangupCall(); // end of file: the other end has gone
                 break;
             } else if (errno != EAGAIN && errno != EINTR) {
                 if (!IsQuietError(errno))
-                    S->PostHangupCall();
+                    PostHangupCall();
                 break;
             }
         }

@@ -12,7 +12,7 @@
 
 namespace orv {
 
-// What the reader needs of the settings; written by the GUI thread while the port is open.
+// What the threads need of the settings; written by the GUI thread while the port is open.
 struct TReaderSettings {
     uint32_t Interval = 100;
     uint32_t TotalMultiplier = 0;
@@ -28,6 +28,7 @@ struct TReaderSettings {
 struct TPortShared {
     int PortHandle = -1;
     int StopEvent = -1;
+    int SettingsChanged = -1; // wakes the reader, whose wait may end by the old interval
     ICommSink* NotifyWindow = nullptr;
     TComm* Target = nullptr;
     uint32_t Session = 0;
@@ -42,10 +43,7 @@ struct TPortShared {
         std::lock_guard<std::mutex> lock(SettingsLock);
         return Settings;
     }
-    void UpdateSettings(const TReaderSettings& s) {
-        std::lock_guard<std::mutex> lock(SettingsLock);
-        Settings = s;
-    }
+    void UpdateSettings(const TReaderSettings& s);
     bool StopSignalled() const;
     bool Post(uint32_t message, uint32_t value);
     void PostHangupCall();
@@ -62,6 +60,7 @@ private:
     void Execute();
     bool HandleReadData(const uint8_t* buffer, size_t count);
     bool ReceiveData(size_t count);
+    void PostHangupCall();
     bool CheckLineState(uint32_t marks, bool parityCheck);
 
     std::shared_ptr<TPortShared> S;

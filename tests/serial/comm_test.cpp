@@ -268,6 +268,50 @@ TEST_F(CommTest, ParityCheckingDeliversBytesAsSentAndReportsMarkedBytes) {
     EXPECT_EQ(Errors[0], CE_RXPARITY);
 }
 
+// Settings changed while the reader waits for the line apply to the bytes read next.
+TEST_F(CommTest, ASettingChangeAppliesToTheNextByteRead) {
+    StartAndSettle();
+    Sink.WaitAndPump(50ms);
+    Comm.SetIgnoreNullChar(true);
+    Pty.Write(Bytes{'A', 0, 'B'});
+    ASSERT_TRUE(WaitReceived(2));
+    Sink.WaitAndPump(200ms);
+    EXPECT_EQ(Received(), Bytes({'A', 'B'}));
+
+    Blocks.clear();
+    Comm.SetParityCheck(true); // the driver now doubles a received 0xFF
+    Pty.Write(Bytes{0xFF, 'x'});
+    ASSERT_TRUE(WaitReceived(2));
+    Sink.WaitAndPump(200ms);
+    EXPECT_EQ(Received(), Bytes({0xFF, 'x'}));
+
+    // A shorter interval ends the block in hand by itself.
+    Blocks.clear();
+    Modem.clear();
+    Comm.SetReadIntervalTimeout(60000);
+    Pty.Write("ab");
+    ASSERT_TRUE(Sink.PumpUntil([&] { return !Modem.empty(); }, 3000ms)) << "read, not delivered";
+    Comm.SetReadIntervalTimeout(20);
+    EXPECT_TRUE(WaitReceived(2));
+}
+
+// The reply that came just before the other end went away still arrives, before the hang-up.
+TEST_F(CommTest, BlockInHandIsDeliveredBeforeTheHangup) {
+    Comm.SetReadIntervalTimeout(60000);
+    StartAndSettle();
+    std::vector<std::string> order;
+    Comm.OnReceiveData = [&](TComm*, const uint8_t* buffer, uint16_t length) {
+        order.emplace_back(reinterpret_cast<const char*>(buffer), length);
+    };
+    Comm.OnRequestHangup = [&](TComm*) { order.emplace_back("(hang-up)"); };
+    Pty.Write("last reply");
+    ASSERT_TRUE(Sink.PumpUntil([&] { return !Modem.empty(); }, 3000ms));
+    Sleep(50); // the whole reply is in the reader's block
+    Pty.CloseMaster();
+    ASSERT_TRUE(Sink.PumpUntil([&] { return order.size() >= 2; }, 3000ms));
+    EXPECT_EQ(order, std::vector<std::string>({"last reply", "(hang-up)"}));
+}
+
 TEST_F(CommTest, StopDuringAWriteThatCannotFinish) {
     StartAndSettle();
     Bytes big(65535, 'z');
