@@ -354,6 +354,9 @@ bool TComm::_SetCommState() {
     }
 
     TReaderSettings s = Shared->SettingsSnapshot();
+    s.BaudRate = FBaudRate;
+    s.FrameBits = 1 + (static_cast<uint32_t>(FByteSize) + 5) + (FParity == TParity::None ? 0 : 1) +
+                  (FStopBits == TStopBits::_1 ? 1 : 2);
     s.Unmark = FParityCheck;
     s.IgnoreNull = FIgnoreNullChar;
     s.Replace = FReplaceWhenParityError;

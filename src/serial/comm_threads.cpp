@@ -36,6 +36,22 @@ bool IsQuietError(int error) {
     return error == EBADF;
 }
 
+// Bytes written but not yet sent on the line: the driver's output queue, and one more while the
+// transmitter still shifts out the last character, where the driver tells (a UART's line status;
+// a USB adapter's own buffer stays unseen). A driver that cannot tell counts as drained. -1 with
+// errno set when the device has gone.
+int OutputQueued(int fd) {
+    int queued = 0;
+    if (ioctl(fd, TIOCOUTQ, &queued) != 0)
+        return errno == EIO || errno == ENXIO || errno == ENODEV || errno == EBADF ? -1 : 0;
+    if (queued > 0)
+        return queued;
+    unsigned int status = 0;
+    if (ioctl(fd, TIOCSERGETLSR, &status) == 0 && !(status & TIOCSER_TEMT))
+        return 1;
+    return 0;
+}
+
 } // namespace
 
 void TPortShared::UpdateSettings(const TReaderSettings& s) {
@@ -344,9 +360,21 @@ void TWriteThread::EndQueue() {
     dropped.swap(Queue);
 }
 
+bool TWriteThread::TakeRequest(TRequest& request) {
+    std::lock_guard<std::mutex> lock(QueueLock);
+    if (Queue.empty())
+        return false;
+    request = std::move(Queue.front());
+    Queue.pop_front();
+    return true;
+}
+
 bool TWriteThread::HandleWriteData(const uint8_t* block, size_t count) {
     size_t offset = 0;
     while (offset < count) {
+        // A driver that keeps taking parts never makes the writer wait below: look here too.
+        if (offset > 0 && S->StopSignalled())
+            return false;
         const ssize_t n = write(S->PortHandle, block + offset, count - offset);
         if (n > 0) {
             offset += static_cast<size_t>(n);
@@ -377,26 +405,67 @@ bool TWriteThread::HandleWriteData(const uint8_t* block, size_t count) {
     return true;
 }
 
+// The notice that the writer has run out of work is given once the line is quiet, so that a
+// reply time-out started by it runs from the end of transmission. The wait also ends for the
+// stop signal and for a new request: a line held by flow control never holds up either.
+TWriteThread::TWait TWriteThread::WaitUntilDrained() {
+    int lastQueued = -1;
+    int waitMs = 0;
+    for (;;) {
+        const int queued = OutputQueued(S->PortHandle);
+        if (queued == 0)
+            return TWait::Done;
+        if (queued < 0) {
+            if (!IsQuietError(errno))
+                S->PostHangupCall();
+            return TWait::End;
+        }
+        // Next look when the queued characters should have gone; while nothing moves (flow
+        // control holding the line), looks grow apart to a fifth of a second.
+        const TReaderSettings s = S->SettingsSnapshot();
+        const uint64_t sendMs =
+            (uint64_t(queued) * s.FrameBits * 1000 + s.BaudRate - 1) / std::max(s.BaudRate, 1u);
+        const int expected = static_cast<int>(std::clamp<uint64_t>(sendMs, 1, 200));
+        waitMs = lastQueued < 0 || queued < lastQueued
+                     ? expected
+                     : std::min(std::max(waitMs * 2, expected), 200);
+        lastQueued = queued;
+        pollfd fds[2] = {{S->StopEvent, POLLIN, 0}, {WakeEvent, POLLIN, 0}};
+        const int r = poll(fds, 2, waitMs);
+        if (r < 0 && errno == EINTR)
+            continue;
+        if (r < 0) {
+            S->PostHangupCall();
+            return TWait::End;
+        }
+        if (fds[0].revents)
+            return TWait::End;
+        if (fds[1].revents) {
+            uint64_t count = 0;
+            (void)!read(WakeEvent, &count, sizeof count);
+            return TWait::NewRequest;
+        }
+    }
+}
+
 void TWriteThread::Execute() {
     RaisePriority(1);
     bool noticeDue = true;
     for (;;) {
         TRequest request;
-        bool have = false;
-        {
-            std::lock_guard<std::mutex> lock(QueueLock);
-            if (!Queue.empty()) {
-                request = std::move(Queue.front());
-                Queue.pop_front();
-                have = true;
+        if (!TakeRequest(request)) {
+            if (noticeDue) {
+                const TWait drained = WaitUntilDrained();
+                if (drained == TWait::End)
+                    break;
+                if (drained == TWait::NewRequest)
+                    continue;
+                if (!S->Post(MSG_SEND_DATA_EMPTY, 0)) {
+                    S->PostHangupCall();
+                    break;
+                }
+                noticeDue = false;
             }
-        }
-        if (!have) {
-            if (noticeDue && !S->Post(MSG_SEND_DATA_EMPTY, 0)) {
-                S->PostHangupCall();
-                break;
-            }
-            noticeDue = false;
             pollfd fds[2] = {{S->StopEvent, POLLIN, 0}, {WakeEvent, POLLIN, 0}};
             const int r = poll(fds, 2, -1);
             if (r < 0 && errno == EINTR)

@@ -14,6 +14,8 @@ namespace orv {
 
 // What the threads need of the settings; written by the GUI thread while the port is open.
 struct TReaderSettings {
+    uint32_t BaudRate = 9600;
+    uint32_t FrameBits = 10; // start, data, parity and stop bits of one character
     uint32_t Interval = 100;
     uint32_t TotalMultiplier = 0;
     uint32_t TotalConstant = 0;
@@ -88,8 +90,11 @@ private:
         std::unique_ptr<uint8_t[]> Block;
         uint16_t Count;
     };
+    enum class TWait { Done, NewRequest, End };
     void Execute();
+    bool TakeRequest(TRequest& request);
     bool HandleWriteData(const uint8_t* block, size_t count);
+    TWait WaitUntilDrained();
     void EndQueue();
 
     std::shared_ptr<TPortShared> S;

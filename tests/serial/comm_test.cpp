@@ -5,10 +5,97 @@
 #include "serial/port_name.h"
 #include "serial/queue_sink.h"
 
+#include <atomic>
+#include <condition_variable>
+#include <cstdarg>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <mutex>
 #include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+
+// The test plays the port's driver for what a pseudo-terminal cannot show: a line whose output
+// does not drain (a pseudo-terminal's output-queue count is always 0) and a driver that takes a
+// block in small parts without ever making the writer wait. The program is linked with
+// --wrap=write,--wrap=ioctl, so calls from its own code pass through here and go on unchanged
+// unless a test drives the port.
+namespace driver {
+
+std::atomic<dev_t> Port{0};           // the device driven; 0: nothing is
+std::atomic<int> OutputQueued{-1};    // >= 0: the output-queue count the port reports
+std::atomic<bool> TakeInParts{false}; // writes take 16 bytes each and never block
+std::atomic<bool> Stopping{false};    // the test is about to stop the component
+std::atomic<size_t> PartsWritten{0};
+std::mutex Lock;
+std::condition_variable Changed;
+bool StopSignalled = false;
+
+bool IsPort(int fd) {
+    const dev_t port = Port.load();
+    struct stat st {};
+    return port != 0 && fstat(fd, &st) == 0 && S_ISCHR(st.st_mode) && st.st_rdev == port;
+}
+
+void Drive(const std::string& path) {
+    struct stat st {};
+    ASSERT_EQ(stat(path.c_str(), &st), 0);
+    std::lock_guard<std::mutex> lock(Lock);
+    StopSignalled = false;
+    PartsWritten = 0;
+    Port = st.st_rdev;
+}
+
+void Release() {
+    Port = 0;
+    OutputQueued = -1;
+    TakeInParts = false;
+    Stopping = false;
+}
+
+bool WaitForParts(size_t n) {
+    std::unique_lock<std::mutex> lock(Lock);
+    return Changed.wait_for(lock, std::chrono::seconds(5), [&] { return PartsWritten >= n; });
+}
+
+} // namespace driver
+
+extern "C" ssize_t __real_write(int fd, const void* buf, size_t n);
+extern "C" int __real_ioctl(int fd, unsigned long request, ...);
+
+extern "C" ssize_t __wrap_write(int fd, const void* buf, size_t n) {
+    if (!driver::TakeInParts || !driver::IsPort(fd)) {
+        const ssize_t r = __real_write(fd, buf, n);
+        if (driver::Stopping && r > 0) {
+            // The first write of StopComm is its stop signal.
+            std::lock_guard<std::mutex> lock(driver::Lock);
+            driver::StopSignalled = true;
+            driver::Changed.notify_all();
+        }
+        return r;
+    }
+    // The first part is held until the component has signalled the stop, so that the rest of
+    // the block is left to the writer's own look at the signal.
+    std::unique_lock<std::mutex> lock(driver::Lock);
+    ++driver::PartsWritten;
+    driver::Changed.notify_all();
+    driver::Changed.wait_for(lock, std::chrono::seconds(10), [] { return driver::StopSignalled; });
+    return static_cast<ssize_t>(std::min<size_t>(n, 16));
+}
+
+extern "C" int __wrap_ioctl(int fd, unsigned long request, ...) {
+    va_list args;
+    va_start(args, request);
+    void* arg = va_arg(args, void*);
+    va_end(args);
+    const int queued = driver::OutputQueued;
+    if (request == TIOCOUTQ && queued >= 0 && driver::IsPort(fd)) {
+        *static_cast<int*>(arg) = queued;
+        return 0;
+    }
+    return __real_ioctl(fd, request, arg);
+}
 
 namespace orv {
 namespace {
@@ -34,6 +121,8 @@ protected:
         Comm.OnReceiveError = [this](TComm*, uint32_t mask) { Errors.push_back(mask); };
         Comm.OnModemStateChange = [this](TComm*, uint32_t word) { Modem.push_back(word); };
     }
+
+    void TearDown() override { driver::Release(); }
 
     Bytes Received() const {
         Bytes all;
@@ -325,6 +414,53 @@ TEST_F(CommTest, StopDuringAWriteThatCannotFinish) {
     EXPECT_EQ(Hangups, 0);
     EXPECT_EQ(Empties, 1);
     EXPECT_FALSE(Comm.WriteCommData(big.data(), 1));
+}
+
+// A line that holds its output (CTS off, a slow line) keeps the notice back until it has
+// drained, keeps taking new requests meanwhile, and never holds up a stop.
+TEST_F(CommTest, SendDataEmptyWaitsUntilTheLineHasDrained) {
+    StartAndSettle();
+    driver::Drive(Pty.SlavePath);
+    driver::OutputQueued = 5;
+    const uint8_t first[] = {'a', 'b', 'c'}, second[] = {'d', 'e'};
+    ASSERT_TRUE(Comm.WriteCommData(first, 3));
+    EXPECT_EQ(Pty.Read(3, 2000ms), Bytes({'a', 'b', 'c'})) << "the driver has taken them";
+    ASSERT_TRUE(Comm.WriteCommData(second, 2));
+    EXPECT_EQ(Pty.Read(2, 2000ms), Bytes({'d', 'e'}));
+    Sink.WaitAndPump(300ms);
+    EXPECT_EQ(Empties, 1) << "no notice while output is still queued";
+
+    driver::OutputQueued = 0;
+    ASSERT_TRUE(Sink.PumpUntil([&] { return Empties == 2; }, 3000ms));
+    Sink.WaitAndPump(150ms);
+    EXPECT_EQ(Empties, 2) << "one notice for both requests";
+
+    driver::OutputQueued = 5; // never drains
+    ASSERT_TRUE(Comm.WriteCommData(first, 3));
+    EXPECT_EQ(Pty.Read(3, 2000ms).size(), 3u);
+    Comm.StopComm();
+    driver::Release();
+    Sink.WaitAndPump(100ms);
+    EXPECT_EQ(Empties, 2);
+    EXPECT_EQ(Hangups, 0);
+}
+
+// A driver that takes a block in small parts and never makes the writer wait: only the
+// writer's own look at the stop signal between parts ends the block.
+TEST_F(CommTest, StopEndsABlockWithinOneWrite) {
+    StartAndSettle();
+    driver::Drive(Pty.SlavePath);
+    driver::TakeInParts = true;
+    const Bytes big(65535, 'p');
+    ASSERT_TRUE(Comm.WriteCommData(big.data(), static_cast<uint16_t>(big.size())));
+    ASSERT_TRUE(driver::WaitForParts(1));
+    driver::Stopping = true;
+    Comm.StopComm();
+    const size_t parts = driver::PartsWritten;
+    driver::Release();
+    EXPECT_LE(parts, 2u) << "of the " << big.size() / 16 + 1 << " parts of the block";
+    Sink.WaitAndPump(100ms);
+    EXPECT_EQ(Hangups, 0);
 }
 
 TEST_F(CommTest, OtherEndClosingGivesOneHangup) {
