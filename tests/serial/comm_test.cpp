@@ -2,7 +2,8 @@
 
 #include "pty.h"
 #include "serial/comm.h"
-#include "serial/port_name.h"
+#include "serial/port_list.h"
+#include "serial/port_name_posix.h"
 #include "serial/queue_sink.h"
 
 #include <atomic>
@@ -547,6 +548,47 @@ TEST_F(CommTest, BareNameFoundInVirtualPortFolder) {
     EXPECT_TRUE(WaitReceived(1));
     Comm.StopComm();
     std::filesystem::remove(link);
+}
+
+TEST(PortList, ListsLiveVirtualPortsAfterTheRealOnes) {
+    test::TPty pty;
+    namespace fs = std::filesystem;
+    const fs::path folder = VirtualPortFolder();
+    fs::create_directories(folder);
+    const auto names = {"orvtest-live", "orvtest-gone", "orvtest-file", "orvtest:colon",
+                        "orvtest-null"};
+    for (const char* name : names)
+        fs::remove(folder / name);
+    fs::create_symlink(pty.SlavePath, folder / "orvtest-live");
+    fs::create_symlink("/dev/pts/999999", folder / "orvtest-gone");
+    std::ofstream(folder / "plain.txt") << "x";
+    fs::create_symlink(folder / "plain.txt", folder / "orvtest-file");
+    fs::create_symlink(pty.SlavePath, folder / "orvtest:colon");
+    fs::create_symlink("/dev/null", folder / "orvtest-null"); // a device, not a terminal
+
+    const std::vector<std::string> entries = ListPortEntries();
+    std::vector<std::string> ours;
+    for (const std::string& e : entries)
+        if (e.rfind("orvtest", 0) == 0)
+            ours.push_back(e);
+    EXPECT_EQ(ours, std::vector<std::string>{"orvtest-live: (Virtual port)"});
+    EXPECT_EQ(entries.back(), "orvtest-live: (Virtual port)");
+    // The machine's own ports before them are serial devices in /dev, never a console, a
+    // virtual terminal or a pseudo-terminal.
+    for (const std::string& e : entries) {
+        if (e.find(": (Virtual port)") != std::string::npos)
+            continue;
+        const std::string name = e.substr(0, e.find(':'));
+        struct stat st {};
+        EXPECT_TRUE(stat(("/dev/" + name).c_str(), &st) == 0 && S_ISCHR(st.st_mode)) << e;
+        const bool terminal = name == "tty" || name == "console" || name == "ptmx" ||
+                              (name.size() > 3 && name.rfind("tty", 0) == 0 && isdigit(name[3]));
+        EXPECT_FALSE(terminal) << e;
+    }
+
+    for (const char* name : names)
+        fs::remove(folder / name);
+    fs::remove(folder / "plain.txt");
 }
 
 } // namespace

@@ -1,4 +1,4 @@
-#include "serial/comm_threads.h"
+#include "serial/comm_threads_posix.h"
 
 #include "serial/line_decoder.h"
 
@@ -31,7 +31,7 @@ bool IsSignalled(int fd) {
     return poll(&p, 1, 0) > 0 && (p.revents & POLLIN);
 }
 
-// A device that has gone away: unplugged adapter, closed pseudo-terminal master.
+// The descriptor itself is no longer valid: nothing to report, as for an invalid handle.
 bool IsQuietError(int error) {
     return error == EBADF;
 }
@@ -54,7 +54,7 @@ int OutputQueued(int fd) {
 
 } // namespace
 
-void TPortShared::UpdateSettings(const TReaderSettings& s) {
+void TPortShared::UpdateSettings(const TThreadSettings& s) {
     {
         std::lock_guard<std::mutex> lock(SettingsLock);
         Settings = s;
@@ -67,20 +67,6 @@ void TPortShared::UpdateSettings(const TReaderSettings& s) {
 
 bool TPortShared::StopSignalled() const {
     return IsSignalled(StopEvent);
-}
-
-bool TPortShared::Post(uint32_t message, uint32_t value) {
-    CommNotification note;
-    note.Target = Target;
-    note.Message = message;
-    note.Value = value;
-    note.Session = Session;
-    return NotifyWindow->Post(note);
-}
-
-void TPortShared::PostHangupCall() {
-    if (!HangupPosted.exchange(true))
-        (void)Post(MSG_REQUEST_HANGUP, 0);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -99,32 +85,13 @@ void TReadThread::WaitFor() {
         Thread.join();
 }
 
-bool TReadThread::ReceiveData(size_t count) {
-    CommNotification note;
-    note.Target = S->Target;
-    note.Session = S->Session;
-    note.Message = MSG_RECEIVE_DATA;
-    note.Count = static_cast<uint32_t>(count);
-    note.Block.reset(new (std::nothrow) uint8_t[count + 1]());
-    if (!note.Block) {
-        S->PostHangupCall();
-        return false;
-    }
-    std::memcpy(note.Block.get(), Block, count);
-    if (!S->NotifyWindow->Post(note)) {
-        S->PostHangupCall();
-        return false; // note still owns the block and releases it
-    }
-    return true;
-}
-
 // The block in hand holds the last bytes the line brought: they go out before the hang-up.
 void TReadThread::PostHangupCall() {
     const size_t n = BlockLength;
     BlockLength = 0;
-    if (n > 0 && !ReceiveData(n))
+    if (n > 0 && !S->Poster.PostData(Block, n))
         return; // that failure has posted the hang-up
-    S->PostHangupCall();
+    S->Poster.PostHangupCall();
 }
 
 bool TReadThread::HandleReadData(const uint8_t* buffer, size_t count) {
@@ -136,7 +103,7 @@ bool TReadThread::HandleReadData(const uint8_t* buffer, size_t count) {
         done += take;
         if (BlockLength == sizeof Block) {
             BlockLength = 0;
-            if (!ReceiveData(sizeof Block))
+            if (!S->Poster.PostData(Block, sizeof Block))
                 return false;
         }
     }
@@ -168,10 +135,8 @@ bool TReadThread::CheckLineState(uint32_t marks, bool parityCheck) {
         flags |= CE_RXPARITY;
     if (!parityCheck)
         flags &= ~CE_RXPARITY; // the UART counts them anyway; they are not asked for
-    if (flags && !S->Post(MSG_RECEIVE_ERROR, flags)) {
-        S->PostHangupCall();
+    if (flags && !S->Poster.Post(MSG_RECEIVE_ERROR, flags))
         return false;
-    }
     if (HasModemLines) {
         int lines = 0;
         if (ioctl(S->PortHandle, TIOCMGET, &lines) == 0) {
@@ -182,10 +147,8 @@ bool TReadThread::CheckLineState(uint32_t marks, bool parityCheck) {
                 word |= ME_RLSD;
             if (changed & TIOCM_RNG)
                 word |= ME_RING;
-            if (word && !S->Post(MSG_MODEM_STATE_CHANGE, word)) {
-                S->PostHangupCall();
+            if (word && !S->Poster.Post(MSG_MODEM_STATE_CHANGE, word))
                 return false;
-            }
         }
     }
     return true;
@@ -216,7 +179,7 @@ void TReadThread::Execute() {
     Clock::time_point nextModemSample = Clock::now() + ModemPeriod;
 
     for (;;) {
-        TReaderSettings s = S->SettingsSnapshot();
+        TThreadSettings s = S->SettingsSnapshot();
 
         // When the block in hand is complete, by the read-interval and total time-outs. With
         // both at 0 a block completes only when full, as the platform's time-out rules have it.
@@ -232,7 +195,7 @@ void TReadThread::Execute() {
         if (deadline <= now) {
             const size_t n = BlockLength;
             BlockLength = 0;
-            if (!ReceiveData(n))
+            if (!S->Poster.PostData(Block, n))
                 break;
             readStart = now;
             totalDeadline = Clock::time_point::max();
@@ -290,10 +253,8 @@ void TReadThread::Execute() {
                         const auto periods = (now - readStart) / period + 1;
                         totalDeadline = readStart + periods * period;
                     }
-                    if (!S->Post(MSG_MODEM_STATE_CHANGE, ME_RXCHAR)) {
-                        S->PostHangupCall();
+                    if (!S->Poster.Post(MSG_MODEM_STATE_CHANGE, ME_RXCHAR))
                         break;
-                    }
                 }
                 lastByte = now;
                 const size_t n = decoder.Decode(raw, static_cast<size_t>(got), decoded, marks);
@@ -320,7 +281,7 @@ void TReadThread::Execute() {
 // ---------------------------------------------------------------------------------------------
 // Writer
 
-TWriteThread::TWriteThread(std::shared_ptr<TPortShared> shared) : S(std::move(shared)) {
+TWriteThread::TWriteThread(TPortShared& shared) : S(&shared) {
     WakeEvent = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (WakeEvent < 0)
         throw std::system_error(errno, std::generic_category(), "eventfd");
@@ -384,7 +345,7 @@ bool TWriteThread::HandleWriteData(const uint8_t* block, size_t count) {
             continue;
         if (n < 0 && errno != EAGAIN) {
             if (!IsQuietError(errno))
-                S->PostHangupCall();
+                S->Poster.PostHangupCall();
             return false;
         }
         // The driver's queue is full: wait for room or for the stop request.
@@ -393,7 +354,7 @@ bool TWriteThread::HandleWriteData(const uint8_t* block, size_t count) {
         if (r < 0 && errno == EINTR)
             continue;
         if (r < 0) {
-            S->PostHangupCall();
+            S->Poster.PostHangupCall();
             return false;
         }
         if (fds[0].revents)
@@ -417,12 +378,12 @@ TWriteThread::TWait TWriteThread::WaitUntilDrained() {
             return TWait::Done;
         if (queued < 0) {
             if (!IsQuietError(errno))
-                S->PostHangupCall();
+                S->Poster.PostHangupCall();
             return TWait::End;
         }
         // Next look when the queued characters should have gone; while nothing moves (flow
         // control holding the line), looks grow apart to a fifth of a second.
-        const TReaderSettings s = S->SettingsSnapshot();
+        const TThreadSettings s = S->SettingsSnapshot();
         const uint64_t sendMs =
             (uint64_t(queued) * s.FrameBits * 1000 + s.BaudRate - 1) / std::max(s.BaudRate, 1u);
         const int expected = static_cast<int>(std::clamp<uint64_t>(sendMs, 1, 200));
@@ -435,7 +396,7 @@ TWriteThread::TWait TWriteThread::WaitUntilDrained() {
         if (r < 0 && errno == EINTR)
             continue;
         if (r < 0) {
-            S->PostHangupCall();
+            S->Poster.PostHangupCall();
             return TWait::End;
         }
         if (fds[0].revents)
@@ -460,10 +421,8 @@ void TWriteThread::Execute() {
                     break;
                 if (drained == TWait::NewRequest)
                     continue;
-                if (!S->Post(MSG_SEND_DATA_EMPTY, 0)) {
-                    S->PostHangupCall();
+                if (!S->Poster.Post(MSG_SEND_DATA_EMPTY, 0))
                     break;
-                }
                 noticeDue = false;
             }
             pollfd fds[2] = {{S->StopEvent, POLLIN, 0}, {WakeEvent, POLLIN, 0}};
@@ -471,7 +430,7 @@ void TWriteThread::Execute() {
             if (r < 0 && errno == EINTR)
                 continue;
             if (r < 0) {
-                S->PostHangupCall();
+                S->Poster.PostHangupCall();
                 break;
             }
             if (fds[0].revents)
