@@ -1,7 +1,8 @@
 #pragma once
 // TComm: the one serial port of the program, with its reader and writer threads.
-// Plain C++ over POSIX termios; the worker threads reach the owner only through an ICommSink,
-// whose consumer hands each notification back to TComm::Deliver on the GUI thread.
+// Plain C++: what every platform shares is in comm.cpp, the port and its threads in a platform
+// file pair (comm_posix.cpp, comm_win32.cpp). The worker threads reach the owner only through
+// an ICommSink, whose consumer hands each notification back to TComm::Deliver on the GUI thread.
 
 #include <cstdint>
 #include <functional>
@@ -12,9 +13,12 @@
 namespace orv {
 
 class TComm;
-struct TPortShared;
-class TReadThread;
-class TWriteThread;
+struct TCommPort;
+
+// The platform file defines TCommPort and how it is released.
+struct TCommPortDeleter {
+    void operator()(TCommPort* port) const;
+};
 
 // Raised by StartComm. what() is the short message; Detail() the line shown beneath it:
 // device path, the system's reason and what the technician can do about it.
@@ -89,15 +93,15 @@ public:
     TComm(const TComm&) = delete;
     TComm& operator=(const TComm&) = delete;
 
-    // The device StartComm opens: a full path, or a bare name looked up in /dev/ and then in
-    // the virtual-port folder.
+    // The device StartComm opens: on POSIX a full path, or a bare name looked up in /dev/ and
+    // then in the virtual-port folder.
     std::string CommName = "COM2";
 
     void StartComm();
     void StopComm();
     bool WriteCommData(const uint8_t* data, uint16_t count);
     uint32_t GetModemState();
-    bool IsOpen() const { return PortHandle >= 0; }
+    bool IsOpen() const { return Port != nullptr; }
 
     // The consumer of the sink calls this on the GUI thread for each notification addressed
     // to this component; the data block is released when the handler has returned.
@@ -187,16 +191,33 @@ private:
             _SetCommTimeout();
     }
 
-    bool _SetCommState();
-    void _SetCommTimeout();
     void ReceiveData(const uint8_t* block, uint16_t count);
     void ReceiveError(uint32_t flags);
     void ModemStateChange(uint32_t word);
     void RequestHangup();
     void _SendDataEmpty();
+    [[noreturn]] void AbandonStart(const char* message, const std::exception& cause);
+    void ClosePort();
+
+    // The platform half, with GetModemState and TCommPort. Each step that fails throws:
+    // OpenPort an ECommsError, with nothing held; the others any std::exception whose what()
+    // tells why, after which StartComm releases what the earlier steps made.
+    void OpenPort();        // opens CommName, sets Port and FPortPath, applies the settings
+    void CreateStopEvent(); // the signal every wait of both threads includes
+    void CreateReadThread();
+    void CreateWriteThread();
+    void StartReadThread();
+    void StartWriteThread();
+    // Each signals the stop, purges its direction and waits for its thread to end; nothing
+    // when there is no such thread.
     void CloseReadThread();
     void CloseWriteThread();
-    void ClosePort();
+    // Apply a whole group to the open port; the result is not acted on.
+    bool _SetCommState();
+    bool _SetCommTimeout();
+    // Hands a block of count bytes (and one zero byte) to the writer; false, with the block
+    // left to the caller, once the writer has ended.
+    bool PostWriteRequest(std::unique_ptr<uint8_t[]>& block, uint16_t count);
 
     uint32_t FBaudRate = 9600;
     bool FParityCheck = false;
@@ -224,12 +245,10 @@ private:
     uint32_t FWriteTotalTimeoutMultiplier = 0;
     uint32_t FWriteTotalTimeoutConstant = 0;
 
-    std::unique_ptr<TReadThread> ReaderThread;
-    std::unique_ptr<TWriteThread> WriterThread;
-    int PortHandle = -1;
-    int StopEvent = -1;
+    // The open port with its stop signal and threads; the port counts as open exactly while
+    // this is set.
+    std::unique_ptr<TCommPort, TCommPortDeleter> Port;
     ICommSink* NotifyWindow;
-    std::shared_ptr<TPortShared> Shared;
     uint32_t Session = 0; // counts the openings of the port
     std::string FPortPath;
 };

@@ -2,13 +2,101 @@
 
 #include "pty.h"
 #include "serial/comm.h"
-#include "serial/port_name.h"
+#include "serial/port_list.h"
+#include "serial/port_name_posix.h"
 #include "serial/queue_sink.h"
 
+#include <atomic>
+#include <condition_variable>
+#include <cstdarg>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <mutex>
 #include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+
+// The test plays the port's driver for what a pseudo-terminal cannot show: a line whose output
+// does not drain (a pseudo-terminal's output-queue count is always 0) and a driver that takes a
+// block in small parts without ever making the writer wait. The program is linked with
+// --wrap=write,--wrap=ioctl, so calls from its own code pass through here and go on unchanged
+// unless a test drives the port.
+namespace driver {
+
+std::atomic<dev_t> Port{0};           // the device driven; 0: nothing is
+std::atomic<int> OutputQueued{-1};    // >= 0: the output-queue count the port reports
+std::atomic<bool> TakeInParts{false}; // writes take 16 bytes each and never block
+std::atomic<bool> Stopping{false};    // the test is about to stop the component
+std::atomic<size_t> PartsWritten{0};
+std::mutex Lock;
+std::condition_variable Changed;
+bool StopSignalled = false;
+
+bool IsPort(int fd) {
+    const dev_t port = Port.load();
+    struct stat st {};
+    return port != 0 && fstat(fd, &st) == 0 && S_ISCHR(st.st_mode) && st.st_rdev == port;
+}
+
+void Drive(const std::string& path) {
+    struct stat st {};
+    ASSERT_EQ(stat(path.c_str(), &st), 0);
+    std::lock_guard<std::mutex> lock(Lock);
+    StopSignalled = false;
+    PartsWritten = 0;
+    Port = st.st_rdev;
+}
+
+void Release() {
+    Port = 0;
+    OutputQueued = -1;
+    TakeInParts = false;
+    Stopping = false;
+}
+
+bool WaitForParts(size_t n) {
+    std::unique_lock<std::mutex> lock(Lock);
+    return Changed.wait_for(lock, std::chrono::seconds(5), [&] { return PartsWritten >= n; });
+}
+
+} // namespace driver
+
+extern "C" ssize_t __real_write(int fd, const void* buf, size_t n);
+extern "C" int __real_ioctl(int fd, unsigned long request, ...);
+
+extern "C" ssize_t __wrap_write(int fd, const void* buf, size_t n) {
+    if (!driver::TakeInParts || !driver::IsPort(fd)) {
+        const ssize_t r = __real_write(fd, buf, n);
+        if (driver::Stopping && r > 0) {
+            // The first write of StopComm is its stop signal.
+            std::lock_guard<std::mutex> lock(driver::Lock);
+            driver::StopSignalled = true;
+            driver::Changed.notify_all();
+        }
+        return r;
+    }
+    // The first part is held until the component has signalled the stop, so that the rest of
+    // the block is left to the writer's own look at the signal.
+    std::unique_lock<std::mutex> lock(driver::Lock);
+    ++driver::PartsWritten;
+    driver::Changed.notify_all();
+    driver::Changed.wait_for(lock, std::chrono::seconds(10), [] { return driver::StopSignalled; });
+    return static_cast<ssize_t>(std::min<size_t>(n, 16));
+}
+
+extern "C" int __wrap_ioctl(int fd, unsigned long request, ...) {
+    va_list args;
+    va_start(args, request);
+    void* arg = va_arg(args, void*);
+    va_end(args);
+    const int queued = driver::OutputQueued;
+    if (request == TIOCOUTQ && queued >= 0 && driver::IsPort(fd)) {
+        *static_cast<int*>(arg) = queued;
+        return 0;
+    }
+    return __real_ioctl(fd, request, arg);
+}
 
 namespace orv {
 namespace {
@@ -34,6 +122,8 @@ protected:
         Comm.OnReceiveError = [this](TComm*, uint32_t mask) { Errors.push_back(mask); };
         Comm.OnModemStateChange = [this](TComm*, uint32_t word) { Modem.push_back(word); };
     }
+
+    void TearDown() override { driver::Release(); }
 
     Bytes Received() const {
         Bytes all;
@@ -268,6 +358,50 @@ TEST_F(CommTest, ParityCheckingDeliversBytesAsSentAndReportsMarkedBytes) {
     EXPECT_EQ(Errors[0], CE_RXPARITY);
 }
 
+// Settings changed while the reader waits for the line apply to the bytes read next.
+TEST_F(CommTest, ASettingChangeAppliesToTheNextByteRead) {
+    StartAndSettle();
+    Sink.WaitAndPump(50ms);
+    Comm.SetIgnoreNullChar(true);
+    Pty.Write(Bytes{'A', 0, 'B'});
+    ASSERT_TRUE(WaitReceived(2));
+    Sink.WaitAndPump(200ms);
+    EXPECT_EQ(Received(), Bytes({'A', 'B'}));
+
+    Blocks.clear();
+    Comm.SetParityCheck(true); // the driver now doubles a received 0xFF
+    Pty.Write(Bytes{0xFF, 'x'});
+    ASSERT_TRUE(WaitReceived(2));
+    Sink.WaitAndPump(200ms);
+    EXPECT_EQ(Received(), Bytes({0xFF, 'x'}));
+
+    // A shorter interval ends the block in hand by itself.
+    Blocks.clear();
+    Modem.clear();
+    Comm.SetReadIntervalTimeout(60000);
+    Pty.Write("ab");
+    ASSERT_TRUE(Sink.PumpUntil([&] { return !Modem.empty(); }, 3000ms)) << "read, not delivered";
+    Comm.SetReadIntervalTimeout(20);
+    EXPECT_TRUE(WaitReceived(2));
+}
+
+// The reply that came just before the other end went away still arrives, before the hang-up.
+TEST_F(CommTest, BlockInHandIsDeliveredBeforeTheHangup) {
+    Comm.SetReadIntervalTimeout(60000);
+    StartAndSettle();
+    std::vector<std::string> order;
+    Comm.OnReceiveData = [&](TComm*, const uint8_t* buffer, uint16_t length) {
+        order.emplace_back(reinterpret_cast<const char*>(buffer), length);
+    };
+    Comm.OnRequestHangup = [&](TComm*) { order.emplace_back("(hang-up)"); };
+    Pty.Write("last reply");
+    ASSERT_TRUE(Sink.PumpUntil([&] { return !Modem.empty(); }, 3000ms));
+    Sleep(50); // the whole reply is in the reader's block
+    Pty.CloseMaster();
+    ASSERT_TRUE(Sink.PumpUntil([&] { return order.size() >= 2; }, 3000ms));
+    EXPECT_EQ(order, std::vector<std::string>({"last reply", "(hang-up)"}));
+}
+
 TEST_F(CommTest, StopDuringAWriteThatCannotFinish) {
     StartAndSettle();
     Bytes big(65535, 'z');
@@ -281,6 +415,53 @@ TEST_F(CommTest, StopDuringAWriteThatCannotFinish) {
     EXPECT_EQ(Hangups, 0);
     EXPECT_EQ(Empties, 1);
     EXPECT_FALSE(Comm.WriteCommData(big.data(), 1));
+}
+
+// A line that holds its output (CTS off, a slow line) keeps the notice back until it has
+// drained, keeps taking new requests meanwhile, and never holds up a stop.
+TEST_F(CommTest, SendDataEmptyWaitsUntilTheLineHasDrained) {
+    StartAndSettle();
+    driver::Drive(Pty.SlavePath);
+    driver::OutputQueued = 5;
+    const uint8_t first[] = {'a', 'b', 'c'}, second[] = {'d', 'e'};
+    ASSERT_TRUE(Comm.WriteCommData(first, 3));
+    EXPECT_EQ(Pty.Read(3, 2000ms), Bytes({'a', 'b', 'c'})) << "the driver has taken them";
+    ASSERT_TRUE(Comm.WriteCommData(second, 2));
+    EXPECT_EQ(Pty.Read(2, 2000ms), Bytes({'d', 'e'}));
+    Sink.WaitAndPump(300ms);
+    EXPECT_EQ(Empties, 1) << "no notice while output is still queued";
+
+    driver::OutputQueued = 0;
+    ASSERT_TRUE(Sink.PumpUntil([&] { return Empties == 2; }, 3000ms));
+    Sink.WaitAndPump(150ms);
+    EXPECT_EQ(Empties, 2) << "one notice for both requests";
+
+    driver::OutputQueued = 5; // never drains
+    ASSERT_TRUE(Comm.WriteCommData(first, 3));
+    EXPECT_EQ(Pty.Read(3, 2000ms).size(), 3u);
+    Comm.StopComm();
+    driver::Release();
+    Sink.WaitAndPump(100ms);
+    EXPECT_EQ(Empties, 2);
+    EXPECT_EQ(Hangups, 0);
+}
+
+// A driver that takes a block in small parts and never makes the writer wait: only the
+// writer's own look at the stop signal between parts ends the block.
+TEST_F(CommTest, StopEndsABlockWithinOneWrite) {
+    StartAndSettle();
+    driver::Drive(Pty.SlavePath);
+    driver::TakeInParts = true;
+    const Bytes big(65535, 'p');
+    ASSERT_TRUE(Comm.WriteCommData(big.data(), static_cast<uint16_t>(big.size())));
+    ASSERT_TRUE(driver::WaitForParts(1));
+    driver::Stopping = true;
+    Comm.StopComm();
+    const size_t parts = driver::PartsWritten;
+    driver::Release();
+    EXPECT_LE(parts, 2u) << "of the " << big.size() / 16 + 1 << " parts of the block";
+    Sink.WaitAndPump(100ms);
+    EXPECT_EQ(Hangups, 0);
 }
 
 TEST_F(CommTest, OtherEndClosingGivesOneHangup) {
@@ -367,6 +548,47 @@ TEST_F(CommTest, BareNameFoundInVirtualPortFolder) {
     EXPECT_TRUE(WaitReceived(1));
     Comm.StopComm();
     std::filesystem::remove(link);
+}
+
+TEST(PortList, ListsLiveVirtualPortsAfterTheRealOnes) {
+    test::TPty pty;
+    namespace fs = std::filesystem;
+    const fs::path folder = VirtualPortFolder();
+    fs::create_directories(folder);
+    const auto names = {"orvtest-live", "orvtest-gone", "orvtest-file", "orvtest:colon",
+                        "orvtest-null"};
+    for (const char* name : names)
+        fs::remove(folder / name);
+    fs::create_symlink(pty.SlavePath, folder / "orvtest-live");
+    fs::create_symlink("/dev/pts/999999", folder / "orvtest-gone");
+    std::ofstream(folder / "plain.txt") << "x";
+    fs::create_symlink(folder / "plain.txt", folder / "orvtest-file");
+    fs::create_symlink(pty.SlavePath, folder / "orvtest:colon");
+    fs::create_symlink("/dev/null", folder / "orvtest-null"); // a device, not a terminal
+
+    const std::vector<std::string> entries = ListPortEntries();
+    std::vector<std::string> ours;
+    for (const std::string& e : entries)
+        if (e.rfind("orvtest", 0) == 0)
+            ours.push_back(e);
+    EXPECT_EQ(ours, std::vector<std::string>{"orvtest-live: (Virtual port)"});
+    EXPECT_EQ(entries.back(), "orvtest-live: (Virtual port)");
+    // The machine's own ports before them are serial devices in /dev, never a console, a
+    // virtual terminal or a pseudo-terminal.
+    for (const std::string& e : entries) {
+        if (e.find(": (Virtual port)") != std::string::npos)
+            continue;
+        const std::string name = e.substr(0, e.find(':'));
+        struct stat st {};
+        EXPECT_TRUE(stat(("/dev/" + name).c_str(), &st) == 0 && S_ISCHR(st.st_mode)) << e;
+        const bool terminal = name == "tty" || name == "console" || name == "ptmx" ||
+                              (name.size() > 3 && name.rfind("tty", 0) == 0 && isdigit(name[3]));
+        EXPECT_FALSE(terminal) << e;
+    }
+
+    for (const char* name : names)
+        fs::remove(folder / name);
+    fs::remove(folder / "plain.txt");
 }
 
 } // namespace

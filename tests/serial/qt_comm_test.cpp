@@ -1,15 +1,15 @@
 // The program's sink: posted events on the GUI thread, in order, nested modal loops included;
-// and the port list.
+// and the virtual-port folder where the toolkit puts the runtime folder.
 
 #include "pty.h"
-#include "serial/port_list.h"
-#include "serial/port_name.h"
+#include "serial/port_name_posix.h"
 #include "serial/qt_comm_sink.h"
 
 #include <QApplication>
 #include <QDialog>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QStandardPaths>
 #include <QTimer>
 #include <algorithm>
 #include <filesystem>
@@ -114,6 +114,11 @@ TEST(QtCommSink, QueuedBlocksAreReleasedWithTheComponent) {
     EXPECT_EQ(delivered, 0);
 }
 
+std::string QtVirtualPortFolder() {
+    return QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation).toStdString() +
+           "/orv-ports/";
+}
+
 TEST(PortList, VirtualFolderAgreesWithTheToolkit) {
     App();
     EXPECT_EQ(VirtualPortFolder(), QtVirtualPortFolder());
@@ -129,36 +134,6 @@ TEST(PortList, VirtualFolderAgreesWithTheToolkit) {
         setenv("XDG_RUNTIME_DIR", saved.c_str(), 1);
     if (!savedTmp.empty())
         setenv("TMPDIR", savedTmp.c_str(), 1);
-}
-
-TEST(PortList, ListsLiveVirtualPortsAfterTheRealOnes) {
-    App();
-    test::TPty pty;
-    namespace fs = std::filesystem;
-    const fs::path folder = VirtualPortFolder();
-    fs::create_directories(folder);
-    const auto names = {"orvtest-live", "orvtest-gone", "orvtest-file", "orvtest:colon",
-                        "orvtest-null"};
-    for (const char* name : names)
-        fs::remove(folder / name);
-    fs::create_symlink(pty.SlavePath, folder / "orvtest-live");
-    fs::create_symlink("/dev/pts/999999", folder / "orvtest-gone");
-    std::ofstream(folder / "plain.txt") << "x";
-    fs::create_symlink(folder / "plain.txt", folder / "orvtest-file");
-    fs::create_symlink(pty.SlavePath, folder / "orvtest:colon");
-    fs::create_symlink("/dev/null", folder / "orvtest-null"); // a device, not a terminal
-
-    const std::vector<std::string> entries = ListPortEntries();
-    std::vector<std::string> ours;
-    for (const std::string& e : entries)
-        if (e.rfind("orvtest", 0) == 0)
-            ours.push_back(e);
-    EXPECT_EQ(ours, std::vector<std::string>{"orvtest-live: (Virtual port)"});
-    EXPECT_EQ(entries.back(), "orvtest-live: (Virtual port)");
-
-    for (const char* name : names)
-        fs::remove(folder / name);
-    fs::remove(folder / "plain.txt");
 }
 
 } // namespace

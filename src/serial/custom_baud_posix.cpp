@@ -1,4 +1,4 @@
-#include "serial/custom_baud.h"
+#include "serial/custom_baud_posix.h"
 
 #include <asm/ioctls.h>
 #include <asm/termbits.h>

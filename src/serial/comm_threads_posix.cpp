@@ -1,4 +1,4 @@
-#include "serial/comm_threads.h"
+#include "serial/comm_threads_posix.h"
 
 #include "serial/line_decoder.h"
 
@@ -31,29 +31,42 @@ bool IsSignalled(int fd) {
     return poll(&p, 1, 0) > 0 && (p.revents & POLLIN);
 }
 
-// A device that has gone away: unplugged adapter, closed pseudo-terminal master.
+// The descriptor itself is no longer valid: nothing to report, as for an invalid handle.
 bool IsQuietError(int error) {
     return error == EBADF;
 }
 
+// Bytes written but not yet sent on the line: the driver's output queue, and one more while the
+// transmitter still shifts out the last character, where the driver tells (a UART's line status;
+// a USB adapter's own buffer stays unseen). A driver that cannot tell counts as drained. -1 with
+// errno set when the device has gone.
+int OutputQueued(int fd) {
+    int queued = 0;
+    if (ioctl(fd, TIOCOUTQ, &queued) != 0)
+        return errno == EIO || errno == ENXIO || errno == ENODEV || errno == EBADF ? -1 : 0;
+    if (queued > 0)
+        return queued;
+    unsigned int status = 0;
+    if (ioctl(fd, TIOCSERGETLSR, &status) == 0 && !(status & TIOCSER_TEMT))
+        return 1;
+    return 0;
+}
+
 } // namespace
+
+void TPortShared::UpdateSettings(const TThreadSettings& s) {
+    {
+        std::lock_guard<std::mutex> lock(SettingsLock);
+        Settings = s;
+    }
+    if (SettingsChanged >= 0) {
+        const uint64_t one = 1;
+        (void)!write(SettingsChanged, &one, sizeof one);
+    }
+}
 
 bool TPortShared::StopSignalled() const {
     return IsSignalled(StopEvent);
-}
-
-bool TPortShared::Post(uint32_t message, uint32_t value) {
-    CommNotification note;
-    note.Target = Target;
-    note.Message = message;
-    note.Value = value;
-    note.Session = Session;
-    return NotifyWindow->Post(note);
-}
-
-void TPortShared::PostHangupCall() {
-    if (!HangupPosted.exchange(true))
-        (void)Post(MSG_REQUEST_HANGUP, 0);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -72,23 +85,13 @@ void TReadThread::WaitFor() {
         Thread.join();
 }
 
-bool TReadThread::ReceiveData(size_t count) {
-    CommNotification note;
-    note.Target = S->Target;
-    note.Session = S->Session;
-    note.Message = MSG_RECEIVE_DATA;
-    note.Count = static_cast<uint32_t>(count);
-    note.Block.reset(new (std::nothrow) uint8_t[count + 1]());
-    if (!note.Block) {
-        S->PostHangupCall();
-        return false;
-    }
-    std::memcpy(note.Block.get(), Block, count);
-    if (!S->NotifyWindow->Post(note)) {
-        S->PostHangupCall();
-        return false; // note still owns the block and releases it
-    }
-    return true;
+// The block in hand holds the last bytes the line brought: they go out before the hang-up.
+void TReadThread::PostHangupCall() {
+    const size_t n = BlockLength;
+    BlockLength = 0;
+    if (n > 0 && !S->Poster.PostData(Block, n))
+        return; // that failure has posted the hang-up
+    S->Poster.PostHangupCall();
 }
 
 bool TReadThread::HandleReadData(const uint8_t* buffer, size_t count) {
@@ -100,7 +103,7 @@ bool TReadThread::HandleReadData(const uint8_t* buffer, size_t count) {
         done += take;
         if (BlockLength == sizeof Block) {
             BlockLength = 0;
-            if (!ReceiveData(sizeof Block))
+            if (!S->Poster.PostData(Block, sizeof Block))
                 return false;
         }
     }
@@ -132,10 +135,8 @@ bool TReadThread::CheckLineState(uint32_t marks, bool parityCheck) {
         flags |= CE_RXPARITY;
     if (!parityCheck)
         flags &= ~CE_RXPARITY; // the UART counts them anyway; they are not asked for
-    if (flags && !S->Post(MSG_RECEIVE_ERROR, flags)) {
-        S->PostHangupCall();
+    if (flags && !S->Poster.Post(MSG_RECEIVE_ERROR, flags))
         return false;
-    }
     if (HasModemLines) {
         int lines = 0;
         if (ioctl(S->PortHandle, TIOCMGET, &lines) == 0) {
@@ -146,10 +147,8 @@ bool TReadThread::CheckLineState(uint32_t marks, bool parityCheck) {
                 word |= ME_RLSD;
             if (changed & TIOCM_RNG)
                 word |= ME_RING;
-            if (word && !S->Post(MSG_MODEM_STATE_CHANGE, word)) {
-                S->PostHangupCall();
+            if (word && !S->Poster.Post(MSG_MODEM_STATE_CHANGE, word))
                 return false;
-            }
         }
     }
     return true;
@@ -180,11 +179,7 @@ void TReadThread::Execute() {
     Clock::time_point nextModemSample = Clock::now() + ModemPeriod;
 
     for (;;) {
-        const TReaderSettings s = S->SettingsSnapshot();
-        decoder.Unmark = s.Unmark;
-        decoder.IgnoreNull = s.IgnoreNull;
-        decoder.Replace = s.Replace;
-        decoder.ReplacedChar = s.ReplacedChar;
+        TThreadSettings s = S->SettingsSnapshot();
 
         // When the block in hand is complete, by the read-interval and total time-outs. With
         // both at 0 a block completes only when full, as the platform's time-out rules have it.
@@ -200,7 +195,7 @@ void TReadThread::Execute() {
         if (deadline <= now) {
             const size_t n = BlockLength;
             BlockLength = 0;
-            if (!ReceiveData(n))
+            if (!S->Poster.PostData(Block, n))
                 break;
             readStart = now;
             totalDeadline = Clock::time_point::max();
@@ -210,7 +205,8 @@ void TReadThread::Execute() {
         if (HasModemLines)
             wake = std::min(wake, nextModemSample);
 
-        pollfd fds[2] = {{S->StopEvent, POLLIN, 0}, {fd, POLLIN, 0}};
+        pollfd fds[3] = {
+            {S->StopEvent, POLLIN, 0}, {S->SettingsChanged, POLLIN, 0}, {fd, POLLIN, 0}};
         timespec ts{};
         timespec* timeout = nullptr;
         if (wake != Clock::time_point::max()) {
@@ -220,19 +216,29 @@ void TReadThread::Execute() {
             ts.tv_nsec = static_cast<long>(ns % 1000000000);
             timeout = &ts;
         }
-        const int r = ppoll(fds, 2, timeout, nullptr);
+        const int r = ppoll(fds, 3, timeout, nullptr);
         if (r < 0) {
             if (errno == EINTR)
                 continue;
-            S->PostHangupCall();
+            PostHangupCall();
             break;
         }
         if (fds[0].revents)
             break; // stop request first
-        if (fds[1].revents & POLLNVAL)
+        if (fds[2].revents & POLLNVAL)
             break; // the port was closed under us: end quietly
-        uint32_t marks = 0;
         if (fds[1].revents) {
+            uint64_t changes = 0;
+            (void)!read(S->SettingsChanged, &changes, sizeof changes);
+        }
+        // A change made during the wait applies to what the wait brought.
+        s = S->SettingsSnapshot();
+        decoder.Unmark = s.Unmark;
+        decoder.IgnoreNull = s.IgnoreNull;
+        decoder.Replace = s.Replace;
+        decoder.ReplacedChar = s.ReplacedChar;
+        uint32_t marks = 0;
+        if (fds[2].revents) {
             const ssize_t got = read(fd, raw, sizeof raw);
             if (got > 0) {
                 now = Clock::now();
@@ -247,21 +253,19 @@ void TReadThread::Execute() {
                         const auto periods = (now - readStart) / period + 1;
                         totalDeadline = readStart + periods * period;
                     }
-                    if (!S->Post(MSG_MODEM_STATE_CHANGE, ME_RXCHAR)) {
-                        S->PostHangupCall();
+                    if (!S->Poster.Post(MSG_MODEM_STATE_CHANGE, ME_RXCHAR))
                         break;
-                    }
                 }
                 lastByte = now;
                 const size_t n = decoder.Decode(raw, static_cast<size_t>(got), decoded, marks);
                 if (!HandleReadData(decoded, n))
                     break;
             } else if (got == 0) {
-                S->PostHangupCall(); // end of file: the other end has gone
+                PostHangupCall(); // end of file: the other end has gone
                 break;
             } else if (errno != EAGAIN && errno != EINTR) {
                 if (!IsQuietError(errno))
-                    S->PostHangupCall();
+                    PostHangupCall();
                 break;
             }
         }
@@ -277,7 +281,7 @@ void TReadThread::Execute() {
 // ---------------------------------------------------------------------------------------------
 // Writer
 
-TWriteThread::TWriteThread(std::shared_ptr<TPortShared> shared) : S(std::move(shared)) {
+TWriteThread::TWriteThread(TPortShared& shared) : S(&shared) {
     WakeEvent = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (WakeEvent < 0)
         throw std::system_error(errno, std::generic_category(), "eventfd");
@@ -317,9 +321,21 @@ void TWriteThread::EndQueue() {
     dropped.swap(Queue);
 }
 
+bool TWriteThread::TakeRequest(TRequest& request) {
+    std::lock_guard<std::mutex> lock(QueueLock);
+    if (Queue.empty())
+        return false;
+    request = std::move(Queue.front());
+    Queue.pop_front();
+    return true;
+}
+
 bool TWriteThread::HandleWriteData(const uint8_t* block, size_t count) {
     size_t offset = 0;
     while (offset < count) {
+        // A driver that keeps taking parts never makes the writer wait below: look here too.
+        if (offset > 0 && S->StopSignalled())
+            return false;
         const ssize_t n = write(S->PortHandle, block + offset, count - offset);
         if (n > 0) {
             offset += static_cast<size_t>(n);
@@ -329,7 +345,7 @@ bool TWriteThread::HandleWriteData(const uint8_t* block, size_t count) {
             continue;
         if (n < 0 && errno != EAGAIN) {
             if (!IsQuietError(errno))
-                S->PostHangupCall();
+                S->Poster.PostHangupCall();
             return false;
         }
         // The driver's queue is full: wait for room or for the stop request.
@@ -338,7 +354,7 @@ bool TWriteThread::HandleWriteData(const uint8_t* block, size_t count) {
         if (r < 0 && errno == EINTR)
             continue;
         if (r < 0) {
-            S->PostHangupCall();
+            S->Poster.PostHangupCall();
             return false;
         }
         if (fds[0].revents)
@@ -350,32 +366,71 @@ bool TWriteThread::HandleWriteData(const uint8_t* block, size_t count) {
     return true;
 }
 
+// The notice that the writer has run out of work is given once the line is quiet, so that a
+// reply time-out started by it runs from the end of transmission. The wait also ends for the
+// stop signal and for a new request: a line held by flow control never holds up either.
+TWriteThread::TWait TWriteThread::WaitUntilDrained() {
+    int lastQueued = -1;
+    int waitMs = 0;
+    for (;;) {
+        const int queued = OutputQueued(S->PortHandle);
+        if (queued == 0)
+            return TWait::Done;
+        if (queued < 0) {
+            if (!IsQuietError(errno))
+                S->Poster.PostHangupCall();
+            return TWait::End;
+        }
+        // Next look when the queued characters should have gone; while nothing moves (flow
+        // control holding the line), looks grow apart to a fifth of a second.
+        const TThreadSettings s = S->SettingsSnapshot();
+        const uint64_t sendMs =
+            (uint64_t(queued) * s.FrameBits * 1000 + s.BaudRate - 1) / std::max(s.BaudRate, 1u);
+        const int expected = static_cast<int>(std::clamp<uint64_t>(sendMs, 1, 200));
+        waitMs = lastQueued < 0 || queued < lastQueued
+                     ? expected
+                     : std::min(std::max(waitMs * 2, expected), 200);
+        lastQueued = queued;
+        pollfd fds[2] = {{S->StopEvent, POLLIN, 0}, {WakeEvent, POLLIN, 0}};
+        const int r = poll(fds, 2, waitMs);
+        if (r < 0 && errno == EINTR)
+            continue;
+        if (r < 0) {
+            S->Poster.PostHangupCall();
+            return TWait::End;
+        }
+        if (fds[0].revents)
+            return TWait::End;
+        if (fds[1].revents) {
+            uint64_t count = 0;
+            (void)!read(WakeEvent, &count, sizeof count);
+            return TWait::NewRequest;
+        }
+    }
+}
+
 void TWriteThread::Execute() {
     RaisePriority(1);
     bool noticeDue = true;
     for (;;) {
         TRequest request;
-        bool have = false;
-        {
-            std::lock_guard<std::mutex> lock(QueueLock);
-            if (!Queue.empty()) {
-                request = std::move(Queue.front());
-                Queue.pop_front();
-                have = true;
+        if (!TakeRequest(request)) {
+            if (noticeDue) {
+                const TWait drained = WaitUntilDrained();
+                if (drained == TWait::End)
+                    break;
+                if (drained == TWait::NewRequest)
+                    continue;
+                if (!S->Poster.Post(MSG_SEND_DATA_EMPTY, 0))
+                    break;
+                noticeDue = false;
             }
-        }
-        if (!have) {
-            if (noticeDue && !S->Post(MSG_SEND_DATA_EMPTY, 0)) {
-                S->PostHangupCall();
-                break;
-            }
-            noticeDue = false;
             pollfd fds[2] = {{S->StopEvent, POLLIN, 0}, {WakeEvent, POLLIN, 0}};
             const int r = poll(fds, 2, -1);
             if (r < 0 && errno == EINTR)
                 continue;
             if (r < 0) {
-                S->PostHangupCall();
+                S->Poster.PostHangupCall();
                 break;
             }
             if (fds[0].revents)

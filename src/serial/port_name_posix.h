@@ -1,6 +1,5 @@
 #pragma once
-// Where StartComm looks for a port, and the words it uses when it cannot open one.
-// Plain C++: the simulator registers its virtual ports with this, without Qt.
+// Where StartComm looks for a port on POSIX, and the words it uses when it cannot open one.
 
 #include <string>
 #include <vector>
@@ -8,8 +7,8 @@
 namespace orv {
 
 // The per-user folder of virtual ports (symbolic links to terminal devices), with a trailing
-// '/': $XDG_RUNTIME_DIR/orv-ports/, or, without it, the same fallback the port list's
-// toolkit uses ($TMPDIR or /tmp, then /runtime-<user>).
+// '/': $XDG_RUNTIME_DIR/orv-ports/, or, without it, where the desktop toolkits put the runtime
+// folder then ($TMPDIR or /tmp, then /runtime-<user>).
 std::string VirtualPortFolder();
 
 // The paths StartComm tries for a port name, in order: a name with a '/' as it stands; a bare

@@ -1,9 +1,9 @@
 #pragma once
-// The reader and writer threads of TComm. Internal to the serial library.
+// The reader and writer threads of TComm on POSIX, and what they share with it. Internal to the
+// serial library.
 
-#include "serial/comm.h"
+#include "serial/comm_private.h"
 
-#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -12,8 +12,10 @@
 
 namespace orv {
 
-// What the reader needs of the settings; written by the GUI thread while the port is open.
-struct TReaderSettings {
+// What the threads need of the settings; written by the GUI thread while the port is open.
+struct TThreadSettings {
+    uint32_t BaudRate = 9600;
+    uint32_t FrameBits = 10; // start, data, parity and stop bits of one character
     uint32_t Interval = 100;
     uint32_t TotalMultiplier = 0;
     uint32_t TotalConstant = 0;
@@ -23,37 +25,32 @@ struct TReaderSettings {
     uint8_t ReplacedChar = 0;
 };
 
-// What both threads share with the component for one open port: copies of the handles, the
-// sink, and the reader's settings.
+// What both threads share with the component for one opening of the port: copies of its
+// descriptors, the way to the component, and the settings. The component owns the descriptors
+// and closes them once both threads have ended.
 struct TPortShared {
+    TPortShared(ICommSink* sink, TComm* target, uint32_t session) : Poster(sink, target, session) {}
+
     int PortHandle = -1;
     int StopEvent = -1;
-    ICommSink* NotifyWindow = nullptr;
-    TComm* Target = nullptr;
-    uint32_t Session = 0;
+    int SettingsChanged = -1; // wakes the reader, whose wait may end by the old interval
+    TCommPoster Poster;
 
-    std::mutex SettingsLock;
-    TReaderSettings Settings;
-
-    // One hang-up per open port, whichever thread meets the vanished device first.
-    std::atomic<bool> HangupPosted{false};
-
-    TReaderSettings SettingsSnapshot() {
+    TThreadSettings SettingsSnapshot() {
         std::lock_guard<std::mutex> lock(SettingsLock);
         return Settings;
     }
-    void UpdateSettings(const TReaderSettings& s) {
-        std::lock_guard<std::mutex> lock(SettingsLock);
-        Settings = s;
-    }
+    void UpdateSettings(const TThreadSettings& s);
     bool StopSignalled() const;
-    bool Post(uint32_t message, uint32_t value);
-    void PostHangupCall();
+
+private:
+    std::mutex SettingsLock;
+    TThreadSettings Settings;
 };
 
 class TReadThread {
 public:
-    explicit TReadThread(std::shared_ptr<TPortShared> shared) : S(std::move(shared)) {}
+    explicit TReadThread(TPortShared& shared) : S(&shared) {}
     ~TReadThread();
     void Start();
     void WaitFor();
@@ -61,10 +58,10 @@ public:
 private:
     void Execute();
     bool HandleReadData(const uint8_t* buffer, size_t count);
-    bool ReceiveData(size_t count);
+    void PostHangupCall();
     bool CheckLineState(uint32_t marks, bool parityCheck);
 
-    std::shared_ptr<TPortShared> S;
+    TPortShared* const S;
     std::thread Thread;
     uint8_t Block[2048];
     size_t BlockLength = 0;
@@ -76,7 +73,7 @@ private:
 
 class TWriteThread {
 public:
-    explicit TWriteThread(std::shared_ptr<TPortShared> shared);
+    explicit TWriteThread(TPortShared& shared);
     ~TWriteThread();
     void Start();
     void WaitFor();
@@ -89,11 +86,14 @@ private:
         std::unique_ptr<uint8_t[]> Block;
         uint16_t Count;
     };
+    enum class TWait { Done, NewRequest, End };
     void Execute();
+    bool TakeRequest(TRequest& request);
     bool HandleWriteData(const uint8_t* block, size_t count);
+    TWait WaitUntilDrained();
     void EndQueue();
 
-    std::shared_ptr<TPortShared> S;
+    TPortShared* const S;
     std::thread Thread;
     int WakeEvent = -1;
     std::mutex QueueLock;

@@ -1,4 +1,4 @@
-#include "serial/port_name.h"
+#include "serial/port_name_posix.h"
 
 #include <cerrno>
 #include <cstdlib>
