@@ -289,7 +289,7 @@ TWriteThread::TWriteThread(TPortShared& shared) : S(&shared) {
 
 TWriteThread::~TWriteThread() {
     WaitFor();
-    EndQueue();
+    Queue.End();
     close(WakeEvent);
 }
 
@@ -303,30 +303,10 @@ void TWriteThread::WaitFor() {
 }
 
 bool TWriteThread::PostWrite(std::unique_ptr<uint8_t[]>& block, uint16_t count) {
-    {
-        std::lock_guard<std::mutex> lock(QueueLock);
-        if (Ended)
-            return false;
-        Queue.push_back({std::move(block), count});
-    }
+    if (!Queue.Post(block, count))
+        return false;
     const uint64_t one = 1;
     (void)!write(WakeEvent, &one, sizeof one);
-    return true;
-}
-
-void TWriteThread::EndQueue() {
-    std::deque<TRequest> dropped;
-    std::lock_guard<std::mutex> lock(QueueLock);
-    Ended = true;
-    dropped.swap(Queue);
-}
-
-bool TWriteThread::TakeRequest(TRequest& request) {
-    std::lock_guard<std::mutex> lock(QueueLock);
-    if (Queue.empty())
-        return false;
-    request = std::move(Queue.front());
-    Queue.pop_front();
     return true;
 }
 
@@ -370,8 +350,7 @@ bool TWriteThread::HandleWriteData(const uint8_t* block, size_t count) {
 // reply time-out started by it runs from the end of transmission. The wait also ends for the
 // stop signal and for a new request: a line held by flow control never holds up either.
 TWriteThread::TWait TWriteThread::WaitUntilDrained() {
-    int lastQueued = -1;
-    int waitMs = 0;
+    TDrainPacer pacer;
     for (;;) {
         const int queued = OutputQueued(S->PortHandle);
         if (queued == 0)
@@ -381,16 +360,8 @@ TWriteThread::TWait TWriteThread::WaitUntilDrained() {
                 S->Poster.PostHangupCall();
             return TWait::End;
         }
-        // Next look when the queued characters should have gone; while nothing moves (flow
-        // control holding the line), looks grow apart to a fifth of a second.
         const TThreadSettings s = S->SettingsSnapshot();
-        const uint64_t sendMs =
-            (uint64_t(queued) * s.FrameBits * 1000 + s.BaudRate - 1) / std::max(s.BaudRate, 1u);
-        const int expected = static_cast<int>(std::clamp<uint64_t>(sendMs, 1, 200));
-        waitMs = lastQueued < 0 || queued < lastQueued
-                     ? expected
-                     : std::min(std::max(waitMs * 2, expected), 200);
-        lastQueued = queued;
+        const int waitMs = pacer.NextWaitMs(static_cast<uint32_t>(queued), s.BaudRate, s.FrameBits);
         pollfd fds[2] = {{S->StopEvent, POLLIN, 0}, {WakeEvent, POLLIN, 0}};
         const int r = poll(fds, 2, waitMs);
         if (r < 0 && errno == EINTR)
@@ -413,8 +384,8 @@ void TWriteThread::Execute() {
     RaisePriority(1);
     bool noticeDue = true;
     for (;;) {
-        TRequest request;
-        if (!TakeRequest(request)) {
+        TWriteQueue::TRequest request;
+        if (!Queue.Take(request)) {
             if (noticeDue) {
                 const TWait drained = WaitUntilDrained();
                 if (drained == TWait::End)
@@ -445,7 +416,7 @@ void TWriteThread::Execute() {
             break;
         noticeDue = true;
     }
-    EndQueue();
+    Queue.End();
     tcflush(S->PortHandle, TCOFLUSH);
 }
 

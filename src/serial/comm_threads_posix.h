@@ -5,7 +5,6 @@
 #include "serial/comm_private.h"
 
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -82,23 +81,15 @@ public:
     bool PostWrite(std::unique_ptr<uint8_t[]>& block, uint16_t count);
 
 private:
-    struct TRequest {
-        std::unique_ptr<uint8_t[]> Block;
-        uint16_t Count;
-    };
     enum class TWait { Done, NewRequest, End };
     void Execute();
-    bool TakeRequest(TRequest& request);
     bool HandleWriteData(const uint8_t* block, size_t count);
     TWait WaitUntilDrained();
-    void EndQueue();
 
     TPortShared* const S;
     std::thread Thread;
     int WakeEvent = -1;
-    std::mutex QueueLock;
-    std::deque<TRequest> Queue;
-    bool Ended = false;
+    TWriteQueue Queue;
 };
 
 } // namespace orv
