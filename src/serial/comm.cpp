@@ -212,6 +212,34 @@ void TWriteQueue::End() {
     dropped.swap(Queue);
 }
 
+void ServeWriteQueue(TWriterSteps& writer, TWriteQueue& queue, TCommPoster& poster) {
+    using TWait = TWriterSteps::TWait;
+    bool noticeDue = true;
+    for (;;) {
+        TWriteQueue::TRequest request;
+        if (!queue.Take(request)) {
+            if (noticeDue) {
+                const TWait drained = writer.WaitUntilDrained();
+                if (drained == TWait::End)
+                    return;
+                if (drained == TWait::NewRequest)
+                    continue;
+                if (!poster.Post(MSG_SEND_DATA_EMPTY, 0))
+                    return;
+                noticeDue = false;
+            }
+            if (writer.WaitForWork() == TWait::End)
+                return;
+            continue;
+        }
+        if (writer.StopSignalled())
+            return; // request released with it
+        if (!writer.HandleWriteData(request.Block.get(), request.Count))
+            return;
+        noticeDue = true;
+    }
+}
+
 int TDrainPacer::NextWaitMs(uint32_t queued, uint32_t baud, uint32_t frameBits) {
     baud = std::max(baud, 1u);
     const uint64_t sendMs = (uint64_t(queued) * frameBits * 1000 + baud - 1) / baud;

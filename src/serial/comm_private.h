@@ -57,6 +57,28 @@ private:
     bool Ended = false;
 };
 
+// What a platform's writer thread does, for the rule every platform shares (ServeWriteQueue).
+class TWriterSteps {
+public:
+    enum class TWait { Quiet, NewRequest, End };
+    // Until the driver has sent everything (Quiet), a request has come, or the writer must end.
+    virtual TWait WaitUntilDrained() = 0;
+    // Until a request has come or the writer must end; never Quiet.
+    virtual TWait WaitForWork() = 0;
+    virtual bool StopSignalled() = 0;
+    // Writes one whole block; false when the writer must end.
+    virtual bool HandleWriteData(const uint8_t* block, size_t count) = 0;
+
+protected:
+    ~TWriterSteps() = default;
+};
+
+// Takes the requests in posting order and writes each whole, until a step says to end. The
+// send-buffer-empty notice is once per idle: the first time the queue is found empty after the
+// start, then after each time at least one request was written, and only once the driver has
+// sent everything, so that requests posted back to back get one notice after the last.
+void ServeWriteQueue(TWriterSteps& writer, TWriteQueue& queue, TCommPoster& poster);
+
 // When to look again whether the driver's output queue has drained: after the time the queued
 // characters need on the line; while nothing moves (flow control holding the line), the looks
 // grow apart up to a fifth of a second.

@@ -354,16 +354,29 @@ TWriteThread::TWait TWriteThread::WaitUntilDrained() {
     for (;;) {
         const int queued = OutputQueued(S->PortHandle);
         if (queued == 0)
-            return TWait::Done;
+            return TWait::Quiet;
         if (queued < 0) {
             if (!IsQuietError(errno))
                 S->Poster.PostHangupCall();
             return TWait::End;
         }
         const TThreadSettings s = S->SettingsSnapshot();
-        const int waitMs = pacer.NextWaitMs(static_cast<uint32_t>(queued), s.BaudRate, s.FrameBits);
+        const TWait woke =
+            WaitForWake(pacer.NextWaitMs(static_cast<uint32_t>(queued), s.BaudRate, s.FrameBits));
+        if (woke != TWait::Quiet)
+            return woke;
+    }
+}
+
+TWriteThread::TWait TWriteThread::WaitForWork() {
+    return WaitForWake(-1);
+}
+
+// Until the stop signal, a new request (NewRequest), or ms have passed (Quiet).
+TWriteThread::TWait TWriteThread::WaitForWake(int ms) {
+    for (;;) {
         pollfd fds[2] = {{S->StopEvent, POLLIN, 0}, {WakeEvent, POLLIN, 0}};
-        const int r = poll(fds, 2, waitMs);
+        const int r = poll(fds, 2, ms);
         if (r < 0 && errno == EINTR)
             continue;
         if (r < 0) {
@@ -377,45 +390,13 @@ TWriteThread::TWait TWriteThread::WaitUntilDrained() {
             (void)!read(WakeEvent, &count, sizeof count);
             return TWait::NewRequest;
         }
+        return TWait::Quiet;
     }
 }
 
 void TWriteThread::Execute() {
     RaisePriority(1);
-    bool noticeDue = true;
-    for (;;) {
-        TWriteQueue::TRequest request;
-        if (!Queue.Take(request)) {
-            if (noticeDue) {
-                const TWait drained = WaitUntilDrained();
-                if (drained == TWait::End)
-                    break;
-                if (drained == TWait::NewRequest)
-                    continue;
-                if (!S->Poster.Post(MSG_SEND_DATA_EMPTY, 0))
-                    break;
-                noticeDue = false;
-            }
-            pollfd fds[2] = {{S->StopEvent, POLLIN, 0}, {WakeEvent, POLLIN, 0}};
-            const int r = poll(fds, 2, -1);
-            if (r < 0 && errno == EINTR)
-                continue;
-            if (r < 0) {
-                S->Poster.PostHangupCall();
-                break;
-            }
-            if (fds[0].revents)
-                break;
-            uint64_t count = 0;
-            (void)!read(WakeEvent, &count, sizeof count);
-            continue;
-        }
-        if (S->StopSignalled())
-            break; // request released with it
-        if (!HandleWriteData(request.Block.get(), request.Count))
-            break;
-        noticeDue = true;
-    }
+    ServeWriteQueue(*this, Queue, S->Poster);
     Queue.End();
     tcflush(S->PortHandle, TCOFLUSH);
 }

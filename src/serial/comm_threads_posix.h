@@ -70,7 +70,7 @@ private:
     uint32_t LastFrame = 0, LastOverrun = 0, LastParity = 0, LastBreak = 0;
 };
 
-class TWriteThread {
+class TWriteThread : private TWriterSteps {
 public:
     explicit TWriteThread(TPortShared& shared);
     ~TWriteThread();
@@ -81,10 +81,12 @@ public:
     bool PostWrite(std::unique_ptr<uint8_t[]>& block, uint16_t count);
 
 private:
-    enum class TWait { Done, NewRequest, End };
     void Execute();
-    bool HandleWriteData(const uint8_t* block, size_t count);
-    TWait WaitUntilDrained();
+    bool HandleWriteData(const uint8_t* block, size_t count) override;
+    TWait WaitUntilDrained() override;
+    TWait WaitForWork() override;
+    bool StopSignalled() override { return S->StopSignalled(); }
+    TWait WaitForWake(int ms);
 
     TPortShared* const S;
     std::thread Thread;

@@ -336,7 +336,7 @@ bool TWriteThread::PostWrite(std::unique_ptr<uint8_t[]>& block, uint16_t count) 
 void TWriteThread::Execute() {
     Record.hEvent = CreateEventW(nullptr, TRUE, TRUE, nullptr);
     if (Record.hEvent)
-        Serve();
+        ServeWriteQueue(*this, Queue, S->Poster);
     else
         S->Poster.PostHangupCall();
     Queue.End();
@@ -345,34 +345,8 @@ void TWriteThread::Execute() {
         CloseHandle(Record.hEvent);
 }
 
-void TWriteThread::Serve() {
-    bool noticeDue = true;
-    for (;;) {
-        TWriteQueue::TRequest request;
-        if (!Queue.Take(request)) {
-            if (noticeDue) {
-                const TWait drained = WaitUntilDrained();
-                if (drained == TWait::End)
-                    return;
-                if (drained == TWait::NewRequest)
-                    continue;
-                if (!S->Poster.Post(MSG_SEND_DATA_EMPTY, 0))
-                    return;
-                noticeDue = false;
-            }
-            if (WaitForWork(INFINITE) == TWait::End)
-                return;
-            continue;
-        }
-        if (S->StopSignalled())
-            return; // request released with it
-        if (!HandleWriteData(request.Block.get(), request.Count))
-            return;
-        noticeDue = true;
-    }
-}
-
-TWriteThread::TWait TWriteThread::WaitForWork(DWORD ms) {
+// Until the stop signal, a new request (NewRequest), or ms have passed (Quiet).
+TWriteThread::TWait TWriteThread::WaitForWake(DWORD ms) {
     const HANDLE waitList[] = {S->StopEvent, WakeEvent};
     switch (WaitForMultipleObjects(2, waitList, FALSE, ms)) {
     case WAIT_OBJECT_0:
@@ -387,7 +361,8 @@ TWriteThread::TWait TWriteThread::WaitForWork(DWORD ms) {
     }
 }
 
-bool TWriteThread::HandleWriteData(const uint8_t* block, DWORD count) {
+bool TWriteThread::HandleWriteData(const uint8_t* block, size_t size) {
+    const DWORD count = static_cast<DWORD>(size); // at most 65535
     DWORD offset = 0;
     while (offset < count) {
         // A driver that keeps taking parts never makes the writer wait below: look here too.
@@ -440,7 +415,7 @@ TWriteThread::TWait TWriteThread::WaitUntilDrained() {
             frameBits = 1 + line.ByteSize + (line.Parity == NOPARITY ? 0 : 1) +
                         (line.StopBits == ONESTOPBIT ? 1 : 2);
         }
-        const TWait woke = WaitForWork(pacer.NextWaitMs(status.cbOutQue, baud, frameBits));
+        const TWait woke = WaitForWake(pacer.NextWaitMs(status.cbOutQue, baud, frameBits));
         if (woke != TWait::Quiet)
             return woke;
     }

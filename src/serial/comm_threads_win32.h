@@ -84,7 +84,7 @@ private:
     bool LastReadEmpty = false;
 };
 
-class TWriteThread : public TCommThread {
+class TWriteThread : public TCommThread, private TWriterSteps {
 public:
     explicit TWriteThread(TPortShared& shared);
     ~TWriteThread();
@@ -94,13 +94,13 @@ public:
     bool PostWrite(std::unique_ptr<uint8_t[]>& block, uint16_t count);
 
 private:
-    enum class TWait { Quiet, NewRequest, End };
     static DWORD WINAPI Run(void* self);
     void Execute();
-    void Serve();
-    bool HandleWriteData(const uint8_t* block, DWORD count);
-    TWait WaitUntilDrained();
-    TWait WaitForWork(DWORD ms);
+    bool HandleWriteData(const uint8_t* block, size_t count) override;
+    TWait WaitUntilDrained() override;
+    TWait WaitForWork() override { return WaitForWake(INFINITE); }
+    bool StopSignalled() override { return S->StopSignalled(); }
+    TWait WaitForWake(DWORD ms);
 
     TPortShared* const S;
     HANDLE WakeEvent = nullptr; // auto reset, signalled by each post
