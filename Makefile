@@ -2,6 +2,7 @@
 SHELL := /bin/bash
 JOBS ?= $(shell nproc)
 CMAKE_GEN := -G Ninja
+WINE := $(firstword $(wildcard /usr/lib/wine/wine64 /usr/bin/wine64 /usr/bin/wine) wine)
 FUZZ_SECONDS ?= 60
 
 .PHONY: all deps build test test-plain test-asan test-tsan test-fuzz test-package fuzz bench soak run \
@@ -81,14 +82,34 @@ build-windows/build.ninja: | deps
 windows: build-windows/build.ninja
 	cmake --build build-windows -j $(JOBS)
 
-test-windows: windows
+# Beside Wine the tests run Linux programs of the plain build: the serial tests' pseudo-terminal
+# peer (serial_pty_peer) and the PLC simulator.
+WINDOWS_TEST_HELPERS := serial_pty_peer orv-plcsim
+
+test-windows: windows build/build.ninja
+	cmake --build build -j $(JOBS) --target $(WINDOWS_TEST_HELPERS)
 	cd build-windows && ctest --output-on-failure -j $(JOBS)
 
 test: test-plain test-asan test-tsan test-fuzz test-windows test-package
 	@echo "make test: all suites passed"
 
+# The plain build's benchmarks, then, where the Windows build exists, its own under Wine.
 bench: build
 	@set -e; for b in build/bench/*; do [ -x "$$b" ] && { echo "== $$(basename $$b)"; "$$b"; }; done
+	@if [ -f build-windows/build.ninja ]; then \
+	    cmake --build build-windows -j $(JOBS) >/dev/null && \
+	    cmake --build build -j $(JOBS) --target serial_pty_peer >/dev/null && \
+	    HOME=$(CURDIR)/build-windows/test-home/wine_prefix WINEDEBUG=-all \
+	        WINEDLLOVERRIDES=mscoree,mshtml= cmake/wine-prefix $(WINE) $(CURDIR)/build-windows/wine && \
+	    for b in build-windows/bench/*.exe; do \
+	        echo "== $$(basename $$b) (under Wine)"; \
+	        WINEPREFIX=$(CURDIR)/build-windows/wine WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml= \
+	        ORV_PTY_PEER=$(CURDIR)/build/tests/serial/serial_pty_peer ORV_COM_PORTS=40-44 \
+	            $(WINE) $$b || exit 1; \
+	    done; \
+	else \
+	    echo "bench: no Windows build (make windows), so no figures under Wine"; \
+	fi
 
 soak: build
 	@set -e; for s in build/soak/*; do [ -x "$$s" ] && { echo "== $$(basename $$s)"; "$$s"; }; done
