@@ -10,11 +10,16 @@
 
 namespace orv::cli {
 
-// CLI11's own usage line cannot say "(--image FILE | --status)"; the tool's synopsis can.
+// CLI11's own usage line cannot say "(--image FILE | --status)"; the tool's synopsis can. A
+// subcommand's help page names the subcommand beneath it.
 class TSynopsisFormatter : public CLI::Formatter {
 public:
     explicit TSynopsisFormatter(std::string synopsis) : synopsis_(std::move(synopsis)) {}
-    std::string make_usage(const CLI::App*, std::string) const override { return synopsis_; }
+    std::string make_description(const CLI::App*) const override { return {}; }
+    std::string make_usage(const CLI::App* app, std::string) const override {
+        const std::string& about = app->get_description();
+        return about.empty() ? synopsis_ : synopsis_ + "\n" + app->get_name() + ": " + about + "\n";
+    }
 
 private:
     std::string synopsis_;

@@ -18,6 +18,7 @@ const char* const kSynopsis =
     "                 [--station 1] [--speed 115200] (--image FILE | --status)\n"
     "                 [--stop-plc ask|yes|no] [--trace] [--json]\n"
     "       orv-flash --list\n"
+    "       orv-flash --version\n"
     "\n"
     "The PLC's status, and the update of its OS, from the command line: the same query and\n"
     "update sequence as the windows, verified by a status read after the restore.";
