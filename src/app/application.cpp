@@ -1,10 +1,29 @@
 #include "app/application.h"
 
+#include "settings/reg.h"
+
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <cstdio>
 
 namespace orv {
+
+namespace {
+
+// Trouble with the settings is told once, on standard error and in one message box.
+void ReportSettingsTrouble(const std::string& text) {
+    std::fprintf(stderr, "orv-os-update: %s\n", text.c_str());
+    ShowMessageBox(nullptr, QString::fromStdString(text));
+}
+
+// " to <file>"; nothing when the store does not say where it keeps the values.
+std::string SettingsPlace(const char* preposition) {
+    const std::string location = Reg().Location();
+    return location.empty() ? std::string() : preposition + location;
+}
+
+} // namespace
 
 TOrvQApplication::TOrvQApplication(int& argc, char** argv) : QApplication(argc, argv) {
     setApplicationName(QStringLiteral("orv-os-update"));
@@ -25,6 +44,9 @@ bool TOrvQApplication::notify(QObject* receiver, QEvent* event) {
 }
 
 TOrvApplication::TOrvApplication() {
+    // Only what this run's windows save is reported.
+    Reg().TakeSaveFailure();
+
     fmStartup = std::make_unique<TfmStartup>(*this);
     QWidget* main = fmStartup.get();
     fmUpdate = std::make_unique<TfmUpdate>(Station, Dispatch, main);
@@ -47,6 +69,12 @@ TOrvApplication::~TOrvApplication() {
     fmStatus.reset();
     fmUpdate.reset();
     fmStartup.reset();
+
+    const std::string failure = Reg().TakeSaveFailure();
+    if (!failure.empty()) {
+        ReportSettingsTrouble("The settings could not be saved" + SettingsPlace(" to ") + ": " +
+                              failure + ".\nWhat was stored there before is kept.");
+    }
 }
 
 int TOrvApplication::Run() {

@@ -175,13 +175,11 @@ void TfmOpen::FormCreate() {
 }
 
 void TfmOpen::FormDestroy() {
-    GuardHandler(nullptr, [this] {
-        Reg().SaveString("", "ComPort", cbPort->currentText().toStdString());
-        Reg().SaveString("", "BaudRate", cbBaudRate->currentText().toStdString());
-        Reg().SaveString("", "Parity", cbParity->currentText().toStdString());
-        Reg().SaveString("", "DataBit", cbDataBit->currentText().toStdString());
-        Reg().SaveString("", "Station", edStation->text().toStdString());
-    });
+    Reg().SaveStringNoted("", "ComPort", cbPort->currentText().toStdString());
+    Reg().SaveStringNoted("", "BaudRate", cbBaudRate->currentText().toStdString());
+    Reg().SaveStringNoted("", "Parity", cbParity->currentText().toStdString());
+    Reg().SaveStringNoted("", "DataBit", cbDataBit->currentText().toStdString());
+    Reg().SaveStringNoted("", "Station", edStation->text().toStdString());
 }
 
 void TfmOpen::FormActivate() {

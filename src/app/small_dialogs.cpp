@@ -115,9 +115,7 @@ void TfmSpeed::FormCreate() {
 }
 
 void TfmSpeed::FormDestroy() {
-    GuardHandler(nullptr, [this] {
-        Reg().SaveString("", "Speed", cbBaudRate->currentText().toStdString());
-    });
+    Reg().SaveStringNoted("", "Speed", cbBaudRate->currentText().toStdString());
 }
 
 void TfmSpeed::showEvent(QShowEvent* event) {

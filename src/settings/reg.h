@@ -54,6 +54,15 @@ public:
 
     bool LoadStringA(const std::string& section, const std::string& name, std::string& value);
     bool SaveString(const std::string& section, const std::string& name, const std::string& value);
+
+    // For the windows, which save each value on its own: a value that cannot be kept raises
+    // nothing here; it is noted for TakeSaveFailure like any other failed save.
+    bool SaveStringNoted(const std::string& section, const std::string& name,
+                         const std::string& value);
+    // Why the first save since the last call failed, from any member; "" when none did.
+    std::string TakeSaveFailure();
+    // Where the values live, for messages: the settings file or the registry key.
+    std::string Location() const;
     bool LoadInteger(const std::string& section, const std::string& name, int32_t& value);
     bool SaveInteger(const std::string& section, const std::string& name, int32_t value);
     bool LoadBoolean(const std::string& section, const std::string& name, bool& value);
@@ -92,7 +101,12 @@ public:
 
 private:
     std::unique_ptr<RegKey> Open(const std::string& subPath, bool forWriting);
+    // A save member's result, noting why it failed.
+    bool Saved(bool ok);
+    bool Closed(RegKey& key) { return Saved(key.Close()); }
+
     std::unique_ptr<RegStore> store_;
+    std::string saveFailure_;
 };
 
 // The program's one settings object, built with the default key path on first use.

@@ -269,8 +269,8 @@ void TfmUpdate::FormDestroy() {
     GuardHandler(nullptr, [this] {
         if (dispatch_.PortOpened != 0)
             Comm->StopComm();
-        Reg().SaveString("", "OSFile", edtOSFile->text().toStdString());
     });
+    Reg().SaveStringNoted("", "OSFile", edtOSFile->text().toStdString());
 }
 
 void TfmUpdate::FormActivate() {

@@ -255,6 +255,40 @@ TEST_F(WindowsTest, SettingsWrittenAtExitAreReadByTheNextStart) {
     }
 }
 
+// Saving at exit fails: the operator is told where and why, and the file keeps what it had.
+TEST_F(WindowsTest, AFailedSaveAtExitIsReportedAndTheFileKept) {
+    const QString file = test::SettingsFile();
+    {
+        TOrvApplication app;
+        ChooseEntry(app.fmOpen->cbParity, "ODD");
+    }
+    QFile stored(file);
+    ASSERT_TRUE(stored.open(QIODevice::ReadOnly));
+    const QByteArray before = stored.readAll();
+    stored.close();
+
+    QString message;
+    ModalScript script;
+    script.ReadMessage(message);
+    ::testing::internal::CaptureStderr();
+    {
+        TOrvApplication app;
+        ChooseEntry(app.fmOpen->cbParity, "NONE");
+        // Nothing can take the settings lock: a folder stands where its file belongs.
+        QFile::remove(file + ".lock");
+        ASSERT_TRUE(QDir().mkpath(file + ".lock"));
+    }
+    const std::string warning = ::testing::internal::GetCapturedStderr();
+    QDir(file + ".lock").removeRecursively();
+    EXPECT_TRUE(script.Done());
+    for (const QString& told : {message, QString::fromStdString(warning)}) {
+        EXPECT_TRUE(told.contains("could not be saved to " + file + ": ")) << told.toStdString();
+        EXPECT_TRUE(told.contains(file + ".lock: ")) << told.toStdString();
+    }
+    ASSERT_TRUE(stored.open(QIODevice::ReadOnly));
+    EXPECT_EQ(stored.readAll(), before);
+}
+
 TEST_F(WindowsTest, ProceedBuildsTheSpeedFrameAndOpensTheUpdateWindow) {
     TOrvApplication app;
     app.Station.PortSettingWord = 0x5660; // EVEN, 8 data bits
