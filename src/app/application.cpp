@@ -17,7 +17,7 @@ void ReportSettingsTrouble(const std::string& text) {
     ShowMessageBox(nullptr, QString::fromStdString(text));
 }
 
-// " to <file>"; nothing when the store does not say where it keeps the values.
+// " in <file>", " to <file>"; nothing when the store does not say where it keeps the values.
 std::string SettingsPlace(const char* preposition) {
     const std::string location = Reg().Location();
     return location.empty() ? std::string() : preposition + location;
@@ -44,7 +44,8 @@ bool TOrvQApplication::notify(QObject* receiver, QEvent* event) {
 }
 
 TOrvApplication::TOrvApplication() {
-    // Only what this run's windows save is reported.
+    // Only what this run's windows load and save is reported.
+    Reg().TakeLoadProblems();
     Reg().TakeSaveFailure();
 
     fmStartup = std::make_unique<TfmStartup>(*this);
@@ -56,6 +57,15 @@ TOrvApplication::TOrvApplication() {
     fmOpen = std::make_unique<TfmOpen>(fmUpdate->CommPort(), Station, main);
     fmSpeed = std::make_unique<TfmSpeed>(main);
     fmUpdate->SetPeers(this);
+
+    const std::vector<std::string> problems = Reg().TakeLoadProblems();
+    if (!problems.empty()) {
+        std::string text = "These stored settings" + SettingsPlace(" in ") +
+                           " cannot be used; their defaults stand instead:";
+        for (const std::string& problem : problems)
+            text += "\n" + problem;
+        ReportSettingsTrouble(text);
+    }
 }
 
 TOrvApplication::~TOrvApplication() {

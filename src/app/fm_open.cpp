@@ -53,7 +53,7 @@ int ChosenIndex(const QComboBox* list, const char* what) {
 
 std::string LoadValue(const char* name, bool& present) {
     std::string value;
-    present = Reg().LoadStringA("", name, value);
+    present = Reg().LoadStringNoted("", name, value);
     return value;
 }
 
@@ -152,26 +152,25 @@ void TfmOpen::FormCreate() {
     if (cbPort->count() > 0)
         cbPort->setCurrentIndex(0);
     Reg().KeyPath = kRegKeyPath;
-    GuardHandler(this, [this] {
-        // A stored value chooses the entry equal to it (none when no entry is); an absent
-        // one chooses the first entry.
-        const auto loadList = [](const char* name, QComboBox* list) {
-            bool present = false;
-            const std::string value = LoadValue(name, present);
-            if (present)
-                ChooseEntry(list, QString::fromStdString(value));
-            else if (list->count() > 0)
-                list->setCurrentIndex(0);
-        };
-        loadList("ComPort", cbPort);
-        loadList("BaudRate", cbBaudRate);
+    // Each value on its own, so one that cannot be used does not stop the rest; it is reported
+    // once every window has loaded. A stored value chooses the entry equal to it (none when no
+    // entry is); an absent or unusable one chooses the first entry.
+    const auto loadList = [](const char* name, QComboBox* list) {
         bool present = false;
-        const std::string station = LoadValue("Station", present);
+        const std::string value = LoadValue(name, present);
         if (present)
-            edStation->setText(QString::fromStdString(station));
-        loadList("Parity", cbParity);
-        loadList("DataBit", cbDataBit);
-    });
+            ChooseEntry(list, QString::fromStdString(value));
+        else if (list->count() > 0)
+            list->setCurrentIndex(0);
+    };
+    loadList("ComPort", cbPort);
+    loadList("BaudRate", cbBaudRate);
+    bool present = false;
+    const std::string station = LoadValue("Station", present);
+    if (present)
+        edStation->setText(QString::fromStdString(station));
+    loadList("Parity", cbParity);
+    loadList("DataBit", cbDataBit);
 }
 
 void TfmOpen::FormDestroy() {

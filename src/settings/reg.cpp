@@ -41,6 +41,20 @@ std::string TReg::Location() const {
     return store_ ? store_->Location(KeyPath) : std::string();
 }
 
+bool TReg::LoadStringNoted(const std::string& section, const std::string& name,
+                           std::string& value) {
+    try {
+        std::string read;
+        if (!LoadStringA(section, name, read))
+            return false;
+        value = std::move(read);
+        return true;
+    } catch (const ERegError& e) {
+        loadProblems_.emplace_back(e.what());
+        return false;
+    }
+}
+
 bool TReg::SaveStringNoted(const std::string& section, const std::string& name,
                            const std::string& value) {
     try {
@@ -50,6 +64,10 @@ bool TReg::SaveStringNoted(const std::string& section, const std::string& name,
             saveFailure_ = e.what();
         return false;
     }
+}
+
+std::vector<std::string> TReg::TakeLoadProblems() {
+    return std::exchange(loadProblems_, {});
 }
 
 std::string TReg::TakeSaveFailure() {

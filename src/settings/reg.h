@@ -55,10 +55,14 @@ public:
     bool LoadStringA(const std::string& section, const std::string& name, std::string& value);
     bool SaveString(const std::string& section, const std::string& name, const std::string& value);
 
-    // For the windows, which save each value on its own: a value that cannot be kept raises
-    // nothing here; it is noted for TakeSaveFailure like any other failed save.
+    // For the windows, which load and save each value on its own: a value that cannot be used
+    // or kept raises nothing here. A load of another type keeps the caller's default and is
+    // noted for TakeLoadProblems; a save that fails is noted for TakeSaveFailure.
+    bool LoadStringNoted(const std::string& section, const std::string& name, std::string& value);
     bool SaveStringNoted(const std::string& section, const std::string& name,
                          const std::string& value);
+    // The noted loads' errors since the last call ("Invalid data type for 'ComPort'", ...).
+    std::vector<std::string> TakeLoadProblems();
     // Why the first save since the last call failed, from any member; "" when none did.
     std::string TakeSaveFailure();
     // Where the values live, for messages: the settings file or the registry key.
@@ -106,6 +110,7 @@ private:
     bool Closed(RegKey& key) { return Saved(key.Close()); }
 
     std::unique_ptr<RegStore> store_;
+    std::vector<std::string> loadProblems_;
     std::string saveFailure_;
 };
 

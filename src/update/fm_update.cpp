@@ -258,11 +258,9 @@ IUpdatePeers& TfmUpdate::Peers() {
 void TfmUpdate::FormCreate() {
     Reg().KeyPath = kRegKeyPath;
     edtOSFile->clear();
-    GuardHandler(this, [this] {
-        std::string path;
-        if (Reg().LoadStringA("", "OSFile", path))
-            edtOSFile->setText(QString::fromStdString(path));
-    });
+    std::string path;
+    if (Reg().LoadStringNoted("", "OSFile", path))
+        edtOSFile->setText(QString::fromStdString(path));
 }
 
 void TfmUpdate::FormDestroy() {

@@ -255,6 +255,39 @@ TEST_F(WindowsTest, SettingsWrittenAtExitAreReadByTheNextStart) {
     }
 }
 
+// A value of the wrong type keeps its default; the values after it load, and every such value
+// is reported once, whichever windows they belong to.
+TEST_F(WindowsTest, WrongTypedSettingsKeepTheirDefaultsAndAreReportedOnce) {
+    Reg().KeyPath = kRegKeyPath;
+    Reg().SaveString("", "OSFile", "/srv/os/orv.os");
+    Reg().SaveInteger("", "ComPort", 1);
+    Reg().SaveString("", "BaudRate", "19200");
+    Reg().SaveString("", "Station", "12");
+    Reg().SaveString("", "Parity", "ODD");
+    Reg().SaveString("", "DataBit", "7");
+    Reg().SaveInteger("", "Speed", 2);
+
+    QString message;
+    ModalScript script;
+    script.ReadMessage(message);
+    ::testing::internal::CaptureStderr();
+    TOrvApplication app;
+    const std::string warning = ::testing::internal::GetCapturedStderr();
+    EXPECT_TRUE(script.Done());
+    EXPECT_EQ(app.fmOpen->cbPort->currentIndex(), app.fmOpen->cbPort->count() > 0 ? 0 : -1);
+    EXPECT_EQ(app.fmOpen->cbBaudRate->currentText(), "19200");
+    EXPECT_EQ(app.fmOpen->edStation->text(), "12");
+    EXPECT_EQ(app.fmOpen->cbParity->currentText(), "ODD");
+    EXPECT_EQ(app.fmOpen->cbDataBit->currentText(), "7");
+    EXPECT_EQ(app.fmSpeed->cbBaudRate->currentText(), "115200");
+    EXPECT_EQ(app.fmUpdate->edtOSFile->text(), "/srv/os/orv.os");
+    for (const QString& told : {message, QString::fromStdString(warning)}) {
+        EXPECT_TRUE(told.contains(test::SettingsFile())) << told.toStdString();
+        EXPECT_TRUE(told.contains("Invalid data type for 'ComPort'")) << told.toStdString();
+        EXPECT_TRUE(told.contains("Invalid data type for 'Speed'")) << told.toStdString();
+    }
+}
+
 // Saving at exit fails: the operator is told where and why, and the file keeps what it had.
 TEST_F(WindowsTest, AFailedSaveAtExitIsReportedAndTheFileKept) {
     const QString file = test::SettingsFile();
