@@ -7,10 +7,10 @@
 #include <QComboBox>
 #include <QGridLayout>
 #include <QHBoxLayout>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QShowEvent>
 #include <QVBoxLayout>
 #include <stdexcept>
 
@@ -76,9 +76,11 @@ void ChooseEntry(QComboBox* list, const QString& text) {
     list->setCurrentIndex(-1);
 }
 
+// A close box, like Escape, leaves the dialog without connecting.
 TfmOpen::TfmOpen(TComm& comm, StationState& station, QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint), comm_(comm),
-      station_(station) {
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
+      comm_(comm), station_(station) {
     setObjectName(QStringLiteral("fmOpen"));
     setWindowTitle(QStringLiteral("Connect PLC"));
     setFixedSize(421, 203);
@@ -197,13 +199,11 @@ void TfmOpen::showEvent(QShowEvent* event) {
     }
 }
 
-void TfmOpen::keyPressEvent(QKeyEvent* event) {
-    // The dialog is left through "Connect PLC" only.
-    if (event->key() == Qt::Key_Escape) {
-        event->accept();
-        return;
-    }
-    QDialog::keyPressEvent(event);
+void TfmOpen::changeEvent(QEvent* event) {
+    QDialog::changeEvent(event);
+    // Back from another window, say after plugging in an adapter: list what is there now.
+    if (event->type() == QEvent::ActivationChange && isVisible() && isActiveWindow())
+        FormActivate();
 }
 
 void TfmOpen::ApplyLineSettings() {
@@ -234,12 +234,18 @@ void TfmOpen::ApplyLineSettings() {
 }
 
 void TfmOpen::Button1Click() {
-    GuardHandler(this, [this] {
+    bool connected = false;
+    GuardHandler(this, [this, &connected] {
         ApplyLineSettings();
         station_.PortSettingWord =
             ComputePortSettingWord(cbDataBit->currentIndex() == 0, cbParity->currentIndex());
+        connected = true;
         accept();
     });
+    // The refusal's message box has closed and the dialog is active again, which not every
+    // platform reports as an activation: the adapter may have been plugged in meanwhile.
+    if (!connected && isVisible())
+        FormActivate();
 }
 
 } // namespace orv

@@ -97,7 +97,9 @@ StatusQuery& TfmStartup::Query() {
 
 void TfmStartup::Button1Click() {
     GuardHandler(this, [this] {
-        app_.fmOpen->exec();
+        // Leaving the connect dialog by Escape or its close box is a cancel.
+        if (app_.fmOpen->exec() != QDialog::Accepted)
+            return;
         Query().Start();
     });
 }

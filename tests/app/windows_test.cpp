@@ -218,6 +218,57 @@ TEST_F(WindowsTest, PortListIsRefreshedAtEveryShowing) {
     EXPECT_TRUE(script.WaitDone());
 }
 
+// An adapter plugged in while "none is present" is up is listed once that message closes.
+// Escape and the close box leave the dialog as a cancel: no status query follows.
+TEST_F(WindowsTest, ConnectDialogRefreshesAfterItsMessageAndCanBeLeft) {
+    VirtualPort port("wintest-cancel");
+    const QString entry = QString::fromStdString(port.Entry());
+    TOrvApplication app;
+    QStringList ports;
+    app.fmOpen->PortSource = [&] { return ports; };
+    QString noPort;
+    ModalScript script;
+    script.Then([](QWidget* modal) { qobject_cast<TfmOpen*>(modal)->Button1->click(); })
+        .Then([&](QWidget* box) {
+            noPort = qobject_cast<QMessageBox*>(box)->text();
+            ports = {entry};
+            qobject_cast<QMessageBox*>(box)->button(QMessageBox::Ok)->click();
+        })
+        .Then([&](QWidget* modal) {
+            auto* open = qobject_cast<TfmOpen*>(modal);
+            EXPECT_EQ(open->cbPort->currentText(), entry);
+            if (open->cbPort->currentIndex() < 0)
+                open->done(QDialog::Rejected);
+            else
+                open->Button1->click();
+        });
+    EXPECT_EQ(app.fmOpen->exec(), QDialog::Accepted);
+    EXPECT_TRUE(script.WaitDone());
+    EXPECT_EQ(noPort, "Choose a COM port: none is present");
+
+    EXPECT_TRUE(app.fmOpen->windowFlags() & Qt::WindowCloseButtonHint);
+    app.fmStartup->show();
+    for (const bool byEscape : {true, false}) {
+        SCOPED_TRACE(byEscape ? "Escape" : "close box");
+        script.Then([&](QWidget* modal) {
+            if (byEscape)
+                QTest::keyClick(modal->focusWidget() ? modal->focusWidget() : modal,
+                                Qt::Key_Escape);
+            else
+                modal->close();
+            if (modal->isVisible()) {
+                ADD_FAILURE() << "the connect dialog stayed open";
+                qobject_cast<QDialog*>(modal)->done(QDialog::Rejected);
+            }
+        });
+        app.fmStartup->Button1->click();
+        EXPECT_TRUE(script.WaitDone());
+        EXPECT_EQ(app.Dispatch.PortOpened, 0);
+        EXPECT_FALSE(app.fmStartup->tmTimeOut->isActive());
+    }
+    app.fmStartup->close();
+}
+
 TEST_F(WindowsTest, SettingsWrittenAtExitAreReadByTheNextStart) {
     VirtualPort port("wintest-persist");
     {
