@@ -26,8 +26,10 @@ std::string SettingsPlace(const char* preposition) {
 } // namespace
 
 TOrvQApplication::TOrvQApplication(int& argc, char** argv) : QApplication(argc, argv) {
+    // No display name: the platform would append it to every window's title. The name (also
+    // the window class the desktop file names) stands in a title only where a caption is empty,
+    // the status window's, since X11 titles are never left empty.
     setApplicationName(QStringLiteral("orv-os-update"));
-    setApplicationDisplayName(QString::fromLatin1(kAppTitle));
     setApplicationVersion(QStringLiteral("1.61"));
     // The program ends when the main window closes, not when the last visible window does:
     // the main window is hidden while the about box and the status window are up.

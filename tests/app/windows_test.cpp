@@ -17,8 +17,11 @@
 #include <QStandardPaths>
 #include <QStatusBar>
 #include <QTest>
+#include <cstdlib>
+#include <cstring>
 #include <gtest/gtest.h>
 #include <memory>
+#include <xcb/xcb.h>
 
 namespace orv {
 namespace {
@@ -26,6 +29,29 @@ namespace {
 using test::EnsureProgramApplication;
 using test::ModalScript;
 using test::VirtualPort;
+
+// The title the window manager is given for a window (its _NET_WM_NAME), read back from the
+// X server.
+QString ShownTitle(QWidget* window) {
+    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    xcb_connection_t* connection = x11->connection();
+    const char* name = "_NET_WM_NAME";
+    xcb_intern_atom_reply_t* atom = xcb_intern_atom_reply(
+        connection, xcb_intern_atom(connection, 1, std::strlen(name), name), nullptr);
+    xcb_get_property_reply_t* property = xcb_get_property_reply(
+        connection,
+        xcb_get_property(connection, 0, static_cast<xcb_window_t>(window->winId()),
+                         atom ? atom->atom : xcb_atom_t(XCB_ATOM_NONE), XCB_GET_PROPERTY_TYPE_ANY,
+                         0, 1024),
+        nullptr);
+    QString title;
+    if (property != nullptr)
+        title = QString::fromUtf8(static_cast<const char*>(xcb_get_property_value(property)),
+                                  xcb_get_property_value_length(property));
+    std::free(property);
+    std::free(atom);
+    return title;
+}
 
 class WindowsTest : public ::testing::Test {
 protected:
@@ -494,6 +520,33 @@ TEST_F(WindowsTest, AnErrorThatSlipsPastTheHandlersIsShownAndTheProgramGoesOn) {
     bool later = false;
     QTimer::singleShot(0, qApp, [&] { later = true; });
     EXPECT_TRUE(QTest::qWaitFor([&] { return later; }, 2000));
+}
+
+// Each window's title is its caption and nothing more; where the caption is empty the program's
+// name stands. Message boxes carry the program's title. The offscreen platform keeps no
+// titles, so this runs in a second run of these tests on an X server.
+TEST_F(WindowsTest, TitlesAreExactlyTheCaptions) {
+    if (QGuiApplication::platformName() != QLatin1String("xcb"))
+        GTEST_SKIP() << "needs an X server (the windows test's run under Xvfb)";
+    TOrvApplication app;
+    const std::vector<QWidget*> windows{app.fmStartup.get(), app.fmUpdate.get(), app.fmStatus.get(),
+                                        app.fmStopPLC.get(), app.fmAbout.get(),  app.fmOpen.get(),
+                                        app.fmSpeed.get()};
+    for (QWidget* window : windows) {
+        const QString caption = window->windowTitle();
+        EXPECT_EQ(ShownTitle(window),
+                  caption.isEmpty() ? QCoreApplication::applicationName() : caption)
+            << window->objectName().toStdString();
+    }
+    QString boxTitle;
+    ModalScript script;
+    script.Then([&](QWidget* box) {
+        boxTitle = ShownTitle(box);
+        qobject_cast<QMessageBox*>(box)->button(QMessageBox::Ok)->click();
+    });
+    ShowMessageBox(nullptr, "Get PLC Status Fail !!");
+    EXPECT_TRUE(script.WaitDone());
+    EXPECT_EQ(boxTitle, kAppTitle);
 }
 
 // Every text fits its control, in every window, with the longest texts the program writes;
