@@ -131,6 +131,13 @@ TfmOpen::TfmOpen(TComm& comm, StationState& station, QWidget* parent)
     layout->addStretch(1);
     layout->addLayout(buttonRow);
 
+    // Tab goes through the fields as they are laid out, not as they were created.
+    setTabOrder(cbPort, cbBaudRate);
+    setTabOrder(cbBaudRate, edStation);
+    setTabOrder(edStation, cbParity);
+    setTabOrder(cbParity, cbDataBit);
+    setTabOrder(cbDataBit, Button1);
+
     connect(Button1, &QPushButton::clicked, this, [this] { Button1Click(); });
 
     FormCreate();

@@ -295,6 +295,58 @@ TEST_F(WindowsTest, ConnectDialogRefreshesAfterItsMessageAndCanBeLeft) {
     app.fmStartup->close();
 }
 
+// The keyboard reaches what the mouse does: the main window's mnemonics and its default
+// button, and Tab through the connect dialog's fields in the order they are laid out.
+TEST_F(WindowsTest, KeyboardReachesTheWindows) {
+    TOrvApplication app;
+    app.fmOpen->PortSource = [] { return QStringList{"ttyS7"}; };
+    app.fmStartup->show();
+    // Back from a dialog, this platform does not activate the main window again by itself.
+    const auto activate = [&] {
+        app.fmStartup->activateWindow();
+        return QTest::qWaitForWindowActive(app.fmStartup.get());
+    };
+    QWidget* const focused = nullptr; // keys go where the focus is
+    ASSERT_TRUE(activate());
+
+    QStringList order;
+    ModalScript script;
+    script.Then([&](QWidget* modal) {
+        order << QApplication::focusWidget()->objectName();
+        for (int i = 0; i < 5; ++i) {
+            QTest::keyClick(focused, Qt::Key_Tab);
+            order << QApplication::focusWidget()->objectName();
+        }
+        qobject_cast<QDialog*>(modal)->reject();
+    });
+    QTest::keyClick(focused, Qt::Key_G, Qt::AltModifier);
+    EXPECT_TRUE(script.WaitDone());
+    EXPECT_EQ(order, (QStringList{"cbPort", "cbBaudRate", "edStation", "cbParity", "cbDataBit",
+                                  "Button1"}));
+
+    bool about = false;
+    script.Then([&](QWidget* modal) {
+        about = modal == app.fmAbout.get();
+        test::PressButton(modal, "OK");
+    });
+    ASSERT_TRUE(activate());
+    QTest::keyClick(focused, Qt::Key_A, Qt::AltModifier);
+    EXPECT_TRUE(script.WaitDone());
+    EXPECT_TRUE(about);
+
+    // Enter: the default button, "Get PLC's Status".
+    bool connect = false;
+    script.Then([&](QWidget* modal) {
+        connect = modal == app.fmOpen.get();
+        qobject_cast<QDialog*>(modal)->reject();
+    });
+    ASSERT_TRUE(activate());
+    QTest::keyClick(focused, Qt::Key_Return);
+    EXPECT_TRUE(script.WaitDone());
+    EXPECT_TRUE(connect);
+    app.fmStartup->close();
+}
+
 TEST_F(WindowsTest, SettingsWrittenAtExitAreReadByTheNextStart) {
     VirtualPort port("wintest-persist");
     {
