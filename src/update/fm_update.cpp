@@ -4,6 +4,7 @@
 #include "widgets/cgauge.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QHBoxLayout>
@@ -116,6 +117,7 @@ TfmUpdate::TfmUpdate(StationState& station, ReplyDispatch& dispatch, QWidget* pa
     btnOS->setAutoRaise(true);
     btnOS->setIcon(style()->standardIcon(QStyle::SP_DirOpenIcon));
     btnOS->setToolTip(QStringLiteral("Choose the OS file"));
+    btnOS->setAccessibleName(btnOS->toolTip()); // it shows only a glyph
     btnOS->setFixedSize(26, 24);
 
     btDUReroro = new QPushButton(QStringLiteral("Update OS"), this);
@@ -258,19 +260,17 @@ IUpdatePeers& TfmUpdate::Peers() {
 void TfmUpdate::FormCreate() {
     Reg().KeyPath = kRegKeyPath;
     edtOSFile->clear();
-    GuardHandler(this, [this] {
-        std::string path;
-        if (Reg().LoadStringA("", "OSFile", path))
-            edtOSFile->setText(QString::fromStdString(path));
-    });
+    std::string path;
+    if (Reg().LoadStringNoted("", "OSFile", path))
+        edtOSFile->setText(QString::fromStdString(path));
 }
 
 void TfmUpdate::FormDestroy() {
     GuardHandler(nullptr, [this] {
         if (dispatch_.PortOpened != 0)
             Comm->StopComm();
-        Reg().SaveString("", "OSFile", edtOSFile->text().toStdString());
     });
+    Reg().SaveStringNoted("", "OSFile", edtOSFile->text().toStdString());
 }
 
 void TfmUpdate::FormActivate() {
@@ -350,10 +350,13 @@ void TfmUpdate::btnOSClick() {
         dialog.setAcceptMode(QFileDialog::AcceptOpen);
         dialog.setNameFilter(kOsFileFilter);
         const QString current = edtOSFile->text();
-        if (!current.isEmpty()) {
-            const QFileInfo info(current);
+        const QFileInfo info(current);
+        if (!current.isEmpty() && info.absoluteDir().exists()) {
             dialog.setDirectory(info.absolutePath());
             dialog.selectFile(info.fileName());
+        } else {
+            // Not the working directory, which means nothing to the operator.
+            dialog.setDirectory(QDir::homePath());
         }
         if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
             return;
@@ -384,6 +387,10 @@ void TfmUpdate::ShowImageInfo(bool show) {
 }
 
 std::optional<PreparedImage> TfmUpdate::PrepareImage() {
+    if (edtOSFile->text().trimmed().isEmpty()) {
+        ShowMessage("Choose an OS file first");
+        return std::nullopt;
+    }
     const std::string path = edtOSFile->text().toStdString();
     PrepareResult result = PrepareImageFile(path);
     if (result.Outcome == PrepareOutcome::Ready)

@@ -8,6 +8,7 @@
 #include "widgets/cgauge.h"
 
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QApplication>
 #include <QDir>
 #include <QFile>
@@ -121,17 +122,24 @@ TEST_F(UpdateWindowTest, FileButtonShowsTheImageHeader) {
     fm.SetPeers(&peers_);
     const QString image = WriteImage("orv-1.61.bin", 0x22000);
 
-    QString filter;
+    // A glyph alone names nothing to a screen reader.
+    QAccessibleInterface* button = QAccessible::queryAccessibleInterface(fm.btnOS);
+    ASSERT_NE(button, nullptr);
+    EXPECT_FALSE(button->text(QAccessible::Name).isEmpty());
+
+    QString filter, folder;
     ModalScript script;
     script.Then([&](QWidget* modal) {
         auto* dialog = qobject_cast<QFileDialog*>(modal);
         ASSERT_NE(dialog, nullptr) << modal->metaObject()->className();
         filter = dialog->nameFilters().value(0);
+        folder = dialog->directory().absolutePath();
         Choose(dialog, image);
     });
     fm.btnOS->click();
     EXPECT_TRUE(script.WaitDone());
     EXPECT_EQ(filter, "OS file [*.os;*.bin] (*.os *.bin)");
+    EXPECT_EQ(folder, QDir::homePath()) << "a first run starts in the home folder";
     EXPECT_EQ(fm.edtOSFile->text(), image);
     EXPECT_EQ(peers_.Title, "OS Status");
     EXPECT_EQ(peers_.Version, "1.61");
@@ -167,17 +175,19 @@ TEST_F(UpdateWindowTest, ImageRefusalsAreShownWhereTheOperatorLooks) {
     station_.StationHex = "01";
     BuildSpeedFrame(station_, 1, 4);
 
-    // No file named: refused without a word, nothing started.
+    // No file named: the operator is told to choose one; nothing started.
+    QString message;
+    ModalScript script;
+    script.ReadMessage(message);
     fm.btDUReroro->click();
-    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    EXPECT_TRUE(script.WaitDone());
+    EXPECT_EQ(message, "Choose an OS file first");
     EXPECT_EQ(fm.Sequence().UpdateState, UpdateSequence::Idle);
     EXPECT_TRUE(fm.btDUReroro->isEnabled());
     EXPECT_EQ(dispatch_.PortOpened, 0);
 
     const QString missing = dir_.filePath("missing.bin");
     fm.edtOSFile->setText(missing);
-    QString message;
-    ModalScript script;
     script.ReadMessage(message);
     fm.btDUReroro->click();
     EXPECT_TRUE(script.WaitDone());
