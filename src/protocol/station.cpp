@@ -2,7 +2,6 @@
 
 #include "common/hex.h"
 
-#include <charconv>
 #include <cstdio>
 #include <string>
 
@@ -47,11 +46,22 @@ std::optional<int> ParseStationNumber(std::string_view text) {
         text.remove_prefix(1);
     while (!text.empty() && blank(text.back()))
         text.remove_suffix(1);
-    if (text.empty() || text.size() > 3)
+    bool negative = false;
+    if (!text.empty() && (text.front() == '+' || text.front() == '-')) {
+        negative = text.front() == '-';
+        text.remove_prefix(1);
+    }
+    if (text.empty())
         return std::nullopt;
     int value = 0;
-    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (ec != std::errc() || end != text.data() + text.size() || value < 0 || value > kMaxStation)
+    for (const char c : text) {
+        if (c < '0' || c > '9')
+            return std::nullopt;
+        value = value * 10 + (c - '0');
+        if (value > kMaxStation) // also keeps any number of digits from overflowing
+            return std::nullopt;
+    }
+    if (negative && value != 0)
         return std::nullopt;
     return value;
 }

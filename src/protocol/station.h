@@ -31,8 +31,9 @@ constexpr int kMaxStation = 255;
 // EFrameError outside 0..255.
 std::string FormatStationHex(int station);
 
-// The station field's text as a station number: a decimal whole number 0..255, blanks around
-// it allowed. Nothing for anything else.
+// The station field's text as a station number: decimal digits whose value is 0..255, with
+// any leading zeros, an optional sign and blanks around them ("0007", "+7", " 12 "). Nothing
+// for anything else.
 std::optional<int> ParseStationNumber(std::string_view text);
 // The same, throwing std::invalid_argument with a message for the operator.
 int StationNumberFromText(std::string_view text);

@@ -115,7 +115,14 @@ TEST(StationFrame, StationNumbersAndTheirText) {
     EXPECT_EQ(ParseStationNumber("1"), 1);
     EXPECT_EQ(ParseStationNumber(" 255 "), 255);
     EXPECT_EQ(ParseStationNumber("007"), 7);
-    for (const char* bad : {"", " ", "256", "-1", "1a", "0x1", "1.0", "+1", "1000", "１"})
+    // Every decimal text of a value in range: leading zeros, a sign, blanks around it.
+    EXPECT_EQ(ParseStationNumber("0007"), 7);
+    EXPECT_EQ(ParseStationNumber("+7"), 7);
+    EXPECT_EQ(ParseStationNumber("\t+0255 "), 255);
+    EXPECT_EQ(ParseStationNumber("00000000000000000000012"), 12);
+    EXPECT_EQ(ParseStationNumber("-0"), 0);
+    for (const char* bad : {"", " ", "256", "0256", "-1", "1a", "0x1", "1.0", "+", "++1", "+ 1",
+                            "1 2", "1000", "99999999999", "１"})
         EXPECT_FALSE(ParseStationNumber(bad)) << bad;
     EXPECT_THROW(StationNumberFromText("abc"), std::invalid_argument);
 }
