@@ -163,18 +163,19 @@ bool IsStatusReply(const uint8_t* block, size_t length) {
 std::optional<StatusReply> DecodeStatusReply(const uint8_t* block, size_t length) {
     if (!IsStatusReply(block, length))
         return std::nullopt;
+    if (block[6] < '0' || block[6] > '4')
+        return std::nullopt;
     const auto ch = [block](size_t i) { return static_cast<char>(block[i]); };
+    const char station[2] = {ch(57), ch(58)};
+    const auto stationValue = ParseHexByte(std::string_view(station, 2));
+    if (!stationValue)
+        return std::nullopt;
     StatusReply r;
     r.FlashType = FlashTypeName(block[33] - '0');
     r.ReleaseDate = {ch(29), ch(30), '/', '2', '0', ch(31), ch(32)};
-    if (block[6] >= '0' && block[6] <= '4')
-        r.PortRegisterCode = block[6] - '0';
-    const char station[2] = {ch(57), ch(58)};
-    if (const auto value = ParseHexByte(std::string_view(station, 2))) {
-        r.StationHex.assign(station, 2);
-        r.Station = *value;
-        r.StationValid = true;
-    }
+    r.PortRegisterCode = block[6] - '0';
+    r.StationHex.assign(station, 2);
+    r.Station = *stationValue;
     r.Version = {ch(26), '.', ch(27), ch(28)};
     return r;
 }

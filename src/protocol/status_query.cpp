@@ -90,12 +90,9 @@ void StatusQuery::StatusReplyHandler(const uint8_t* block, uint16_t length) {
         return;
     }
 
-    if (reply->PortRegisterCode)
-        station_.PortRegisterCode = *reply->PortRegisterCode;
-    if (reply->StationValid) {
-        station_.StationHex = reply->StationHex;
-        view_.SetStationText(std::to_string(reply->Station));
-    }
+    station_.PortRegisterCode = reply->PortRegisterCode;
+    station_.StationHex = reply->StationHex;
+    view_.SetStationText(std::to_string(reply->Station));
     // Cleared before the modal status window, whose loop may deliver more blocks and ticks.
     StatusQueryActive = 0;
     view_.SetStatusBar("");

@@ -135,7 +135,6 @@ TEST(StatusReply, DecodesTheFieldsShown) {
     EXPECT_EQ(r->ReleaseDate, "03/2010");
     EXPECT_EQ(r->FlashType, "AT29C020");
     EXPECT_EQ(r->PortRegisterCode, 1);
-    EXPECT_TRUE(r->StationValid);
     EXPECT_EQ(r->StationHex, "0A");
     EXPECT_EQ(r->Station, 10);
 
@@ -149,22 +148,23 @@ TEST(StatusReply, DecodesTheFieldsShown) {
 
 TEST(StatusReply, CodesWithoutATableRow) {
     for (char flash : {'7', '9', '/', 'A', '\xFF'}) {
-        const auto block = fakes::MakeStatusReply("161", "0310", flash, '5');
+        const auto block = fakes::MakeStatusReply("161", "0310", flash, '4');
         const auto r = DecodeStatusReply(block.data(), block.size());
         ASSERT_TRUE(r);
         EXPECT_EQ(r->FlashType, "Unknown");
-        EXPECT_FALSE(r->PortRegisterCode);
     }
     EXPECT_EQ(FlashTypeName(6), "MU");
     EXPECT_EQ(FlashTypeName(7), "Unknown");
     EXPECT_EQ(FlashTypeName(-1), "Unknown");
-    // A station that is not two upper-case hex digits is not adopted.
+    // A register code or a station that cannot be read makes the whole reply unreadable: the
+    // update must not write to a register, or address a station, the PLC never named.
+    for (char code : {'5', '/', 'A', '\0'}) {
+        const auto block = fakes::MakeStatusReply("161", "0310", '1', code);
+        EXPECT_FALSE(DecodeStatusReply(block.data(), block.size())) << code;
+    }
     for (const char* station : {"0a", "G1", " 1", "\x00\x01"}) {
         const auto block = fakes::MakeStatusReply("161", "0310", '1', '0', std::string(station, 2));
-        const auto r = DecodeStatusReply(block.data(), block.size());
-        ASSERT_TRUE(r);
-        EXPECT_FALSE(r->StationValid) << station;
-        EXPECT_TRUE(r->StationHex.empty());
+        EXPECT_FALSE(DecodeStatusReply(block.data(), block.size())) << station;
     }
 }
 

@@ -131,16 +131,28 @@ TEST_F(StatusQueryTest, RecognisedReplyBetweenTicksFillsStatusAndAdoptsStation) 
     EXPECT_EQ(station.ChangeModeFrame[2], 'A');
 }
 
-TEST_F(StatusQueryTest, ReplyFieldsWithoutATableRowKeepWhatWasThere) {
+TEST_F(StatusQueryTest, UnreadableRegisterCodeOrStationCountsAsUnrecognised) {
     station.PortRegisterCode = 3;
     query.Start();
     Tick();
-    Deliver(fakes::MakeStatusReply("161", "0310", '8', '7', "x1"));
-    ASSERT_EQ(view.shown.size(), 1u);
-    EXPECT_EQ(view.shown[0].FlashType, "Unknown");
+    Deliver(fakes::MakeStatusReply("161", "0310", '2', '7', "0A"));
+    Deliver(fakes::MakeStatusReply("161", "0310", '2', '1', "x1"));
+    Deliver(fakes::MakeStatusReply("161", "0310", '2', '1', "0a"));
+    EXPECT_TRUE(view.shown.empty());
+    EXPECT_EQ(port.writes.size(), 4u); // each one asked again
+    EXPECT_EQ(view.statusBar, "Get PLC Status .... try #4");
+    Deliver(fakes::MakeStatusReply("161", "0310", '2', '9', "0A"));
+    EXPECT_EQ(view.messages, std::vector<std::string>{"Connect Fail"});
+    EXPECT_EQ(view.buttonsEnabled, 0);
     EXPECT_EQ(station.PortRegisterCode, 3);
     EXPECT_EQ(station.StationHex, "01");
     EXPECT_EQ(view.station, "1");
+
+    // Only the flash type may be out of its table: it shows as "Unknown".
+    Deliver(fakes::MakeStatusReply("161", "0310", '8', '2', "0A"));
+    ASSERT_EQ(view.shown.size(), 1u);
+    EXPECT_EQ(view.shown[0].FlashType, "Unknown");
+    EXPECT_EQ(station.PortRegisterCode, 2);
 }
 
 TEST_F(StatusQueryTest, NoiseResendsAtOnceAndFiveGiveConnectFail) {
