@@ -58,4 +58,18 @@ struct ReplyDispatch {
     }
 };
 
+// Holds a flag up while one of an engine's own modal windows is open: their nested event loop
+// goes on delivering blocks and ticks, which the engine must not take for its own.
+class ModalScope {
+public:
+    explicit ModalScope(bool& flag) : flag_(flag), old_(flag) { flag_ = true; }
+    ~ModalScope() { flag_ = old_; }
+    ModalScope(const ModalScope&) = delete;
+    ModalScope& operator=(const ModalScope&) = delete;
+
+private:
+    bool& flag_;
+    bool old_;
+};
+
 } // namespace orv

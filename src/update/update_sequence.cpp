@@ -33,19 +33,6 @@ uint32_t SpeedFromText(std::string_view text) {
     return baud;
 }
 
-// Holds a flag up while one of the sequence's own modal windows is open.
-class ModalScope {
-public:
-    explicit ModalScope(bool& flag) : flag_(flag), old_(flag) { flag_ = true; }
-    ~ModalScope() { flag_ = old_; }
-    ModalScope(const ModalScope&) = delete;
-    ModalScope& operator=(const ModalScope&) = delete;
-
-private:
-    bool& flag_;
-    bool old_;
-};
-
 } // namespace
 
 UpdateSequence::UpdateSequence(ILinePort& port, ITimer& timer2, IUpdateView& view,

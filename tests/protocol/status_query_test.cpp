@@ -177,9 +177,19 @@ TEST_F(StatusQueryTest, NoiseResendsAtOnceAndFiveGiveConnectFail) {
     EXPECT_EQ(view.statusBar, "Get PLC Status Fail");
     EXPECT_EQ(view.buttonsEnabled, 0);
     EXPECT_FALSE(timer.enabled);
-    // Further noise counts on and repeats the message; a valid reply still decodes.
+    // Further noise counts on and repeats the message, one box at a time: noise that comes
+    // while the box is open opens no box inside it. A valid reply still decodes.
+    int nested = 0;
+    view.duringModal = [&] {
+        if (++nested > 3)
+            return; // boxes inside boxes already show the fault; do not recurse further
+        Deliver(noise, sizeof noise);
+        Deliver(noise, sizeof noise);
+    };
     Deliver(noise, sizeof noise);
     EXPECT_EQ(view.messages.size(), 2u);
+    EXPECT_EQ(nested, 1);
+    view.duringModal = nullptr;
     Deliver(full);
     EXPECT_EQ(view.shown.size(), 1u);
     EXPECT_EQ(view.buttonsEnabled, 1);
