@@ -94,6 +94,7 @@ void UpdateSequence::btDUReroroClick() {
 
     view_.SetBusyButtons();
     BlindTry = false;
+    halted_ = false;
     view_.SetGauge(0);
     UpdateState = ChangeSpeed;
     dispatch_.ReplyHandler = [this](const uint8_t* buffer, uint16_t length) {
@@ -153,10 +154,20 @@ void UpdateSequence::Abandon(const char* message) {
     view_.SetIdleButtons();
 }
 
-bool UpdateSequence::RunOver() const {
-    // The image is held from the start of a run until it completes, fails or is aborted; after
-    // that a stray answer or tick must not move the states that send from it.
-    return !Image && UpdateState != RestoreSpeed && UpdateState != Idle;
+// A run waits for a reply from the moment it sends until it completes, fails, halts or is
+// aborted; only then may a reply, a time-out or a send-buffer-empty event move it. The image
+// is held for exactly that long in the states that send from it.
+bool UpdateSequence::WaitingForReply() const {
+    if (dispatch_.AbortRequested || halted_)
+        return false;
+    switch (UpdateState) {
+    case Idle:
+        return false;
+    case RestoreSpeed:
+        return true;
+    default:
+        return Image.has_value();
+    }
 }
 
 void UpdateSequence::CloseNow() {
@@ -170,11 +181,9 @@ void UpdateSequence::OnUpdateReply(const uint8_t* buffer, uint16_t length) {
         return;
     if (length < 2 && UpdateState != ChangeSpeed)
         return;
-    if (dispatch_.AbortRequested)
+    if (!WaitingForReply())
         return;
     timer_.Disable();
-    if (RunOver())
-        return;
 
     // The error code of a station reply; a reply too short to carry one is no acceptance.
     const bool accepted = length > 5 && buffer[5] == '0';
@@ -193,6 +202,9 @@ void UpdateSequence::OnUpdateReply(const uint8_t* buffer, uint16_t length) {
             Send(station_.StopPlcFrame.data(), station_.StopPlcFrame.size());
             timer_.Enable();
         } else {
+            halted_ = true;
+            // A send-buffer-empty event may have armed it while the question was open.
+            timer_.Disable();
             view_.SetStatusBar("");
         }
         break;
@@ -204,6 +216,7 @@ void UpdateSequence::OnUpdateReply(const uint8_t* buffer, uint16_t length) {
             Send(station_.ChangeModeFrame.data(), station_.ChangeModeFrame.size());
             RetryCount = 0;
         } else {
+            halted_ = true;
             ShowModalMessage("PLC Can't Stop");
             view_.SetStatusBar("");
         }
@@ -229,9 +242,7 @@ void UpdateSequence::OnUpdateReply(const uint8_t* buffer, uint16_t length) {
 
 void UpdateSequence::Timer2Timer() {
     timer_.Disable();
-    if (dispatch_.AbortRequested || inModal_)
-        return;
-    if (UpdateState == Idle || RunOver())
+    if (inModal_ || !WaitingForReply())
         return;
     ++RetryCount;
 
@@ -312,7 +323,12 @@ void UpdateSequence::btExitClick() {
 
     SpeedChanged = false;
     Image.reset();
+    halted_ = false;
     UpdateState = RestoreSpeed;
+    // Nothing to press until the restore is over: "Update OS" would send the restore command
+    // again as its speed change, and Abort would leave the window waiting for ever.
+    view_.SetBusyButtons();
+    view_.SetAbortEnabled(false);
     view_.SetPanelStatus("Restore Speed ...");
     view_.SetStatusBar("Restore Speed ..");
     dispatch_.AbortRequested = false;
@@ -321,15 +337,32 @@ void UpdateSequence::btExitClick() {
     timer_.Enable();
 }
 
+bool UpdateSequence::FormCloseQuery() {
+    if (inModal_ || UpdateState == RestoreSpeed)
+        return false; // the restore reply or its time-outs close the window
+    if (Image)
+        btAbortClick();
+    if (!SpeedChanged)
+        return true;
+    btExitClick();
+    return false;
+}
+
 void UpdateSequence::FormClose() {
     timer_.Disable();
     UpdateState = Idle;
-    view_.SetAbortEnabled(false);
+    Image.reset();
+    // However the window closed, it opens next time ready for a run.
+    view_.SetIdleButtons();
 }
 
 void UpdateSequence::CommSendDataEmpty() {
-    if (UpdateState != Idle)
+    if (WaitingForReply())
         timer_.Enable();
+}
+
+void UpdateSequence::CommRequestHangup() {
+    CommSendDataEmpty();
 }
 
 } // namespace orv

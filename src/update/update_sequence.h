@@ -58,8 +58,15 @@ public:
     // Throws EFrameError (or std::invalid_argument for the station) when the restore command
     // cannot be built; the run is then left as it was.
     void btExitClick();
+    // The window's close request (its close box, Alt+F4): true when the window may close now.
+    // A run in progress is aborted and Exit follows; the window then closes when Exit closes
+    // it, so the restore-speed command always goes out. Throws what btExitClick throws.
+    bool FormCloseQuery();
     void FormClose();
     void CommSendDataEmpty();
+    // The line has hung up: what was queued will never leave, so no send-buffer-empty event
+    // will arm Timer2 for a run that waits for a reply.
+    void CommRequestHangup();
     void Timer2Timer();
     void OnUpdateReply(const uint8_t* buffer, uint16_t length);
     // Sends page p of the held image, or completes the download when p is PageCount. Sends
@@ -82,7 +89,7 @@ private:
     void StartProgramming(bool blind);
     void Abandon(const char* message);
     void CloseNow();
-    bool RunOver() const;
+    bool WaitingForReply() const;
     void Send(const uint8_t* data, size_t count);
     void SendText(const std::string& frame);
     void ShowModalMessage(const std::string& text);
@@ -96,6 +103,7 @@ private:
     uint8_t stationByte_ = 0; // edStation as read at the start of the run
     uint32_t updateBaud_ = 0; // the speed dialog's speed as read at the start of the run
     bool inModal_ = false;    // our own question or message box is open
+    bool halted_ = false;     // No to the stop question, or "PLC Can't Stop": only Abort goes on
 };
 
 } // namespace orv

@@ -246,11 +246,16 @@ TEST_F(UpdateSequenceTest, FullRunOrderMarksGaugeAndLineSettings) {
     EXPECT_EQ(view.LastPanel(), "Restore Speed ...");
     EXPECT_EQ(view.LastBar(), "Restore Speed ..");
     EXPECT_EQ(port.baud, 115200u); // the PC keeps the download speed
+    // Nothing can be pressed until the restore is over ("Update OS" would start a run whose
+    // speed change the restore reply would answer).
+    EXPECT_TRUE(view.busy);
+    EXPECT_FALSE(view.abortEnabled);
     Reply(std::vector<uint8_t>{0x02});
     EXPECT_EQ(view.closes, 0);
     Reply(stopOk);
     EXPECT_EQ(view.closes, 1);
     EXPECT_EQ(seq.UpdateState, UpdateSequence::Idle);
+    EXPECT_FALSE(view.busy);
     EXPECT_FALSE(view.abortEnabled);
 }
 
@@ -395,6 +400,15 @@ TEST_F(UpdateSequenceTest, StopQuestionNoHalts) {
     EXPECT_EQ(port.writes.size(), writes);
     EXPECT_TRUE(view.abortEnabled);
     EXPECT_FALSE(view.exitEnabled);
+
+    // Halted, it waits for the operator: neither a hang-up nor a late acceptance moves it.
+    seq.CommRequestHangup();
+    EXPECT_FALSE(timer.enabled);
+    Ticks(10);
+    Reply(modeOk);
+    EXPECT_EQ(seq.UpdateState, UpdateSequence::ChangeMode);
+    EXPECT_EQ(port.writes.size(), writes);
+    EXPECT_TRUE(view.messages.empty());
 }
 
 TEST_F(UpdateSequenceTest, StopRefusedAndUnansweredStop) {
@@ -407,6 +421,11 @@ TEST_F(UpdateSequenceTest, StopRefusedAndUnansweredStop) {
     EXPECT_EQ(seq.UpdateState, UpdateSequence::StopPlc);
     EXPECT_FALSE(timer.enabled);
     EXPECT_TRUE(view.busy);
+    seq.CommRequestHangup();
+    Reply(stopOk);
+    Ticks(6);
+    EXPECT_EQ(seq.UpdateState, UpdateSequence::StopPlc);
+    EXPECT_EQ(view.messages.size(), 1u);
 
     // The same run again, with the stop command never answered.
     view.messages.clear();
@@ -487,6 +506,37 @@ TEST_F(UpdateSequenceTest, ModalWindowsDropBlocksAndTicks) {
     Reply(std::vector<uint8_t>{0x01, 0x15});
     EXPECT_EQ(port.writes.size(), before);
     EXPECT_EQ(view.messages, std::vector<std::string>{"Prog NACK"});
+}
+
+TEST_F(UpdateSequenceTest, CloseRequestDuringARunAbortsThenRestores) {
+    // No run: the window may close, and nothing goes out.
+    EXPECT_TRUE(seq.FormCloseQuery());
+    EXPECT_TRUE(port.writes.empty());
+
+    Start();
+    Reply(speedUp);
+    Reply(modeOk);
+    Ack();
+    EXPECT_FALSE(seq.FormCloseQuery());
+    EXPECT_FALSE(dispatch.AbortRequested);
+    EXPECT_EQ(seq.UpdateState, UpdateSequence::RestoreSpeed);
+    EXPECT_EQ(LastSent().substr(1, 16), "014701R0405056A1");
+    Drain();
+    EXPECT_FALSE(seq.FormCloseQuery()); // the restore closes the window by itself
+    Ticks(4);
+    EXPECT_EQ(view.closes, 1);
+    EXPECT_FALSE(view.busy);
+
+    // A run halted at the stop question is stopped the same way.
+    view.answerYes = false;
+    Start();
+    Reply(speedUp);
+    Reply(modeRefused);
+    EXPECT_FALSE(seq.FormCloseQuery());
+    EXPECT_EQ(seq.UpdateState, UpdateSequence::RestoreSpeed);
+    Reply(speedUp);
+    EXPECT_EQ(view.closes, 2);
+    EXPECT_FALSE(view.busy);
 }
 
 TEST_F(UpdateSequenceTest, RefusedWritesStillRunOutToAFailure) {
