@@ -25,6 +25,9 @@ public:
     virtual void SetBaudRate(uint32_t baud) = 0;
     virtual void SetDataBits(int bits) = 0; // 7 or 8
     virtual void SetParity(LineParity parity) = 0;
+    // The read-interval time-out (ReadIntervalTimeout): bytes that follow each other more
+    // closely arrive as one block, so a quiet line for this long ends a reply.
+    virtual uint32_t ReadIntervalMs() const = 0;
 };
 
 // A window timer: fires every Interval ms while enabled. Enabling an enabled timer does not

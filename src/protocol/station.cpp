@@ -180,4 +180,18 @@ std::optional<StatusReply> DecodeStatusReply(const uint8_t* block, size_t length
     return r;
 }
 
+bool IsStationReply(const uint8_t* block, size_t length) {
+    if (block == nullptr || length < 5 || block[0] != STX)
+        return false;
+    for (size_t i = 1; i < 5; ++i) {
+        if (block[i] < 0x20 || block[i] > 0x7E)
+            return false;
+    }
+    return true;
+}
+
+bool EchoesCommand(const uint8_t* block, size_t length, const uint8_t* request) {
+    return IsStationReply(block, length) && block[3] == request[3] && block[4] == request[4];
+}
+
 } // namespace orv

@@ -101,4 +101,11 @@ bool IsStatusReply(const uint8_t* block, size_t length);
 // a station, that the PLC never named.
 std::optional<StatusReply> DecodeStatusReply(const uint8_t* block, size_t length);
 
+// A reply in the station envelope: STX, then the station and the command echo as printable
+// characters at positions 1 to 4. A page acknowledgement (CR second) never is one.
+bool IsStationReply(const uint8_t* block, size_t length);
+// A station reply whose command echo (positions 3 and 4) is the command of `request`, a
+// station frame as sent.
+bool EchoesCommand(const uint8_t* block, size_t length, const uint8_t* request);
+
 } // namespace orv

@@ -79,6 +79,7 @@ public:
     void SetBaudRate(uint32_t baud) override { comm_.SetBaudRate(baud); }
     void SetDataBits(int bits) override;
     void SetParity(LineParity parity) override;
+    uint32_t ReadIntervalMs() const override { return comm_.ReadIntervalTimeout(); }
 
 private:
     TComm& comm_;

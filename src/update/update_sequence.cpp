@@ -1,5 +1,6 @@
 #include "update/update_sequence.h"
 
+#include <algorithm>
 #include <charconv>
 #include <stdexcept>
 #include <string>
@@ -44,12 +45,20 @@ UpdateSequence::UpdateSequence(ILinePort& port, ITimer& timer2, IUpdateView& vie
 void UpdateSequence::Send(const uint8_t* data, size_t count) {
     // A refused write (the port has gone) brings no send-buffer-empty event to arm Timer2;
     // arming it here lets the retries run out to a clear failure instead of a silent stall.
-    if (!port_.Write(data, static_cast<uint16_t>(count)))
+    if (port_.Write(data, static_cast<uint16_t>(count)))
+        unsent_ = true;
+    else
         timer_.Enable();
 }
 
+// Only an answer to this frame's command counts from now on.
+void UpdateSequence::SendCommand(const uint8_t* frame, size_t count) {
+    std::copy_n(frame, command_.size(), command_.begin());
+    Send(frame, count);
+}
+
 void UpdateSequence::SendText(const std::string& frame) {
-    Send(reinterpret_cast<const uint8_t*>(frame.data()), frame.size());
+    SendCommand(reinterpret_cast<const uint8_t*>(frame.data()), frame.size());
 }
 
 // The modal windows run a nested event loop that keeps delivering blocks and ticks. Handling
@@ -95,6 +104,7 @@ void UpdateSequence::btDUReroroClick() {
     view_.SetBusyButtons();
     BlindTry = false;
     halted_ = false;
+    StopSettling();
     view_.SetGauge(0);
     UpdateState = ChangeSpeed;
     dispatch_.ReplyHandler = [this](const uint8_t* buffer, uint16_t length) {
@@ -127,7 +137,7 @@ void UpdateSequence::EnterChangeMode() {
     view_.SetPanelStatus("Change Mode ...");
     view_.SetStatusBar("Change Mode ..");
     dispatch_.AbortRequested = false;
-    Send(station_.ChangeModeFrame.data(), station_.ChangeModeFrame.size());
+    SendCommand(station_.ChangeModeFrame.data(), station_.ChangeModeFrame.size());
     timer_.Enable();
     RetryCount = 0;
 }
@@ -145,6 +155,33 @@ void UpdateSequence::StartProgramming(bool blind) {
     view_.SetExitEnabled(false);
     BlindTry = blind;
     SendPage(CurrentPage);
+}
+
+void UpdateSequence::NextPage() {
+    StopSettling();
+    CurrentPage = CurrentPage == 0 ? FirstPage : CurrentPage + 1;
+    SendPage(CurrentPage);
+    RetryCount = 0;
+}
+
+// A page sent again on a time-out may be acknowledged twice: once late for the first copy,
+// once for the second. Sent at once, the next page would take the second acknowledgement for
+// its own, and every answer after it would pair with the wrong page. So the next page waits
+// until the resent page has left and the line has then been quiet for the read interval, the
+// gap that ends a reply.
+void UpdateSequence::Settle() {
+    settling_ = true;
+    timer_.Disable();
+    timer_.SetInterval(static_cast<int>(port_.ReadIntervalMs()));
+    if (!unsent_)
+        timer_.Enable(); // otherwise the send-buffer-empty event arms it
+}
+
+void UpdateSequence::StopSettling() {
+    if (settling_)
+        timer_.SetInterval(kTimer2IntervalMs);
+    settling_ = false;
+    resent_ = false;
 }
 
 void UpdateSequence::Abandon(const char* message) {
@@ -170,6 +207,29 @@ bool UpdateSequence::WaitingForReply() const {
     }
 }
 
+// Replies come late on a slow or busy PLC, after the command was already sent again or the
+// sequence has moved on; taken as the answer to what is in flight now, every later answer
+// would pair with the wrong request. A station reply therefore counts only when it echoes the
+// command in flight, and none counts while pages are sent. A register write may be answered
+// at the PLC's new speed, which the PC does not yet use: such a reply arrives garbled, so any
+// block that is not a station reply still answers it.
+bool UpdateSequence::Answers(const uint8_t* reply, uint16_t length) const {
+    const bool stationReply = IsStationReply(reply, length);
+    switch (UpdateState) {
+    case ChangeSpeed:
+    case RestoreSpeed:
+        return !stationReply || EchoesCommand(reply, length, command_.data());
+    case ChangeMode:
+    case StopPlc:
+        return EchoesCommand(reply, length, command_.data());
+    case Programming:
+        return !stationReply;
+    case Idle:
+        break;
+    }
+    return false;
+}
+
 void UpdateSequence::CloseNow() {
     timer_.Disable();
     UpdateState = Idle;
@@ -181,8 +241,8 @@ void UpdateSequence::OnUpdateReply(const uint8_t* buffer, uint16_t length) {
         return;
     if (length < 2 && UpdateState != ChangeSpeed)
         return;
-    if (!WaitingForReply())
-        return;
+    if (!WaitingForReply() || !Answers(buffer, length))
+        return; // the time-out runs on
     timer_.Disable();
 
     // The error code of a station reply; a reply too short to carry one is no acceptance.
@@ -199,7 +259,7 @@ void UpdateSequence::OnUpdateReply(const uint8_t* buffer, uint16_t length) {
             UpdateState = StopPlc;
             RetryCount = 0;
             view_.SetStatusBar("Stop PLC ..");
-            Send(station_.StopPlcFrame.data(), station_.StopPlcFrame.size());
+            SendCommand(station_.StopPlcFrame.data(), station_.StopPlcFrame.size());
             timer_.Enable();
         } else {
             halted_ = true;
@@ -213,7 +273,7 @@ void UpdateSequence::OnUpdateReply(const uint8_t* buffer, uint16_t length) {
             UpdateState = ChangeMode;
             view_.SetPanelStatus("Change Mode ...");
             view_.SetStatusBar("Change Mode ..");
-            Send(station_.ChangeModeFrame.data(), station_.ChangeModeFrame.size());
+            SendCommand(station_.ChangeModeFrame.data(), station_.ChangeModeFrame.size());
             RetryCount = 0;
         } else {
             halted_ = true;
@@ -222,14 +282,16 @@ void UpdateSequence::OnUpdateReply(const uint8_t* buffer, uint16_t length) {
         }
         break;
     case Programming:
-        if (buffer[1] == kAck) {
-            CurrentPage = CurrentPage == 0 ? FirstPage : CurrentPage + 1;
-            BlindTry = false;
-            SendPage(CurrentPage);
-            RetryCount = 0;
-        } else {
+        if (buffer[1] != kAck) {
             UpdateState = Idle;
+            StopSettling();
             Abandon("Prog NACK");
+        } else {
+            BlindTry = false;
+            if (resent_)
+                Settle(); // a second acknowledgement starts the wait again
+            else
+                NextPage();
         }
         break;
     case RestoreSpeed:
@@ -244,6 +306,10 @@ void UpdateSequence::Timer2Timer() {
     timer_.Disable();
     if (inModal_ || !WaitingForReply())
         return;
+    if (settling_) {
+        NextPage();
+        return;
+    }
     ++RetryCount;
 
     if (RetryCount >= kMaxRetries) {
@@ -263,16 +329,17 @@ void UpdateSequence::Timer2Timer() {
         }
         break;
     case ChangeMode:
-        Send(station_.ChangeModeFrame.data(), station_.ChangeModeFrame.size());
+        SendCommand(station_.ChangeModeFrame.data(), station_.ChangeModeFrame.size());
         view_.SetStatusBar(Numbered("Change Mode .. Try #", RetryCount));
         break;
     case Programming:
         view_.SetStatusBar(Numbered("Prog .. Try #", RetryCount));
+        resent_ = true;
         SendPage(CurrentPage);
         break;
     case StopPlc:
         view_.SetStatusBar(Numbered("Stop PLC .. Try #", RetryCount));
-        Send(station_.StopPlcFrame.data(), station_.StopPlcFrame.size());
+        SendCommand(station_.StopPlcFrame.data(), station_.StopPlcFrame.size());
         break;
     case RestoreSpeed:
         if (RetryCount == kRestoreSpeedRetries)
@@ -306,6 +373,7 @@ void UpdateSequence::SendPage(int page) {
 void UpdateSequence::btAbortClick() {
     dispatch_.AbortRequested = true;
     timer_.Disable();
+    StopSettling();
     Image.reset();
     view_.SetPanelStatus("Comm. Aborted!!");
     view_.SetIdleButtons();
@@ -323,6 +391,7 @@ void UpdateSequence::btExitClick() {
 
     SpeedChanged = false;
     Image.reset();
+    StopSettling();
     halted_ = false;
     UpdateState = RestoreSpeed;
     // Nothing to press until the restore is over: "Update OS" would send the restore command
@@ -350,6 +419,7 @@ bool UpdateSequence::FormCloseQuery() {
 
 void UpdateSequence::FormClose() {
     timer_.Disable();
+    StopSettling();
     UpdateState = Idle;
     Image.reset();
     // However the window closed, it opens next time ready for a run.
@@ -357,6 +427,7 @@ void UpdateSequence::FormClose() {
 }
 
 void UpdateSequence::CommSendDataEmpty() {
+    unsent_ = false;
     if (WaitingForReply())
         timer_.Enable();
 }

@@ -7,6 +7,7 @@
 #include "protocol/station.h"
 #include "update/os_image.h"
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -87,10 +88,15 @@ public:
 private:
     void EnterChangeMode();
     void StartProgramming(bool blind);
+    void NextPage();
+    void Settle();
+    void StopSettling();
     void Abandon(const char* message);
     void CloseNow();
     bool WaitingForReply() const;
+    bool Answers(const uint8_t* reply, uint16_t length) const;
     void Send(const uint8_t* data, size_t count);
+    void SendCommand(const uint8_t* frame, size_t count);
     void SendText(const std::string& frame);
     void ShowModalMessage(const std::string& text);
     bool AskStopPlcModal();
@@ -104,6 +110,13 @@ private:
     uint32_t updateBaud_ = 0; // the speed dialog's speed as read at the start of the run
     bool inModal_ = false;    // our own question or message box is open
     bool halted_ = false;     // No to the stop question, or "PLC Can't Stop": only Abort goes on
+    bool unsent_ = false;     // a write has not yet left the send buffer
+    // The current page was sent again on a time-out, so it may be acknowledged twice.
+    bool resent_ = false;
+    // Acknowledged after a resend: the next page waits for a quiet line (Timer2 then runs at
+    // the port's read interval).
+    bool settling_ = false;
+    std::array<uint8_t, 5> command_{}; // the station frame in flight, up to its command code
 };
 
 } // namespace orv

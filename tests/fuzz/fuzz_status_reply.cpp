@@ -22,6 +22,7 @@ public:
     void SetBaudRate(uint32_t) override {}
     void SetDataBits(int) override {}
     void SetParity(LineParity) override {}
+    uint32_t ReadIntervalMs() const override { return 100; }
 };
 
 class NullTimer : public ITimer {

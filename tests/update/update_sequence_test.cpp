@@ -1,5 +1,6 @@
 #include "common/crc16.h"
 #include "link_fakes.h"
+#include "status_reply_builder.h"
 #include "update/update_sequence.h"
 
 #include <deque>
@@ -252,7 +253,9 @@ TEST_F(UpdateSequenceTest, FullRunOrderMarksGaugeAndLineSettings) {
     EXPECT_FALSE(view.abortEnabled);
     Reply(std::vector<uint8_t>{0x02});
     EXPECT_EQ(view.closes, 0);
-    Reply(stopOk);
+    Reply(stopOk); // a late answer to another command
+    EXPECT_EQ(view.closes, 0);
+    Reply(speedUp); // the register write's own answer
     EXPECT_EQ(view.closes, 1);
     EXPECT_EQ(seq.UpdateState, UpdateSequence::Idle);
     EXPECT_FALSE(view.busy);
@@ -506,6 +509,67 @@ TEST_F(UpdateSequenceTest, ModalWindowsDropBlocksAndTicks) {
     Reply(std::vector<uint8_t>{0x01, 0x15});
     EXPECT_EQ(port.writes.size(), before);
     EXPECT_EQ(view.messages, std::vector<std::string>{"Prog NACK"});
+}
+
+TEST_F(UpdateSequenceTest, LateRepliesNeverAnswerALaterRequest) {
+    Start();
+    // A late answer to the status query is no answer to the speed change.
+    const auto status = fakes::MakeStatusReply();
+    Reply(std::vector<uint8_t>(status.begin(), status.end()));
+    EXPECT_EQ(seq.UpdateState, UpdateSequence::ChangeSpeed);
+    EXPECT_TRUE(timer.enabled);
+    Reply(speedUp);
+
+    // A running PLC that answers late: the stop command goes out twice and is answered twice.
+    Reply(modeRefused);
+    Tick();
+    Reply(stopOk);
+    ASSERT_EQ(LastSent(), changeMode);
+    Reply(stopOk); // the second stop's answer is not the change mode's
+    EXPECT_EQ(seq.UpdateState, UpdateSequence::ChangeMode);
+    EXPECT_TRUE(timer.enabled);
+    Tick();
+    Reply(modeOk);
+    ASSERT_EQ(seq.UpdateState, UpdateSequence::Programming);
+    Reply(modeOk); // the second change mode's answer is not page 0's
+    EXPECT_TRUE(view.messages.empty());
+    EXPECT_EQ(seq.CurrentPage, 0);
+    EXPECT_TRUE(timer.enabled);
+    Ack();
+    ASSERT_EQ(seq.CurrentPage, 3);
+
+    // Page 3 is acknowledged late, after it went out again: both copies are acknowledged, and
+    // page 4 goes out only once the line has been quiet for the port's read interval.
+    port.readInterval = 37;
+    Tick();
+    const size_t writes = port.writes.size();
+    Ack();
+    EXPECT_EQ(port.writes.size(), writes);
+    EXPECT_TRUE(timer.enabled);
+    EXPECT_EQ(timer.interval, 37);
+    Ack();
+    EXPECT_EQ(port.writes.size(), writes);
+    Tick();
+    ASSERT_EQ(port.writes.size(), writes + 1);
+    EXPECT_EQ(PageOf(port.writes.back()), 4);
+    EXPECT_EQ(timer.interval, 800);
+    Ack();
+    ASSERT_EQ(seq.CurrentPage, 5); // the last page
+
+    // The last page goes out again and is acknowledged before the copy has left the port: the
+    // wait starts when it has. The copy is then refused: that is reported, not success.
+    seq.Timer2Timer();
+    const std::vector<uint8_t> ack{0x06, 0x0D};
+    dispatch.Dispatch(ack.data(), 2);
+    EXPECT_FALSE(timer.enabled);
+    Drain();
+    EXPECT_TRUE(timer.enabled);
+    Reply(std::vector<uint8_t>{0x06, 0x15});
+    EXPECT_EQ(view.messages, std::vector<std::string>{"Prog NACK"});
+    for (const std::string& panel : view.panel)
+        EXPECT_NE(panel, "DU Reroro ... OK!!");
+    Ticks(3);
+    EXPECT_EQ(port.writes.size(), writes + 3);
 }
 
 TEST_F(UpdateSequenceTest, CloseRequestDuringARunAbortsThenRestores) {
