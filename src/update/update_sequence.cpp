@@ -1,5 +1,7 @@
 #include "update/update_sequence.h"
 
+#include "common/hex.h"
+
 #include <algorithm>
 #include <charconv>
 #include <stdexcept>
@@ -16,6 +18,7 @@ constexpr int kMaxRetries = 6;          // StopPlc, Programming: the 6th time-ou
 constexpr int kChangeSpeedRetries = 5;  // carries on as if answered
 constexpr int kRestoreSpeedRetries = 4; // closes the window
 constexpr uint8_t kAck = 0x0D;
+constexpr size_t kRefusalBytesShown = 16;
 
 std::string Numbered(const char* text, int n) {
     return text + std::to_string(n);
@@ -184,11 +187,21 @@ void UpdateSequence::StopSettling() {
     resent_ = false;
 }
 
-void UpdateSequence::Abandon(const char* message) {
+void UpdateSequence::Abandon(const std::string& message) {
     // The download has failed: nothing may be sent from this image again.
     Image.reset();
     ShowModalMessage(message);
     view_.SetIdleButtons();
+}
+
+std::string UpdateSequence::RefusalText(const uint8_t* reply, uint16_t length) const {
+    std::string bytes = HexDump(reply, std::min<size_t>(length, kRefusalBytesShown));
+    if (length > kRefusalBytesShown)
+        bytes += " ...";
+    return "Prog NACK\nThe PLC refused page " + std::to_string(CurrentPage) + " (it answered " +
+           bytes + " hex) and is left in download mode at " + std::to_string(updateBaud_) +
+           " bit/s. Run the update again; switching the PLC off and on returns it to its old "
+           "speed.";
 }
 
 // A run waits for a reply from the moment it sends until it completes, fails, halts or is
@@ -285,7 +298,7 @@ void UpdateSequence::OnUpdateReply(const uint8_t* buffer, uint16_t length) {
         if (buffer[1] != kAck) {
             UpdateState = Idle;
             StopSettling();
-            Abandon("Prog NACK");
+            Abandon(RefusalText(buffer, length));
         } else {
             BlindTry = false;
             if (resent_)

@@ -91,7 +91,8 @@ private:
     void NextPage();
     void Settle();
     void StopSettling();
-    void Abandon(const char* message);
+    void Abandon(const std::string& message);
+    std::string RefusalText(const uint8_t* reply, uint16_t length) const;
     void CloseNow();
     bool WaitingForReply() const;
     bool Answers(const uint8_t* reply, uint16_t length) const;

@@ -357,7 +357,11 @@ TEST_F(UpdateSequenceTest, RefusedPageEndsInProgNackAndStraysAreIgnored) {
     ASSERT_EQ(seq.CurrentPage, 3);
     const size_t writes = port.writes.size();
     Reply(std::vector<uint8_t>{0x0D, 0x15}); // starts with CR, but byte 1 decides
-    EXPECT_EQ(view.messages, std::vector<std::string>{"Prog NACK"});
+    EXPECT_EQ(view.messages,
+              std::vector<std::string>{
+                  "Prog NACK\nThe PLC refused page 3 (it answered 0D 15 hex) and is left in "
+                  "download mode at 115200 bit/s. Run the update again; switching the PLC off and "
+                  "on returns it to its old speed."});
     EXPECT_EQ(seq.UpdateState, UpdateSequence::Idle);
     EXPECT_FALSE(view.busy);
     Ack();
@@ -508,7 +512,8 @@ TEST_F(UpdateSequenceTest, ModalWindowsDropBlocksAndTicks) {
     const size_t before = port.writes.size();
     Reply(std::vector<uint8_t>{0x01, 0x15});
     EXPECT_EQ(port.writes.size(), before);
-    EXPECT_EQ(view.messages, std::vector<std::string>{"Prog NACK"});
+    ASSERT_EQ(view.messages.size(), 1u);
+    EXPECT_EQ(view.messages[0].rfind("Prog NACK\n", 0), 0u);
 }
 
 TEST_F(UpdateSequenceTest, LateRepliesNeverAnswerALaterRequest) {
@@ -565,7 +570,9 @@ TEST_F(UpdateSequenceTest, LateRepliesNeverAnswerALaterRequest) {
     Drain();
     EXPECT_TRUE(timer.enabled);
     Reply(std::vector<uint8_t>{0x06, 0x15});
-    EXPECT_EQ(view.messages, std::vector<std::string>{"Prog NACK"});
+    ASSERT_EQ(view.messages.size(), 1u);
+    EXPECT_EQ(
+        view.messages[0].rfind("Prog NACK\nThe PLC refused page 5 (it answered 06 15 hex)", 0), 0u);
     for (const std::string& panel : view.panel)
         EXPECT_NE(panel, "DU Reroro ... OK!!");
     Ticks(3);
