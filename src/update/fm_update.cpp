@@ -4,6 +4,7 @@
 #include "widgets/cgauge.h"
 
 #include <QApplication>
+#include <QCloseEvent>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -302,6 +303,17 @@ void TfmUpdate::keyPressEvent(QKeyEvent* event) {
     QDialog::keyPressEvent(event);
 }
 
+// The close box and Alt+F4: the sequence decides. During a run it aborts and sends the
+// restore-speed command as Exit would, and the window closes when that is over.
+void TfmUpdate::closeEvent(QCloseEvent* event) {
+    bool mayClose = false;
+    GuardHandler(this, [&] { mayClose = sequence_->FormCloseQuery(); });
+    if (mayClose)
+        QDialog::closeEvent(event);
+    else
+        event->ignore();
+}
+
 void TfmUpdate::done(int result) {
     FormClose();
     QDialog::done(result);
@@ -315,13 +327,12 @@ void TfmUpdate::CommSendDataEmpty(TComm*) {
     GuardHandler(this, [this] { sequence_->CommSendDataEmpty(); });
 }
 
-// The adapter has gone (unplugged, or the far end closed): what was queued will never leave,
-// so no send-buffer-empty event arms Timer2. Arm it here and refuse further writes; the
-// sequence's retries then run out to "Comm. No response abandon update" (or, restoring the
-// speed, to closing the window) instead of waiting for ever.
+// The adapter has gone (unplugged, or the far end closed): further writes are refused, and a
+// run waiting for a reply runs out its retries to "Comm. No response abandon update" (or,
+// restoring the speed, to closing the window) instead of waiting for ever.
 void TfmUpdate::CommRequestHangup(TComm*) {
     linePort_->LineDown();
-    GuardHandler(this, [this] { sequence_->CommSendDataEmpty(); });
+    GuardHandler(this, [this] { sequence_->CommRequestHangup(); });
 }
 
 void TfmUpdate::Timer2Timer() {

@@ -310,10 +310,7 @@ void FlashSession::ShowPlcStatus(const StatusReply& reply) {
         .Str("date", reply.ReleaseDate)
         .Str("flash", reply.FlashType)
         .Int("station", std::stoi(stationText_));
-    if (reply.PortRegisterCode)
-        e.Int("register_code", *reply.PortRegisterCode);
-    else
-        e.Null("register_code");
+    e.Int("register_code", reply.PortRegisterCode);
     out_.Event(std::move(e));
     if (phase_ == Phase::Verify)
         return;

@@ -39,6 +39,7 @@ public:
     void SetBaudRate(uint32_t baud) override;
     void SetDataBits(int bits) override;
     void SetParity(LineParity parity) override;
+    uint32_t ReadIntervalMs() const override { return comm_.ReadIntervalTimeout(); }
 
     std::string LineText() const; // "115200 8E1"
     // Called after every write the port took, and with the refusal of one it did not.
