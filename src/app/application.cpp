@@ -1,14 +1,35 @@
 #include "app/application.h"
 
+#include "settings/reg.h"
+
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <cstdio>
 
 namespace orv {
 
+namespace {
+
+// Trouble with the settings is told once, on standard error and in one message box.
+void ReportSettingsTrouble(const std::string& text) {
+    std::fprintf(stderr, "orv-os-update: %s\n", text.c_str());
+    ShowMessageBox(nullptr, QString::fromStdString(text));
+}
+
+// " in <file>", " to <file>"; nothing when the store does not say where it keeps the values.
+std::string SettingsPlace(const char* preposition) {
+    const std::string location = Reg().Location();
+    return location.empty() ? std::string() : preposition + location;
+}
+
+} // namespace
+
 TOrvQApplication::TOrvQApplication(int& argc, char** argv) : QApplication(argc, argv) {
+    // No display name: the platform would append it to every window's title. The name (also
+    // the window class the desktop file names) stands in a title only where a caption is empty,
+    // the status window's, since X11 titles are never left empty.
     setApplicationName(QStringLiteral("orv-os-update"));
-    setApplicationDisplayName(QString::fromLatin1(kAppTitle));
     setApplicationVersion(QStringLiteral("1.61"));
     // The program ends when the main window closes, not when the last visible window does:
     // the main window is hidden while the about box and the status window are up.
@@ -25,6 +46,10 @@ bool TOrvQApplication::notify(QObject* receiver, QEvent* event) {
 }
 
 TOrvApplication::TOrvApplication() {
+    // Only what this run's windows load and save is reported.
+    Reg().TakeLoadProblems();
+    Reg().TakeSaveFailure();
+
     fmStartup = std::make_unique<TfmStartup>(*this);
     QWidget* main = fmStartup.get();
     fmUpdate = std::make_unique<TfmUpdate>(Station, Dispatch, main);
@@ -34,6 +59,15 @@ TOrvApplication::TOrvApplication() {
     fmOpen = std::make_unique<TfmOpen>(fmUpdate->CommPort(), Station, main);
     fmSpeed = std::make_unique<TfmSpeed>(main);
     fmUpdate->SetPeers(this);
+
+    const std::vector<std::string> problems = Reg().TakeLoadProblems();
+    if (!problems.empty()) {
+        std::string text = "These stored settings" + SettingsPlace(" in ") +
+                           " cannot be used; their defaults stand instead:";
+        for (const std::string& problem : problems)
+            text += "\n" + problem;
+        ReportSettingsTrouble(text);
+    }
 }
 
 TOrvApplication::~TOrvApplication() {
@@ -47,6 +81,12 @@ TOrvApplication::~TOrvApplication() {
     fmStatus.reset();
     fmUpdate.reset();
     fmStartup.reset();
+
+    const std::string failure = Reg().TakeSaveFailure();
+    if (!failure.empty()) {
+        ReportSettingsTrouble("The settings could not be saved" + SettingsPlace(" to ") + ": " +
+                              failure + ".\nWhat was stored there before is kept.");
+    }
 }
 
 int TOrvApplication::Run() {

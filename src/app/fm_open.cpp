@@ -7,10 +7,10 @@
 #include <QComboBox>
 #include <QGridLayout>
 #include <QHBoxLayout>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QShowEvent>
 #include <QVBoxLayout>
 #include <stdexcept>
 
@@ -53,7 +53,7 @@ int ChosenIndex(const QComboBox* list, const char* what) {
 
 std::string LoadValue(const char* name, bool& present) {
     std::string value;
-    present = Reg().LoadStringA("", name, value);
+    present = Reg().LoadStringNoted("", name, value);
     return value;
 }
 
@@ -76,9 +76,11 @@ void ChooseEntry(QComboBox* list, const QString& text) {
     list->setCurrentIndex(-1);
 }
 
+// A close box, like Escape, leaves the dialog without connecting.
 TfmOpen::TfmOpen(TComm& comm, StationState& station, QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint), comm_(comm),
-      station_(station) {
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
+      comm_(comm), station_(station) {
     setObjectName(QStringLiteral("fmOpen"));
     setWindowTitle(QStringLiteral("Connect PLC"));
     setFixedSize(421, 203);
@@ -129,6 +131,13 @@ TfmOpen::TfmOpen(TComm& comm, StationState& station, QWidget* parent)
     layout->addStretch(1);
     layout->addLayout(buttonRow);
 
+    // Tab goes through the fields as they are laid out, not as they were created.
+    setTabOrder(cbPort, cbBaudRate);
+    setTabOrder(cbBaudRate, edStation);
+    setTabOrder(edStation, cbParity);
+    setTabOrder(cbParity, cbDataBit);
+    setTabOrder(cbDataBit, Button1);
+
     connect(Button1, &QPushButton::clicked, this, [this] { Button1Click(); });
 
     FormCreate();
@@ -152,36 +161,33 @@ void TfmOpen::FormCreate() {
     if (cbPort->count() > 0)
         cbPort->setCurrentIndex(0);
     Reg().KeyPath = kRegKeyPath;
-    GuardHandler(this, [this] {
-        // A stored value chooses the entry equal to it (none when no entry is); an absent
-        // one chooses the first entry.
-        const auto loadList = [](const char* name, QComboBox* list) {
-            bool present = false;
-            const std::string value = LoadValue(name, present);
-            if (present)
-                ChooseEntry(list, QString::fromStdString(value));
-            else if (list->count() > 0)
-                list->setCurrentIndex(0);
-        };
-        loadList("ComPort", cbPort);
-        loadList("BaudRate", cbBaudRate);
+    // Each value on its own, so one that cannot be used does not stop the rest; it is reported
+    // once every window has loaded. A stored value chooses the entry equal to it (none when no
+    // entry is); an absent or unusable one chooses the first entry.
+    const auto loadList = [](const char* name, QComboBox* list) {
         bool present = false;
-        const std::string station = LoadValue("Station", present);
+        const std::string value = LoadValue(name, present);
         if (present)
-            edStation->setText(QString::fromStdString(station));
-        loadList("Parity", cbParity);
-        loadList("DataBit", cbDataBit);
-    });
+            ChooseEntry(list, QString::fromStdString(value));
+        else if (list->count() > 0)
+            list->setCurrentIndex(0);
+    };
+    loadList("ComPort", cbPort);
+    loadList("BaudRate", cbBaudRate);
+    bool present = false;
+    const std::string station = LoadValue("Station", present);
+    if (present)
+        edStation->setText(QString::fromStdString(station));
+    loadList("Parity", cbParity);
+    loadList("DataBit", cbDataBit);
 }
 
 void TfmOpen::FormDestroy() {
-    GuardHandler(nullptr, [this] {
-        Reg().SaveString("", "ComPort", cbPort->currentText().toStdString());
-        Reg().SaveString("", "BaudRate", cbBaudRate->currentText().toStdString());
-        Reg().SaveString("", "Parity", cbParity->currentText().toStdString());
-        Reg().SaveString("", "DataBit", cbDataBit->currentText().toStdString());
-        Reg().SaveString("", "Station", edStation->text().toStdString());
-    });
+    Reg().SaveStringNoted("", "ComPort", cbPort->currentText().toStdString());
+    Reg().SaveStringNoted("", "BaudRate", cbBaudRate->currentText().toStdString());
+    Reg().SaveStringNoted("", "Parity", cbParity->currentText().toStdString());
+    Reg().SaveStringNoted("", "DataBit", cbDataBit->currentText().toStdString());
+    Reg().SaveStringNoted("", "Station", edStation->text().toStdString());
 }
 
 void TfmOpen::FormActivate() {
@@ -200,13 +206,11 @@ void TfmOpen::showEvent(QShowEvent* event) {
     }
 }
 
-void TfmOpen::keyPressEvent(QKeyEvent* event) {
-    // The dialog is left through "Connect PLC" only.
-    if (event->key() == Qt::Key_Escape) {
-        event->accept();
-        return;
-    }
-    QDialog::keyPressEvent(event);
+void TfmOpen::changeEvent(QEvent* event) {
+    QDialog::changeEvent(event);
+    // Back from another window, say after plugging in an adapter: list what is there now.
+    if (event->type() == QEvent::ActivationChange && isVisible() && isActiveWindow())
+        FormActivate();
 }
 
 void TfmOpen::ApplyLineSettings() {
@@ -237,12 +241,18 @@ void TfmOpen::ApplyLineSettings() {
 }
 
 void TfmOpen::Button1Click() {
-    GuardHandler(this, [this] {
+    bool connected = false;
+    GuardHandler(this, [this, &connected] {
         ApplyLineSettings();
         station_.PortSettingWord =
             ComputePortSettingWord(cbDataBit->currentIndex() == 0, cbParity->currentIndex());
+        connected = true;
         accept();
     });
+    // The refusal's message box has closed and the dialog is active again, which not every
+    // platform reports as an activation: the adapter may have been plugged in meanwhile.
+    if (!connected && isVisible())
+        FormActivate();
 }
 
 } // namespace orv

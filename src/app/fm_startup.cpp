@@ -8,6 +8,7 @@
 #include <QAction>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -24,7 +25,7 @@ TfmStartup::TfmStartup(TOrvApplication& app) : app_(app) {
     setFixedSize(485, 322);
     ApplyProgramFont(this);
 
-    About1 = menuBar()->addAction(QStringLiteral("About"));
+    About1 = menuBar()->addAction(QStringLiteral("&About"));
     About1->setObjectName(QStringLiteral("About1"));
     menuBar()->setObjectName(QStringLiteral("MainMenu1"));
 
@@ -32,23 +33,26 @@ TfmStartup::TfmStartup(TOrvApplication& app) : app_(app) {
     Panel1 = NewTitlePanel(QStringLiteral("Orv PLC  OS update Utility          V1.61"), central);
     Panel1->setObjectName(QStringLiteral("Panel1"));
 
-    Button1 = new QPushButton(QStringLiteral("Get PLC's Status"), central);
+    Button1 = new QPushButton(QStringLiteral("&Get PLC's Status"), central);
     Button1->setObjectName(QStringLiteral("Button1"));
-    btNext = new QPushButton(QStringLiteral("Proceed to Update OS"), central);
+    btNext = new QPushButton(QStringLiteral("&Proceed to Update OS"), central);
     btNext->setObjectName(QStringLiteral("btNext"));
     btNext->setEnabled(false);
-    btUpdateBaud = new QPushButton(QStringLiteral("Setup Update Speed"), central);
+    btUpdateBaud = new QPushButton(QStringLiteral("Setup Update &Speed"), central);
     btUpdateBaud->setObjectName(QStringLiteral("btUpdateBaud"));
     btUpdateBaud->setEnabled(false);
-    Button2 = new QPushButton(QStringLiteral("Exit"), central);
+    Button2 = new QPushButton(QStringLiteral("E&xit"), central);
     Button2->setObjectName(QStringLiteral("Button2"));
 
     auto* column = new QVBoxLayout;
     column->setSpacing(12);
     for (QPushButton* button : {Button1, btNext, btUpdateBaud, Button2}) {
         button->setFixedSize(137, 33);
+        button->setAutoDefault(true); // Enter presses the button that has the focus
         column->addWidget(button, 0, Qt::AlignHCenter);
     }
+    // Connecting comes first; Enter presses it when no button has the focus.
+    Button1->setDefault(true);
 
     auto* layout = new QVBoxLayout(central);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -97,7 +101,9 @@ StatusQuery& TfmStartup::Query() {
 
 void TfmStartup::Button1Click() {
     GuardHandler(this, [this] {
-        app_.fmOpen->exec();
+        // Leaving the connect dialog by Escape or its close box is a cancel.
+        if (app_.fmOpen->exec() != QDialog::Accepted)
+            return;
         Query().Start();
     });
 }
@@ -142,6 +148,15 @@ void TfmStartup::closeEvent(QCloseEvent* event) {
     FormClose();
     event->accept(); // the close itself is never refused
     emit Closed();
+}
+
+void TfmStartup::keyPressEvent(QKeyEvent* event) {
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && Button1->isEnabled()) {
+        event->accept();
+        Button1->click();
+        return;
+    }
+    QMainWindow::keyPressEvent(event);
 }
 
 void TfmStartup::showEvent(QShowEvent* event) {

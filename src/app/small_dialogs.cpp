@@ -107,17 +107,13 @@ TfmSpeed::~TfmSpeed() {
 
 void TfmSpeed::FormCreate() {
     cbBaudRate->setCurrentIndex(4);
-    GuardHandler(this, [this] {
-        std::string value;
-        if (Reg().LoadStringA("", "Speed", value))
-            ChooseEntry(cbBaudRate, QString::fromStdString(value));
-    });
+    std::string value;
+    if (Reg().LoadStringNoted("", "Speed", value))
+        ChooseEntry(cbBaudRate, QString::fromStdString(value));
 }
 
 void TfmSpeed::FormDestroy() {
-    GuardHandler(nullptr, [this] {
-        Reg().SaveString("", "Speed", cbBaudRate->currentText().toStdString());
-    });
+    Reg().SaveStringNoted("", "Speed", cbBaudRate->currentText().toStdString());
 }
 
 void TfmSpeed::showEvent(QShowEvent* event) {

@@ -25,6 +25,9 @@ public:
     virtual void SetBaudRate(uint32_t baud) = 0;
     virtual void SetDataBits(int bits) = 0; // 7 or 8
     virtual void SetParity(LineParity parity) = 0;
+    // The read-interval time-out (ReadIntervalTimeout): bytes that follow each other more
+    // closely arrive as one block, so a quiet line for this long ends a reply.
+    virtual uint32_t ReadIntervalMs() const = 0;
 };
 
 // A window timer: fires every Interval ms while enabled. Enabling an enabled timer does not
@@ -56,6 +59,20 @@ struct ReplyDispatch {
         const TReplyHandler handler = ReplyHandler;
         handler(buffer, length);
     }
+};
+
+// Holds a flag up while one of an engine's own modal windows is open: their nested event loop
+// goes on delivering blocks and ticks, which the engine must not take for its own.
+class ModalScope {
+public:
+    explicit ModalScope(bool& flag) : flag_(flag), old_(flag) { flag_ = true; }
+    ~ModalScope() { flag_ = old_; }
+    ModalScope(const ModalScope&) = delete;
+    ModalScope& operator=(const ModalScope&) = delete;
+
+private:
+    bool& flag_;
+    bool old_;
 };
 
 } // namespace orv

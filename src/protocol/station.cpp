@@ -2,7 +2,6 @@
 
 #include "common/hex.h"
 
-#include <charconv>
 #include <cstdio>
 #include <string>
 
@@ -47,11 +46,22 @@ std::optional<int> ParseStationNumber(std::string_view text) {
         text.remove_prefix(1);
     while (!text.empty() && blank(text.back()))
         text.remove_suffix(1);
-    if (text.empty() || text.size() > 3)
+    bool negative = false;
+    if (!text.empty() && (text.front() == '+' || text.front() == '-')) {
+        negative = text.front() == '-';
+        text.remove_prefix(1);
+    }
+    if (text.empty())
         return std::nullopt;
     int value = 0;
-    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (ec != std::errc() || end != text.data() + text.size() || value < 0 || value > kMaxStation)
+    for (const char c : text) {
+        if (c < '0' || c > '9')
+            return std::nullopt;
+        value = value * 10 + (c - '0');
+        if (value > kMaxStation) // also keeps any number of digits from overflowing
+            return std::nullopt;
+    }
+    if (negative && value != 0)
         return std::nullopt;
     return value;
 }
@@ -153,20 +163,35 @@ bool IsStatusReply(const uint8_t* block, size_t length) {
 std::optional<StatusReply> DecodeStatusReply(const uint8_t* block, size_t length) {
     if (!IsStatusReply(block, length))
         return std::nullopt;
+    if (block[6] < '0' || block[6] > '4')
+        return std::nullopt;
     const auto ch = [block](size_t i) { return static_cast<char>(block[i]); };
+    const char station[2] = {ch(57), ch(58)};
+    const auto stationValue = ParseHexByte(std::string_view(station, 2));
+    if (!stationValue)
+        return std::nullopt;
     StatusReply r;
     r.FlashType = FlashTypeName(block[33] - '0');
     r.ReleaseDate = {ch(29), ch(30), '/', '2', '0', ch(31), ch(32)};
-    if (block[6] >= '0' && block[6] <= '4')
-        r.PortRegisterCode = block[6] - '0';
-    const char station[2] = {ch(57), ch(58)};
-    if (const auto value = ParseHexByte(std::string_view(station, 2))) {
-        r.StationHex.assign(station, 2);
-        r.Station = *value;
-        r.StationValid = true;
-    }
+    r.PortRegisterCode = block[6] - '0';
+    r.StationHex.assign(station, 2);
+    r.Station = *stationValue;
     r.Version = {ch(26), '.', ch(27), ch(28)};
     return r;
+}
+
+bool IsStationReply(const uint8_t* block, size_t length) {
+    if (block == nullptr || length < 5 || block[0] != STX)
+        return false;
+    for (size_t i = 1; i < 5; ++i) {
+        if (block[i] < 0x20 || block[i] > 0x7E)
+            return false;
+    }
+    return true;
+}
+
+bool EchoesCommand(const uint8_t* block, size_t length, const uint8_t* request) {
+    return IsStationReply(block, length) && block[3] == request[3] && block[4] == request[4];
 }
 
 } // namespace orv

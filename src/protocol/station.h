@@ -31,8 +31,9 @@ constexpr int kMaxStation = 255;
 // EFrameError outside 0..255.
 std::string FormatStationHex(int station);
 
-// The station field's text as a station number: a decimal whole number 0..255, blanks around
-// it allowed. Nothing for anything else.
+// The station field's text as a station number: decimal digits whose value is 0..255, with
+// any leading zeros, an optional sign and blanks around them ("0007", "+7", " 12 "). Nothing
+// for anything else.
 std::optional<int> ParseStationNumber(std::string_view text);
 // The same, throwing std::invalid_argument with a message for the operator.
 int StationNumberFromText(std::string_view text);
@@ -82,15 +83,12 @@ std::string FlashTypeName(int code);
 
 // The fields of a recognised 66-byte status reply, as the status window shows them.
 struct StatusReply {
-    std::string Version;     // "1.61": position 26, ".", positions 27 and 28
-    std::string ReleaseDate; // "03/2010": positions 29, 30, "/20", 31, 32
-    std::string FlashType;   // FlashTypeNames of position 33; "Unknown" outside "0".."6"
-    std::optional<int32_t> PortRegisterCode; // position 6 minus 48, only when "0".."4"
-    std::string StationHex;                  // positions 57 and 58, when StationValid
-    int Station = 0;                         // their value 0..255, when StationValid
-    // False when positions 57 and 58 are not two upper-case hex digits: StationHex is then
-    // empty, and the station in use must be kept rather than replaced by garbage.
-    bool StationValid = false;
+    std::string Version;          // "1.61": position 26, ".", positions 27 and 28
+    std::string ReleaseDate;      // "03/2010": positions 29, 30, "/20", 31, 32
+    std::string FlashType;        // FlashTypeNames of position 33; "Unknown" outside "0".."6"
+    int32_t PortRegisterCode = 0; // position 6 minus 48: 0..4
+    std::string StationHex;       // positions 57 and 58: two upper-case hex digits
+    int Station = 0;              // their value 0..255
 };
 
 constexpr size_t kStatusReplyLength = 66;
@@ -98,6 +96,16 @@ constexpr size_t kStatusReplyLength = 66;
 // A block is recognised when it starts with STX or holds ETX at position 65; one shorter
 // than 66 bytes is never read past its end and counts as not recognised.
 bool IsStatusReply(const uint8_t* block, size_t length);
+// Nothing for a block that is not recognised, and for one whose register-code digit or
+// station digits cannot be read: the update would otherwise write to a register, or address
+// a station, that the PLC never named.
 std::optional<StatusReply> DecodeStatusReply(const uint8_t* block, size_t length);
+
+// A reply in the station envelope: STX, then the station and the command echo as printable
+// characters at positions 1 to 4. A page acknowledgement (CR second) never is one.
+bool IsStationReply(const uint8_t* block, size_t length);
+// A station reply whose command echo (positions 3 and 4) is the command of `request`, a
+// station frame as sent.
+bool EchoesCommand(const uint8_t* block, size_t length, const uint8_t* request);
 
 } // namespace orv

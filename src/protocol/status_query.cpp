@@ -45,6 +45,11 @@ void StatusQuery::Start() {
     view_.SetStatusBar(kAskingText);
 }
 
+void StatusQuery::ShowModalMessage(const std::string& text) {
+    ModalScope scope(messageOpen_);
+    view_.ShowMessage(text);
+}
+
 void StatusQuery::SendRequest() {
     port_.Write(station_.StatusRequestFrame.data(),
                 static_cast<uint16_t>(station_.StatusRequestFrame.size()));
@@ -63,7 +68,7 @@ void StatusQuery::tmTimeOutTimer() {
             view_.SetStatusBar(TryText(StatusTryCount));
         return;
     }
-    view_.ShowMessage("Get PLC Status Fail !!");
+    ShowModalMessage("Get PLC Status Fail !!");
     view_.SetStatusBar(kFailText);
     view_.ShowStartupWindow();
     view_.EnableUpdateButtons();
@@ -83,19 +88,17 @@ void StatusQuery::StatusReplyHandler(const uint8_t* block, uint16_t length) {
             // Without a fresh time-out a lost answer to this re-send would stall the query.
             timer_.SetInterval(kRetryIntervalMs);
             timer_.Enable();
-        } else {
-            view_.ShowMessage("Connect Fail");
+        } else if (!messageOpen_) {
+            // Noise goes on arriving while the box is open; one box says it all.
+            ShowModalMessage("Connect Fail");
             view_.SetStatusBar(kFailText);
         }
         return;
     }
 
-    if (reply->PortRegisterCode)
-        station_.PortRegisterCode = *reply->PortRegisterCode;
-    if (reply->StationValid) {
-        station_.StationHex = reply->StationHex;
-        view_.SetStationText(std::to_string(reply->Station));
-    }
+    station_.PortRegisterCode = reply->PortRegisterCode;
+    station_.StationHex = reply->StationHex;
+    view_.SetStationText(std::to_string(reply->Station));
     // Cleared before the modal status window, whose loop may deliver more blocks and ticks.
     StatusQueryActive = 0;
     view_.SetStatusBar("");

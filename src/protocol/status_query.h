@@ -41,12 +41,14 @@ public:
 
 private:
     void SendRequest();
+    void ShowModalMessage(const std::string& text);
 
     ILinePort& port_;
     ITimer& timer_;
     IStatusView& view_;
     StationState& station_;
     ReplyDispatch& dispatch_;
+    bool messageOpen_ = false; // one of the query's message boxes is open
 };
 
 } // namespace orv

@@ -2,6 +2,8 @@
 
 #include "settings/reg_values.h"
 
+#include <utility>
+
 namespace orv {
 
 namespace {
@@ -20,7 +22,56 @@ TReg::TReg(std::string keyPath, std::unique_ptr<RegStore> store)
 TReg::~TReg() = default;
 
 std::unique_ptr<RegKey> TReg::Open(const std::string& subPath, bool forWriting) {
-    return store_ ? store_->OpenKey(KeyPath + subPath, forWriting) : nullptr;
+    std::unique_ptr<RegKey> key = store_ ? store_->OpenKey(KeyPath + subPath, forWriting) : nullptr;
+    if (!key && forWriting)
+        Saved(false);
+    return key;
+}
+
+bool TReg::Saved(bool ok) {
+    if (!ok && saveFailure_.empty()) {
+        saveFailure_ = store_ ? store_->FailureReason() : std::string();
+        if (saveFailure_.empty())
+            saveFailure_ = "the settings store refused the change";
+    }
+    return ok;
+}
+
+std::string TReg::Location() const {
+    return store_ ? store_->Location(KeyPath) : std::string();
+}
+
+bool TReg::LoadStringNoted(const std::string& section, const std::string& name,
+                           std::string& value) {
+    try {
+        std::string read;
+        if (!LoadStringA(section, name, read))
+            return false;
+        value = std::move(read);
+        return true;
+    } catch (const ERegError& e) {
+        loadProblems_.emplace_back(e.what());
+        return false;
+    }
+}
+
+bool TReg::SaveStringNoted(const std::string& section, const std::string& name,
+                           const std::string& value) {
+    try {
+        return SaveString(section, name, value);
+    } catch (const ERegError& e) {
+        if (saveFailure_.empty())
+            saveFailure_ = e.what();
+        return false;
+    }
+}
+
+std::vector<std::string> TReg::TakeLoadProblems() {
+    return std::exchange(loadProblems_, {});
+}
+
+std::string TReg::TakeSaveFailure() {
+    return std::exchange(saveFailure_, {});
 }
 
 bool TReg::LoadStringA(const std::string& section, const std::string& name, std::string& value) {
@@ -40,7 +91,7 @@ bool TReg::SaveString(const std::string& section, const std::string& name,
     if (!key)
         return false;
     key->WriteString(name, value);
-    return key->Close();
+    return Closed(*key);
 }
 
 bool TReg::LoadInteger(const std::string& section, const std::string& name, int32_t& value) {
@@ -57,7 +108,7 @@ bool TReg::SaveInteger(const std::string& section, const std::string& name, int3
     if (!key)
         return false;
     WriteInt(*key, name, value);
-    return key->Close();
+    return Closed(*key);
 }
 
 bool TReg::LoadBoolean(const std::string& section, const std::string& name, bool& value) {
@@ -99,7 +150,7 @@ bool TReg::SaveStrings(const std::string& section, const std::vector<std::string
     WriteInt(*key, "ItemCnt", static_cast<int32_t>(list.size()));
     for (size_t i = 0; i < list.size(); ++i)
         key->WriteString(Numbered("Item%d", static_cast<int>(i)), list[i]);
-    return key->Close();
+    return Closed(*key);
 }
 
 bool TReg::LoadColumnsGroup(const std::string& section, const std::string& name,
@@ -133,7 +184,7 @@ bool TReg::SaveColumnsGroup(const std::string& section, const std::string& name,
                      Numbered("Column[%d.%d].Width", static_cast<int>(g), static_cast<int>(c)),
                      widths[c]);
     }
-    return key->Close();
+    return Closed(*key);
 }
 
 TReg& Reg() {

@@ -54,6 +54,19 @@ public:
 
     bool LoadStringA(const std::string& section, const std::string& name, std::string& value);
     bool SaveString(const std::string& section, const std::string& name, const std::string& value);
+
+    // For the windows, which load and save each value on its own: a value that cannot be used
+    // or kept raises nothing here. A load of another type keeps the caller's default and is
+    // noted for TakeLoadProblems; a save that fails is noted for TakeSaveFailure.
+    bool LoadStringNoted(const std::string& section, const std::string& name, std::string& value);
+    bool SaveStringNoted(const std::string& section, const std::string& name,
+                         const std::string& value);
+    // The noted loads' errors since the last call ("Invalid data type for 'ComPort'", ...).
+    std::vector<std::string> TakeLoadProblems();
+    // Why the first save since the last call failed, from any member; "" when none did.
+    std::string TakeSaveFailure();
+    // Where the values live, for messages: the settings file or the registry key.
+    std::string Location() const;
     bool LoadInteger(const std::string& section, const std::string& name, int32_t& value);
     bool SaveInteger(const std::string& section, const std::string& name, int32_t value);
     bool LoadBoolean(const std::string& section, const std::string& name, bool& value);
@@ -92,7 +105,13 @@ public:
 
 private:
     std::unique_ptr<RegKey> Open(const std::string& subPath, bool forWriting);
+    // A save member's result, noting why it failed.
+    bool Saved(bool ok);
+    bool Closed(RegKey& key) { return Saved(key.Close()); }
+
     std::unique_ptr<RegStore> store_;
+    std::vector<std::string> loadProblems_;
+    std::string saveFailure_;
 };
 
 // The program's one settings object, built with the default key path on first use.

@@ -32,23 +32,32 @@ public:
         }
     }
 
-    bool Acquire(const std::string& path, int waitMs) {
+    enum class Result { Locked, Held, Failed };
+
+    // On Failed, `why` says what went wrong.
+    Result Acquire(const std::string& path, int waitMs, std::string& why) {
         fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0666);
-        if (fd_ < 0)
-            return false;
+        if (fd_ < 0) {
+            why = "cannot open the lock file " + path + ": " + std::strerror(errno);
+            return Result::Failed;
+        }
         auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
+        Result result = Result::Held;
         for (;;) {
             if (::flock(fd_, LOCK_EX | LOCK_NB) == 0)
-                return true;
-            if (errno != EWOULDBLOCK && errno != EINTR)
+                return Result::Locked;
+            if (errno != EWOULDBLOCK && errno != EINTR) {
+                why = "cannot lock " + path + ": " + std::strerror(errno);
+                result = Result::Failed;
                 break;
+            }
             if (std::chrono::steady_clock::now() >= deadline)
                 break;
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
         ::close(fd_);
         fd_ = -1;
-        return false;
+        return result;
     }
 
 private:
@@ -57,12 +66,22 @@ private:
 
 enum class ReadStatus { Ok, Missing, TooLarge, Failed };
 
-ReadStatus ReadWholeFile(const std::string& path, std::string& out, struct stat& st) {
+// On Failed, `why` says what went wrong.
+ReadStatus ReadWholeFile(const std::string& path, std::string& out, struct stat& st,
+                         std::string& why) {
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return errno == ENOENT ? ReadStatus::Missing : ReadStatus::Failed;
+    if (fd < 0) {
+        if (errno == ENOENT)
+            return ReadStatus::Missing;
+        why = std::strerror(errno);
+        return ReadStatus::Failed;
+    }
     ReadStatus status = ReadStatus::Ok;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (::fstat(fd, &st) != 0) {
+        why = std::strerror(errno);
+        status = ReadStatus::Failed;
+    } else if (!S_ISREG(st.st_mode)) {
+        why = "it is not a plain file";
         status = ReadStatus::Failed;
     } else if (static_cast<unsigned long long>(st.st_size) > RegFileStore::kMaxFileSize) {
         status = ReadStatus::TooLarge;
@@ -73,6 +92,7 @@ ReadStatus ReadWholeFile(const std::string& path, std::string& out, struct stat&
             if (n < 0 && errno == EINTR)
                 continue;
             if (n < 0) {
+                why = std::strerror(errno);
                 status = ReadStatus::Failed;
                 break;
             }
@@ -95,6 +115,8 @@ bool WriteAll(int fd, const std::string& text) {
         ssize_t n = ::write(fd, text.data() + done, text.size() - done);
         if (n < 0 && errno == EINTR)
             continue;
+        if (n == 0)
+            errno = ENOSPC;
         if (n <= 0)
             return false;
         done += static_cast<size_t>(n);
@@ -102,8 +124,9 @@ bool WriteAll(int fd, const std::string& text) {
     return true;
 }
 
-// Writes `text` to a new file beside `file` and renames it over `file`.
-bool ReplaceFile(const std::string& file, const std::string& text) {
+// Writes `text` to a new file beside `file` and renames it over `file`; on any failure the old
+// file is untouched. Returns why it failed, "" when it did not.
+std::string ReplaceFile(const std::string& file, const std::string& text) {
     // A settings file linked from elsewhere stays linked: the link's target is replaced.
     std::string path = file;
     struct stat link {};
@@ -111,7 +134,7 @@ bool ReplaceFile(const std::string& file, const std::string& text) {
         std::error_code ec;
         std::filesystem::path target = std::filesystem::canonical(file, ec);
         if (ec)
-            return false;
+            return "cannot follow the link to its file: " + ec.message();
         path = target.string();
     }
     static std::atomic<unsigned> counter{0};
@@ -121,14 +144,23 @@ bool ReplaceFile(const std::string& file, const std::string& text) {
     bool keepMode = ::stat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode);
     int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0)
-        return false;
-    bool ok = (!keepMode || ::fchmod(fd, old.st_mode & 07777) == 0) && WriteAll(fd, text) &&
-              ::fsync(fd) == 0;
-    ok = (::close(fd) == 0) && ok;
-    ok = ok && ::rename(tmp.c_str(), path.c_str()) == 0;
-    if (!ok) {
+        return "cannot create a new file beside it: " + std::string(std::strerror(errno));
+    std::string why;
+    if (keepMode && ::fchmod(fd, old.st_mode & 07777) != 0)
+        why = "cannot give the new file the old one's permissions: ";
+    else if (!WriteAll(fd, text))
+        why = "cannot write the new file: ";
+    else if (::fsync(fd) != 0)
+        why = "cannot flush the new file to the disk: ";
+    if (!why.empty())
+        why += std::strerror(errno);
+    if (::close(fd) != 0 && why.empty())
+        why = "cannot write the new file: " + std::string(std::strerror(errno));
+    if (why.empty() && ::rename(tmp.c_str(), path.c_str()) != 0)
+        why = "cannot put the new file in its place: " + std::string(std::strerror(errno));
+    if (!why.empty()) {
         ::unlink(tmp.c_str());
-        return false;
+        return why;
     }
     // The rename itself reaches the disk with the folder.
     std::string dir = std::filesystem::path(path).parent_path().string();
@@ -137,7 +169,18 @@ bool ReplaceFile(const std::string& file, const std::string& text) {
         ::fsync(dfd);
         ::close(dfd);
     }
-    return true;
+    return {};
+}
+
+// Keeps a copy of a damaged file as `bad`; the file itself stays until a sound one replaces it.
+std::string SetAside(const std::string& file, const std::string& bad) {
+    std::error_code ec;
+    std::filesystem::copy_file(file, bad, std::filesystem::copy_options::overwrite_existing, ec);
+    if (!ec)
+        return {};
+    std::error_code ignored;
+    std::filesystem::remove(bad, ignored);
+    return ec.message();
 }
 
 void Warn(const std::string& text) {
@@ -214,8 +257,13 @@ public:
         if (closed_)
             return result_;
         closed_ = true;
-        if (dirty_)
-            result_ = lock_ && ReplaceFile(store_.file_, WriteRegText(doc_));
+        if (dirty_) {
+            const std::string why = lock_ ? ReplaceFile(store_.file_, WriteRegText(doc_))
+                                          : std::string("the settings file was not locked");
+            result_ = why.empty();
+            if (!result_)
+                store_.failure_ = why;
+        }
         lock_.reset();
         return result_;
     }
@@ -243,31 +291,64 @@ private:
     bool result_ = true;
 };
 
-RegFileStore::RegFileStore(std::string filePath) : file_(std::move(filePath)) {}
+RegFileStore::RegFileStore(std::string filePath, int lockWaitMs)
+    : file_(std::move(filePath)), lockWaitMs_(lockWaitMs) {}
 
 std::unique_ptr<RegKey> RegFileStore::OpenKey(std::string_view path, bool forWriting) {
-    if (file_.empty() || !ValidKeyPath(path))
+    failure_.clear();
+    if (file_.empty()) {
+        failure_ = "there is no folder for the settings";
         return nullptr;
+    }
+    if (!ValidKeyPath(path)) {
+        failure_ = "the key " + std::string(path) + " is not a valid key path";
+        return nullptr;
+    }
 
     std::error_code ec;
     std::filesystem::path folder = std::filesystem::path(file_).parent_path();
     if (!folder.empty())
         std::filesystem::create_directories(folder, ec);
     auto lock = std::make_unique<LockFile>();
-    if (ec || !lock->Acquire(file_ + ".lock", kLockWaitMs))
+    std::string notWritable;
+    if (ec) {
+        notWritable = "cannot create the folder " + folder.string() + ": " + ec.message();
         lock.reset();
+    } else {
+        const std::string lockPath = file_ + ".lock";
+        switch (lock->Acquire(lockPath, lockStuck_ ? 0 : lockWaitMs_, notWritable)) {
+        case LockFile::Result::Locked:
+            lockStuck_ = false;
+            break;
+        case LockFile::Result::Held:
+            lockStuck_ = true;
+            notWritable = "another program holds the settings lock " + lockPath;
+            lock.reset();
+            break;
+        case LockFile::Result::Failed:
+            lock.reset();
+            break;
+        }
+    }
     // A file the user made read-only stays as it is, even where rename could replace it.
-    if (lock && ::access(file_.c_str(), W_OK) != 0 && errno != ENOENT)
+    if (lock && ::access(file_.c_str(), W_OK) != 0 && errno != ENOENT) {
+        notWritable = "the file is read-only";
         lock.reset();
+    }
     bool writable = lock != nullptr;
-    if (forWriting && !writable)
+    if (forWriting && !writable) {
+        failure_ = notWritable;
         return nullptr;
+    }
 
     std::string text;
     struct stat st {};
-    ReadStatus status = ReadWholeFile(file_, text, st);
-    if (status == ReadStatus::Failed)
+    std::string unreadable;
+    ReadStatus status = ReadWholeFile(file_, text, st, unreadable);
+    if (status == ReadStatus::Failed) {
+        failure_ = "cannot read the file: " + unreadable;
         return nullptr;
+    }
 
     RegParseResult parsed;
     if (status == ReadStatus::TooLarge) {
@@ -284,13 +365,14 @@ std::unique_ptr<RegKey> RegFileStore::OpenKey(std::string_view path, bool forWri
             "the settings file " + file_ + " is damaged (" + DamageSummary(parsed) + "); ";
         std::string bad = file_ + ".bad";
         if (writable) {
-            if (::rename(file_.c_str(), bad.c_str()) == 0) {
+            const std::string why = SetAside(file_, bad);
+            if (why.empty()) {
                 Warn(what + "its readable values are kept, the damaged file is set aside as " +
                      bad);
                 dirty = true; // write the readable part back as a sound file
             } else {
                 Warn(what + "its readable values are used; it could not be set aside as " + bad +
-                     ": " + std::strerror(errno));
+                     ": " + why);
             }
         } else {
             std::string signature = std::to_string(st.st_ino) + ":" + std::to_string(st.st_size) +
@@ -305,8 +387,10 @@ std::unique_ptr<RegKey> RegFileStore::OpenKey(std::string_view path, bool forWri
 
     RegDocument doc = std::move(parsed.doc);
     if (!doc.KeyExists(path)) {
-        if (!writable)
+        if (!writable) {
+            failure_ = notWritable;
             return nullptr;
+        }
         doc.AddKey(path);
         dirty = true;
     }

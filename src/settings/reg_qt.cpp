@@ -88,7 +88,7 @@ bool TReg::SaveFont(const std::string& section, const std::string& name, const Q
     key->WriteString("Name", font.family().toStdString());
     WriteInt(*key, "Pitch", pitch);
     WriteInt(*key, "Size", size);
-    return key->Close();
+    return Closed(*key);
 }
 
 bool TReg::LoadForm(QWidget* form, int options) {
@@ -131,7 +131,7 @@ bool TReg::SaveForm(QWidget* form, int options) {
         WriteInt(*key, "Width", form->width());
         WriteInt(*key, "Height", form->height());
     }
-    return key->Close();
+    return Closed(*key);
 }
 
 namespace {
@@ -174,7 +174,8 @@ bool TReg::LoadListView(QWidget* form, QTreeWidget* view, int options) {
 bool TReg::SaveListView(QWidget* form, QTreeWidget* view, int options) {
     if (!form || !view)
         return false;
-    return SaveColumns(Open("\\Form\\" + NameOf(form) + "\\" + NameOf(view), true), view, options);
+    return Saved(
+        SaveColumns(Open("\\Form\\" + NameOf(form) + "\\" + NameOf(view), true), view, options));
 }
 
 bool TReg::LoadStringGrid(QWidget* form, QTableWidget* grid, int options) {
@@ -186,7 +187,8 @@ bool TReg::LoadStringGrid(QWidget* form, QTableWidget* grid, int options) {
 bool TReg::SaveStringGrid(QWidget* form, QTableWidget* grid, int options) {
     if (!form || !grid)
         return false;
-    return SaveColumns(Open("\\Form\\" + NameOf(form) + "\\" + NameOf(grid), true), grid, options);
+    return Saved(
+        SaveColumns(Open("\\Form\\" + NameOf(form) + "\\" + NameOf(grid), true), grid, options));
 }
 
 bool TReg::LoadControl(QWidget* form, QWidget* control, int options) {

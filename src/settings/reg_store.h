@@ -38,6 +38,12 @@ public:
     // it and its missing parents when possible. A key opened without `forWriting` may still
     // be read when the store cannot be changed. Null when the key cannot be opened.
     virtual std::unique_ptr<RegKey> OpenKey(std::string_view path, bool forWriting) = 0;
+    // Where the values of the key at `path` live, for messages: the settings file or the
+    // registry key.
+    virtual std::string Location(std::string_view path) const = 0;
+    // Why the last OpenKey that gave null, or the last Close that gave false, failed, in plain
+    // words; "" when the store cannot say.
+    virtual std::string FailureReason() const { return {}; }
 };
 
 // The store of the current user: the registry on Windows; elsewhere a .reg file in the

@@ -108,25 +108,54 @@ private:
     HKEY key_;
 };
 
+// The system's words for an error code, without the line break it ends them with.
+std::string SystemMessage(LONG code) {
+    wchar_t* text = nullptr;
+    const DWORD length = FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, static_cast<DWORD>(code), 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    std::string message =
+        length > 0 ? ToUtf8(std::wstring_view(text, length)) : "error " + std::to_string(code);
+    LocalFree(text);
+    while (!message.empty() && (message.back() == '\n' || message.back() == '\r' ||
+                                message.back() == ' ' || message.back() == '.'))
+        message.pop_back();
+    return message;
+}
+
 class RegistryStore final : public RegStore {
 public:
     std::unique_ptr<RegKey> OpenKey(std::string_view path, bool forWriting) override {
+        failure_.clear();
         // The registry would quietly read "a\\b\\" as "a\\b" and "a\\\\b" as "a\\b"; the file
         // store refuses such paths, and so does this one.
         std::wstring wpath;
-        if (!ValidKeyPath(path) || !ToWide(path, wpath))
+        if (!ValidKeyPath(path) || !ToWide(path, wpath)) {
+            failure_ = "the key " + std::string(path) + " is not a valid key path";
             return nullptr;
+        }
         HKEY key = nullptr;
-        if (RegCreateKeyExW(HKEY_CURRENT_USER, wpath.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                            KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr, &key,
-                            nullptr) == ERROR_SUCCESS)
+        const LONG created =
+            RegCreateKeyExW(HKEY_CURRENT_USER, wpath.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                            KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr, &key, nullptr);
+        if (created == ERROR_SUCCESS)
             return std::make_unique<RegistryKey>(key);
         // A key this user may only read is still read.
         if (!forWriting && RegOpenKeyExW(HKEY_CURRENT_USER, wpath.c_str(), 0, KEY_QUERY_VALUE,
                                          &key) == ERROR_SUCCESS)
             return std::make_unique<RegistryKey>(key);
+        failure_ = "the registry refused to open the key: " + SystemMessage(created);
         return nullptr;
     }
+
+    std::string Location(std::string_view path) const override {
+        return "HKEY_CURRENT_USER\\" + std::string(path);
+    }
+
+    std::string FailureReason() const override { return failure_; }
+
+private:
+    std::string failure_;
 };
 
 } // namespace

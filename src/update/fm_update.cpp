@@ -4,6 +4,8 @@
 #include "widgets/cgauge.h"
 
 #include <QApplication>
+#include <QCloseEvent>
+#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QHBoxLayout>
@@ -116,6 +118,7 @@ TfmUpdate::TfmUpdate(StationState& station, ReplyDispatch& dispatch, QWidget* pa
     btnOS->setAutoRaise(true);
     btnOS->setIcon(style()->standardIcon(QStyle::SP_DirOpenIcon));
     btnOS->setToolTip(QStringLiteral("Choose the OS file"));
+    btnOS->setAccessibleName(btnOS->toolTip()); // it shows only a glyph
     btnOS->setFixedSize(26, 24);
 
     btDUReroro = new QPushButton(QStringLiteral("Update OS"), this);
@@ -258,19 +261,17 @@ IUpdatePeers& TfmUpdate::Peers() {
 void TfmUpdate::FormCreate() {
     Reg().KeyPath = kRegKeyPath;
     edtOSFile->clear();
-    GuardHandler(this, [this] {
-        std::string path;
-        if (Reg().LoadStringA("", "OSFile", path))
-            edtOSFile->setText(QString::fromStdString(path));
-    });
+    std::string path;
+    if (Reg().LoadStringNoted("", "OSFile", path))
+        edtOSFile->setText(QString::fromStdString(path));
 }
 
 void TfmUpdate::FormDestroy() {
     GuardHandler(nullptr, [this] {
         if (dispatch_.PortOpened != 0)
             Comm->StopComm();
-        Reg().SaveString("", "OSFile", edtOSFile->text().toStdString());
     });
+    Reg().SaveStringNoted("", "OSFile", edtOSFile->text().toStdString());
 }
 
 void TfmUpdate::FormActivate() {
@@ -302,6 +303,17 @@ void TfmUpdate::keyPressEvent(QKeyEvent* event) {
     QDialog::keyPressEvent(event);
 }
 
+// The close box and Alt+F4: the sequence decides. During a run it aborts and sends the
+// restore-speed command as Exit would, and the window closes when that is over.
+void TfmUpdate::closeEvent(QCloseEvent* event) {
+    bool mayClose = false;
+    GuardHandler(this, [&] { mayClose = sequence_->FormCloseQuery(); });
+    if (mayClose)
+        QDialog::closeEvent(event);
+    else
+        event->ignore();
+}
+
 void TfmUpdate::done(int result) {
     FormClose();
     QDialog::done(result);
@@ -315,13 +327,12 @@ void TfmUpdate::CommSendDataEmpty(TComm*) {
     GuardHandler(this, [this] { sequence_->CommSendDataEmpty(); });
 }
 
-// The adapter has gone (unplugged, or the far end closed): what was queued will never leave,
-// so no send-buffer-empty event arms Timer2. Arm it here and refuse further writes; the
-// sequence's retries then run out to "Comm. No response abandon update" (or, restoring the
-// speed, to closing the window) instead of waiting for ever.
+// The adapter has gone (unplugged, or the far end closed): further writes are refused, and a
+// run waiting for a reply runs out its retries to "Comm. No response abandon update" (or,
+// restoring the speed, to closing the window) instead of waiting for ever.
 void TfmUpdate::CommRequestHangup(TComm*) {
     linePort_->LineDown();
-    GuardHandler(this, [this] { sequence_->CommSendDataEmpty(); });
+    GuardHandler(this, [this] { sequence_->CommRequestHangup(); });
 }
 
 void TfmUpdate::Timer2Timer() {
@@ -350,10 +361,13 @@ void TfmUpdate::btnOSClick() {
         dialog.setAcceptMode(QFileDialog::AcceptOpen);
         dialog.setNameFilter(kOsFileFilter);
         const QString current = edtOSFile->text();
-        if (!current.isEmpty()) {
-            const QFileInfo info(current);
+        const QFileInfo info(current);
+        if (!current.isEmpty() && info.absoluteDir().exists()) {
             dialog.setDirectory(info.absolutePath());
             dialog.selectFile(info.fileName());
+        } else {
+            // Not the working directory, which means nothing to the operator.
+            dialog.setDirectory(QDir::homePath());
         }
         if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
             return;
@@ -384,6 +398,10 @@ void TfmUpdate::ShowImageInfo(bool show) {
 }
 
 std::optional<PreparedImage> TfmUpdate::PrepareImage() {
+    if (edtOSFile->text().trimmed().isEmpty()) {
+        ShowMessage("Choose an OS file first");
+        return std::nullopt;
+    }
     const std::string path = edtOSFile->text().toStdString();
     PrepareResult result = PrepareImageFile(path);
     if (result.Outcome == PrepareOutcome::Ready)

@@ -79,6 +79,7 @@ public:
     void SetBaudRate(uint32_t baud) override { comm_.SetBaudRate(baud); }
     void SetDataBits(int bits) override;
     void SetParity(LineParity parity) override;
+    uint32_t ReadIntervalMs() const override { return comm_.ReadIntervalTimeout(); }
 
 private:
     TComm& comm_;
@@ -171,6 +172,7 @@ public:
 protected:
     void showEvent(QShowEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
 
 public slots:
     void done(int result) override;

@@ -1,5 +1,8 @@
 #include "update/update_sequence.h"
 
+#include "common/hex.h"
+
+#include <algorithm>
 #include <charconv>
 #include <stdexcept>
 #include <string>
@@ -15,6 +18,7 @@ constexpr int kMaxRetries = 6;          // StopPlc, Programming: the 6th time-ou
 constexpr int kChangeSpeedRetries = 5;  // carries on as if answered
 constexpr int kRestoreSpeedRetries = 4; // closes the window
 constexpr uint8_t kAck = 0x0D;
+constexpr size_t kRefusalBytesShown = 16;
 
 std::string Numbered(const char* text, int n) {
     return text + std::to_string(n);
@@ -33,19 +37,6 @@ uint32_t SpeedFromText(std::string_view text) {
     return baud;
 }
 
-// Holds a flag up while one of the sequence's own modal windows is open.
-class ModalScope {
-public:
-    explicit ModalScope(bool& flag) : flag_(flag), old_(flag) { flag_ = true; }
-    ~ModalScope() { flag_ = old_; }
-    ModalScope(const ModalScope&) = delete;
-    ModalScope& operator=(const ModalScope&) = delete;
-
-private:
-    bool& flag_;
-    bool old_;
-};
-
 } // namespace
 
 UpdateSequence::UpdateSequence(ILinePort& port, ITimer& timer2, IUpdateView& view,
@@ -57,12 +48,20 @@ UpdateSequence::UpdateSequence(ILinePort& port, ITimer& timer2, IUpdateView& vie
 void UpdateSequence::Send(const uint8_t* data, size_t count) {
     // A refused write (the port has gone) brings no send-buffer-empty event to arm Timer2;
     // arming it here lets the retries run out to a clear failure instead of a silent stall.
-    if (!port_.Write(data, static_cast<uint16_t>(count)))
+    if (port_.Write(data, static_cast<uint16_t>(count)))
+        unsent_ = true;
+    else
         timer_.Enable();
 }
 
+// Only an answer to this frame's command counts from now on.
+void UpdateSequence::SendCommand(const uint8_t* frame, size_t count) {
+    std::copy_n(frame, command_.size(), command_.begin());
+    Send(frame, count);
+}
+
 void UpdateSequence::SendText(const std::string& frame) {
-    Send(reinterpret_cast<const uint8_t*>(frame.data()), frame.size());
+    SendCommand(reinterpret_cast<const uint8_t*>(frame.data()), frame.size());
 }
 
 // The modal windows run a nested event loop that keeps delivering blocks and ticks. Handling
@@ -107,6 +106,8 @@ void UpdateSequence::btDUReroroClick() {
 
     view_.SetBusyButtons();
     BlindTry = false;
+    halted_ = false;
+    StopSettling();
     view_.SetGauge(0);
     UpdateState = ChangeSpeed;
     dispatch_.ReplyHandler = [this](const uint8_t* buffer, uint16_t length) {
@@ -139,7 +140,7 @@ void UpdateSequence::EnterChangeMode() {
     view_.SetPanelStatus("Change Mode ...");
     view_.SetStatusBar("Change Mode ..");
     dispatch_.AbortRequested = false;
-    Send(station_.ChangeModeFrame.data(), station_.ChangeModeFrame.size());
+    SendCommand(station_.ChangeModeFrame.data(), station_.ChangeModeFrame.size());
     timer_.Enable();
     RetryCount = 0;
 }
@@ -159,17 +160,87 @@ void UpdateSequence::StartProgramming(bool blind) {
     SendPage(CurrentPage);
 }
 
-void UpdateSequence::Abandon(const char* message) {
+void UpdateSequence::NextPage() {
+    StopSettling();
+    CurrentPage = CurrentPage == 0 ? FirstPage : CurrentPage + 1;
+    SendPage(CurrentPage);
+    RetryCount = 0;
+}
+
+// A page sent again on a time-out may be acknowledged twice: once late for the first copy,
+// once for the second. Sent at once, the next page would take the second acknowledgement for
+// its own, and every answer after it would pair with the wrong page. So the next page waits
+// until the resent page has left and the line has then been quiet for the read interval, the
+// gap that ends a reply.
+void UpdateSequence::Settle() {
+    settling_ = true;
+    timer_.Disable();
+    timer_.SetInterval(static_cast<int>(port_.ReadIntervalMs()));
+    if (!unsent_)
+        timer_.Enable(); // otherwise the send-buffer-empty event arms it
+}
+
+void UpdateSequence::StopSettling() {
+    if (settling_)
+        timer_.SetInterval(kTimer2IntervalMs);
+    settling_ = false;
+    resent_ = false;
+}
+
+void UpdateSequence::Abandon(const std::string& message) {
     // The download has failed: nothing may be sent from this image again.
     Image.reset();
     ShowModalMessage(message);
     view_.SetIdleButtons();
 }
 
-bool UpdateSequence::RunOver() const {
-    // The image is held from the start of a run until it completes, fails or is aborted; after
-    // that a stray answer or tick must not move the states that send from it.
-    return !Image && UpdateState != RestoreSpeed && UpdateState != Idle;
+std::string UpdateSequence::RefusalText(const uint8_t* reply, uint16_t length) const {
+    std::string bytes = HexDump(reply, std::min<size_t>(length, kRefusalBytesShown));
+    if (length > kRefusalBytesShown)
+        bytes += " ...";
+    return "Prog NACK\nThe PLC refused page " + std::to_string(CurrentPage) + " (it answered " +
+           bytes + " hex) and is left in download mode at " + std::to_string(updateBaud_) +
+           " bit/s. Run the update again; switching the PLC off and on returns it to its old "
+           "speed.";
+}
+
+// A run waits for a reply from the moment it sends until it completes, fails, halts or is
+// aborted; only then may a reply, a time-out or a send-buffer-empty event move it. The image
+// is held for exactly that long in the states that send from it.
+bool UpdateSequence::WaitingForReply() const {
+    if (dispatch_.AbortRequested || halted_)
+        return false;
+    switch (UpdateState) {
+    case Idle:
+        return false;
+    case RestoreSpeed:
+        return true;
+    default:
+        return Image.has_value();
+    }
+}
+
+// Replies come late on a slow or busy PLC, after the command was already sent again or the
+// sequence has moved on; taken as the answer to what is in flight now, every later answer
+// would pair with the wrong request. A station reply therefore counts only when it echoes the
+// command in flight, and none counts while pages are sent. A register write may be answered
+// at the PLC's new speed, which the PC does not yet use: such a reply arrives garbled, so any
+// block that is not a station reply still answers it.
+bool UpdateSequence::Answers(const uint8_t* reply, uint16_t length) const {
+    const bool stationReply = IsStationReply(reply, length);
+    switch (UpdateState) {
+    case ChangeSpeed:
+    case RestoreSpeed:
+        return !stationReply || EchoesCommand(reply, length, command_.data());
+    case ChangeMode:
+    case StopPlc:
+        return EchoesCommand(reply, length, command_.data());
+    case Programming:
+        return !stationReply;
+    case Idle:
+        break;
+    }
+    return false;
 }
 
 void UpdateSequence::CloseNow() {
@@ -183,11 +254,9 @@ void UpdateSequence::OnUpdateReply(const uint8_t* buffer, uint16_t length) {
         return;
     if (length < 2 && UpdateState != ChangeSpeed)
         return;
-    if (dispatch_.AbortRequested)
-        return;
+    if (!WaitingForReply() || !Answers(buffer, length))
+        return; // the time-out runs on
     timer_.Disable();
-    if (RunOver())
-        return;
 
     // The error code of a station reply; a reply too short to carry one is no acceptance.
     const bool accepted = length > 5 && buffer[5] == '0';
@@ -203,9 +272,12 @@ void UpdateSequence::OnUpdateReply(const uint8_t* buffer, uint16_t length) {
             UpdateState = StopPlc;
             RetryCount = 0;
             view_.SetStatusBar("Stop PLC ..");
-            Send(station_.StopPlcFrame.data(), station_.StopPlcFrame.size());
+            SendCommand(station_.StopPlcFrame.data(), station_.StopPlcFrame.size());
             timer_.Enable();
         } else {
+            halted_ = true;
+            // A send-buffer-empty event may have armed it while the question was open.
+            timer_.Disable();
             view_.SetStatusBar("");
         }
         break;
@@ -214,22 +286,25 @@ void UpdateSequence::OnUpdateReply(const uint8_t* buffer, uint16_t length) {
             UpdateState = ChangeMode;
             view_.SetPanelStatus("Change Mode ...");
             view_.SetStatusBar("Change Mode ..");
-            Send(station_.ChangeModeFrame.data(), station_.ChangeModeFrame.size());
+            SendCommand(station_.ChangeModeFrame.data(), station_.ChangeModeFrame.size());
             RetryCount = 0;
         } else {
+            halted_ = true;
             ShowModalMessage("PLC Can't Stop");
             view_.SetStatusBar("");
         }
         break;
     case Programming:
-        if (buffer[1] == kAck) {
-            CurrentPage = CurrentPage == 0 ? FirstPage : CurrentPage + 1;
-            BlindTry = false;
-            SendPage(CurrentPage);
-            RetryCount = 0;
-        } else {
+        if (buffer[1] != kAck) {
             UpdateState = Idle;
-            Abandon("Prog NACK");
+            StopSettling();
+            Abandon(RefusalText(buffer, length));
+        } else {
+            BlindTry = false;
+            if (resent_)
+                Settle(); // a second acknowledgement starts the wait again
+            else
+                NextPage();
         }
         break;
     case RestoreSpeed:
@@ -242,10 +317,12 @@ void UpdateSequence::OnUpdateReply(const uint8_t* buffer, uint16_t length) {
 
 void UpdateSequence::Timer2Timer() {
     timer_.Disable();
-    if (dispatch_.AbortRequested || inModal_)
+    if (inModal_ || !WaitingForReply())
         return;
-    if (UpdateState == Idle || RunOver())
+    if (settling_) {
+        NextPage();
         return;
+    }
     ++RetryCount;
 
     if (RetryCount >= kMaxRetries) {
@@ -265,16 +342,17 @@ void UpdateSequence::Timer2Timer() {
         }
         break;
     case ChangeMode:
-        Send(station_.ChangeModeFrame.data(), station_.ChangeModeFrame.size());
+        SendCommand(station_.ChangeModeFrame.data(), station_.ChangeModeFrame.size());
         view_.SetStatusBar(Numbered("Change Mode .. Try #", RetryCount));
         break;
     case Programming:
         view_.SetStatusBar(Numbered("Prog .. Try #", RetryCount));
+        resent_ = true;
         SendPage(CurrentPage);
         break;
     case StopPlc:
         view_.SetStatusBar(Numbered("Stop PLC .. Try #", RetryCount));
-        Send(station_.StopPlcFrame.data(), station_.StopPlcFrame.size());
+        SendCommand(station_.StopPlcFrame.data(), station_.StopPlcFrame.size());
         break;
     case RestoreSpeed:
         if (RetryCount == kRestoreSpeedRetries)
@@ -308,6 +386,7 @@ void UpdateSequence::SendPage(int page) {
 void UpdateSequence::btAbortClick() {
     dispatch_.AbortRequested = true;
     timer_.Disable();
+    StopSettling();
     Image.reset();
     view_.SetPanelStatus("Comm. Aborted!!");
     view_.SetIdleButtons();
@@ -325,7 +404,13 @@ void UpdateSequence::btExitClick() {
 
     SpeedChanged = false;
     Image.reset();
+    StopSettling();
+    halted_ = false;
     UpdateState = RestoreSpeed;
+    // Nothing to press until the restore is over: "Update OS" would send the restore command
+    // again as its speed change, and Abort would leave the window waiting for ever.
+    view_.SetBusyButtons();
+    view_.SetAbortEnabled(false);
     view_.SetPanelStatus("Restore Speed ...");
     view_.SetStatusBar("Restore Speed ..");
     dispatch_.AbortRequested = false;
@@ -334,15 +419,34 @@ void UpdateSequence::btExitClick() {
     timer_.Enable();
 }
 
+bool UpdateSequence::FormCloseQuery() {
+    if (inModal_ || UpdateState == RestoreSpeed)
+        return false; // the restore reply or its time-outs close the window
+    if (Image)
+        btAbortClick();
+    if (!SpeedChanged)
+        return true;
+    btExitClick();
+    return false;
+}
+
 void UpdateSequence::FormClose() {
     timer_.Disable();
+    StopSettling();
     UpdateState = Idle;
-    view_.SetAbortEnabled(false);
+    Image.reset();
+    // However the window closed, it opens next time ready for a run.
+    view_.SetIdleButtons();
 }
 
 void UpdateSequence::CommSendDataEmpty() {
-    if (UpdateState != Idle)
+    unsent_ = false;
+    if (WaitingForReply())
         timer_.Enable();
+}
+
+void UpdateSequence::CommRequestHangup() {
+    CommSendDataEmpty();
 }
 
 } // namespace orv

@@ -7,6 +7,7 @@
 #include "protocol/station.h"
 #include "update/os_image.h"
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -58,8 +59,15 @@ public:
     // Throws EFrameError (or std::invalid_argument for the station) when the restore command
     // cannot be built; the run is then left as it was.
     void btExitClick();
+    // The window's close request (its close box, Alt+F4): true when the window may close now.
+    // A run in progress is aborted and Exit follows; the window then closes when Exit closes
+    // it, so the restore-speed command always goes out. Throws what btExitClick throws.
+    bool FormCloseQuery();
     void FormClose();
     void CommSendDataEmpty();
+    // The line has hung up: what was queued will never leave, so no send-buffer-empty event
+    // will arm Timer2 for a run that waits for a reply.
+    void CommRequestHangup();
     void Timer2Timer();
     void OnUpdateReply(const uint8_t* buffer, uint16_t length);
     // Sends page p of the held image, or completes the download when p is PageCount. Sends
@@ -80,10 +88,16 @@ public:
 private:
     void EnterChangeMode();
     void StartProgramming(bool blind);
-    void Abandon(const char* message);
+    void NextPage();
+    void Settle();
+    void StopSettling();
+    void Abandon(const std::string& message);
+    std::string RefusalText(const uint8_t* reply, uint16_t length) const;
     void CloseNow();
-    bool RunOver() const;
+    bool WaitingForReply() const;
+    bool Answers(const uint8_t* reply, uint16_t length) const;
     void Send(const uint8_t* data, size_t count);
+    void SendCommand(const uint8_t* frame, size_t count);
     void SendText(const std::string& frame);
     void ShowModalMessage(const std::string& text);
     bool AskStopPlcModal();
@@ -96,6 +110,14 @@ private:
     uint8_t stationByte_ = 0; // edStation as read at the start of the run
     uint32_t updateBaud_ = 0; // the speed dialog's speed as read at the start of the run
     bool inModal_ = false;    // our own question or message box is open
+    bool halted_ = false;     // No to the stop question, or "PLC Can't Stop": only Abort goes on
+    bool unsent_ = false;     // a write has not yet left the send buffer
+    // The current page was sent again on a time-out, so it may be acknowledged twice.
+    bool resent_ = false;
+    // Acknowledged after a resend: the next page waits for a quiet line (Timer2 then runs at
+    // the port's read interval).
+    bool settling_ = false;
+    std::array<uint8_t, 5> command_{}; // the station frame in flight, up to its command code
 };
 
 } // namespace orv

@@ -1,6 +1,7 @@
 #include "widgets/cgauge.h"
 
 #include <QFontMetrics>
+#include <QPaintEngine>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QPen>
@@ -32,6 +33,35 @@ int64_t FloorDiv(int64_t a, int64_t b) {
     return q;
 }
 
+// Where the control's pixel coordinates land along one side of a picture drawn at a higher
+// device pixel ratio. The frame keeps a whole number of device pixels at both ends and the
+// inside is spread evenly over the device pixels left, so every edge falls between device
+// pixels and nothing needs blending. At a ratio of 1 each coordinate stays as it is.
+class TAxis {
+public:
+    TAxis(int size, int device, int unit, bool framed)
+        : size_(size), device_(device), scale_(size > 0 ? double(device) / size : 1.0),
+          frame_(framed ? 1 : 0), frameDevice_(framed ? unit : 0) {
+        const int inside = size_ - 2 * frame_;
+        const int insideDevice = device_ - 2 * frameDevice_;
+        inside_ = inside > 0 && insideDevice > 0 ? double(insideDevice) / inside : scale_;
+    }
+
+    int64_t operator()(int64_t x) const {
+        if (frame_ > 0 && x <= 0)
+            return std::llround(double(x) * scale_);
+        if (frame_ > 0 && x >= size_)
+            return device_ + std::llround(double(x - size_) * scale_);
+        return frameDevice_ + std::llround(double(x - frame_) * inside_);
+    }
+
+private:
+    int64_t size_, device_;
+    double scale_;
+    int frame_, frameDevice_;
+    double inside_ = 1.0;
+};
+
 // The overlays: a bitmap sized like another one and filled with one colour.
 QImage SolidLike(const QImage& like, QRgb colour) {
     QImage bitmap(like.size(), QImage::Format_RGB32);
@@ -56,16 +86,16 @@ void FillRect(QImage& bitmap, int64_t left, int64_t top, int64_t right, int64_t 
     }
 }
 
-// A one-pixel line that leaves out its end point, like a pen moved from one point to another;
-// pixels outside the bitmap are skipped.
-void DrawLine(QImage& bitmap, int x0, int y0, int x1, int y1, QRgb colour) {
-    const int64_t dx = std::abs(int64_t(x1) - x0), dy = -std::abs(int64_t(y1) - y0);
+// A line `unit` pixels thick that leaves out its end point, like a pen moved from one point to
+// another; pixels outside the bitmap are skipped.
+void DrawLine(QImage& bitmap, int64_t x0, int64_t y0, int64_t x1, int64_t y1, QRgb colour,
+              int unit) {
+    const int64_t dx = std::abs(x1 - x0), dy = -std::abs(y1 - y0);
     const int sx = x0 < x1 ? 1 : -1, sy = y0 < y1 ? 1 : -1;
     int64_t err = dx + dy;
     int64_t x = x0, y = y0;
     while (x != x1 || y != y1) {
-        if (x >= 0 && y >= 0 && x < bitmap.width() && y < bitmap.height())
-            reinterpret_cast<QRgb*>(bitmap.scanLine(static_cast<int>(y)))[x] = colour;
+        FillRect(bitmap, x, y, x + unit, y + unit, colour);
         const int64_t e2 = 2 * err;
         if (e2 >= dy) {
             err += dy;
@@ -78,34 +108,37 @@ void DrawLine(QImage& bitmap, int x0, int y0, int x1, int y1, QRgb colour) {
     }
 }
 
-// The ellipse inside [left, right) x [top, bottom), outline included. QPainter's aliased outline
-// covers one pixel more than the box it is given.
-QRectF EllipseBox(int left, int top, int right, int bottom) {
-    return QRectF(left, top, double(right) - left - 1, double(bottom) - top - 1);
+// The ellipse inside [left, right) x [top, bottom), its outline of `unit` pixels included.
+// QPainter's aliased outline covers one pixel more than the box it is given.
+QRectF EllipseBox(int64_t left, int64_t top, int64_t right, int64_t bottom, int unit) {
+    const double inset = (unit - 1) / 2.0;
+    return QRectF(double(left) + inset, double(top) + inset, double(right - left - unit),
+                  double(bottom - top - unit));
 }
 
-bool HasArea(int left, int top, int right, int bottom) {
-    return right - left >= 1 && bottom - top >= 1;
+bool HasArea(int64_t left, int64_t top, int64_t right, int64_t bottom, int unit) {
+    return right - left >= unit && bottom - top >= unit;
 }
 
-void DrawEllipse(QPainter& painter, int left, int top, int right, int bottom) {
-    if (HasArea(left, top, right, bottom))
-        painter.drawEllipse(EllipseBox(left, top, right, bottom));
+void DrawEllipse(QPainter& painter, int64_t left, int64_t top, int64_t right, int64_t bottom,
+                 int unit) {
+    if (HasArea(left, top, right, bottom, unit))
+        painter.drawEllipse(EllipseBox(left, top, right, bottom, unit));
 }
 
 // The wedge of the ellipse in [left, right) x [top, bottom) from the radial through (x1, y1)
 // counterclockwise to the radial through (x2, y2). QPainter measures angles along the ellipse's
 // parameter, so each radial's direction is scaled by the semi-axes first. Radials that coincide
 // give the whole ellipse only when `wholeIfSame`; otherwise the wedge is too thin to draw.
-void DrawPie(QPainter& painter, int left, int top, int right, int bottom, int x1, int y1, int x2,
-             int y2, bool wholeIfSame) {
-    if (!HasArea(left, top, right, bottom))
+void DrawPie(QPainter& painter, int64_t left, int64_t top, int64_t right, int64_t bottom,
+             int64_t x1, int64_t y1, int64_t x2, int64_t y2, bool wholeIfSame, int unit) {
+    if (!HasArea(left, top, right, bottom, unit))
         return;
-    const QRectF box = EllipseBox(left, top, right, bottom);
+    const QRectF box = EllipseBox(left, top, right, bottom, unit);
     const QPointF centre = box.center();
     const double rx = std::max(box.width() / 2, 0.5), ry = std::max(box.height() / 2, 0.5);
-    auto angle16 = [&](int x, int y) {
-        const double a = std::atan2(-(y - centre.y()) / ry, (x - centre.x()) / rx);
+    auto angle16 = [&](int64_t x, int64_t y) {
+        const double a = std::atan2(-(double(y) - centre.y()) / ry, (double(x) - centre.x()) / rx);
         return static_cast<int>(std::lround(a * 180 / std::numbers::pi * 16));
     };
     const int start = angle16(x1, y1);
@@ -131,6 +164,24 @@ void XorInto(QImage& picture, const QImage& overlay) {
 }
 
 } // namespace
+
+// The control's pixels in a bitmap of the picture's size: x and y map coordinates, Unit is the
+// device width of a one-pixel line and Scale the device pixels per pixel of the text.
+struct TCGauge::TDevicePixels {
+    TAxis X;
+    TAxis Y;
+    int Unit;
+    double Scale;
+};
+
+TCGauge::TDevicePixels TCGauge::DevicePixelsOf(const QImage& bitmap) const {
+    const int w = std::max(width(), 1), h = std::max(height(), 1);
+    const double scale = std::min(double(bitmap.width()) / w, double(bitmap.height()) / h);
+    const int unit = std::max(1, static_cast<int>(std::floor(scale + 1e-9)));
+    const bool framed = FBorderStyle == bsSingle;
+    return {TAxis(w, bitmap.width(), unit, framed), TAxis(h, bitmap.height(), unit, framed), unit,
+            scale};
+}
 
 TCGauge::TCGauge(QWidget* parent) : QWidget(parent) {
     // Every pixel is drawn on each paint, so nothing behind needs drawing first.
@@ -234,11 +285,15 @@ void TCGauge::Redraw() {
         repaint();
 }
 
-QImage TCGauge::Render() const {
+QImage TCGauge::Render(qreal devicePixelRatio) const {
     const int w = width(), h = height();
     if (w <= 0 || h <= 0)
         return {};
-    QImage picture(w, h, QImage::Format_RGB32);
+    const qreal ratio =
+        std::isfinite(devicePixelRatio) && devicePixelRatio >= 1 ? devicePixelRatio : 1;
+    // The layout stays in the control's pixels; only the drawing is finer.
+    QImage picture(static_cast<int>(std::ceil(w * ratio - 1e-9)),
+                   static_cast<int>(std::ceil(h * ratio - 1e-9)), QImage::Format_RGB32);
     // Point sizes of the font resolve as they do on the widget itself.
     picture.setDotsPerMeterX(qRound(logicalDpiX() / 0.0254));
     picture.setDotsPerMeterY(qRound(logicalDpiY() / 0.0254));
@@ -269,15 +324,20 @@ QImage TCGauge::Render() const {
 
     if (FShowText)
         PaintAsText(picture, r);
+    picture.setDevicePixelRatio(ratio);
     return picture;
 }
 
 void TCGauge::paintEvent(QPaintEvent*) {
     ++FPaintCount;
-    const QImage picture = Render();
+    QPainter painter(this);
+    // Drawn at the resolution of what is painted on (the screen at 150 % or 200 %, or a
+    // picture of the window), not drawn small and then scaled up.
+    const QPaintDevice* target =
+        painter.paintEngine() ? painter.paintEngine()->paintDevice() : this;
+    const QImage picture = Render(target->devicePixelRatio());
     if (picture.isNull())
         return;
-    QPainter painter(this);
     painter.setCompositionMode(QPainter::CompositionMode_Source);
     painter.drawImage(0, 0, picture);
 }
@@ -287,34 +347,37 @@ void TCGauge::PaintBackground(QImage& bitmap) const {
 }
 
 void TCGauge::PaintAsNothing(QImage& bitmap, const TPaintRect& r) const {
-    FillRect(bitmap, r.Left, r.Top, r.Right, r.Bottom, FBackColor.rgb());
+    const TDevicePixels px = DevicePixelsOf(bitmap);
+    FillRect(bitmap, px.X(r.Left), px.Y(r.Top), px.X(r.Right), px.Y(r.Bottom), FBackColor.rgb());
 }
 
 void TCGauge::PaintAsBar(QImage& bitmap, const TPaintRect& r) const {
+    const TDevicePixels px = DevicePixelsOf(bitmap);
     const int64_t W = int64_t(r.Right) - r.Left + 1, H = int64_t(r.Bottom) - r.Top + 1;
     const QRgb fore = FForeColor.rgb();
-    FillRect(bitmap, r.Left, r.Top, r.Right, r.Bottom, FBackColor.rgb());
+    FillRect(bitmap, px.X(r.Left), px.Y(r.Top), px.X(r.Right), px.Y(r.Bottom), FBackColor.rgb());
     if (FKind == gkHorizontalBar) {
         const int64_t L = std::min(FloorDiv(GetPercentDone() * W, 100), W);
         if (L > 0)
-            FillRect(bitmap, r.Left, r.Top, L, H, fore);
+            FillRect(bitmap, px.X(r.Left), px.Y(r.Top), px.X(L), px.Y(H), fore);
     } else {
         int64_t L = FloorDiv(GetPercentDone() * H, 100);
         if (L >= H)
             L = H - 1;
-        FillRect(bitmap, r.Left, H - L, W, H, fore);
+        FillRect(bitmap, px.X(r.Left), px.Y(H - L), px.X(W), px.Y(H), fore);
     }
 }
 
 void TCGauge::PaintAsPie(QImage& bitmap, const TPaintRect& r) const {
+    const TDevicePixels px = DevicePixelsOf(bitmap);
     const int extra = FBorderStyle == bsSingle ? 1 : 0;
     const int Wp = r.Right - r.Left + extra, Hp = r.Bottom - r.Top + extra;
-    FillRect(bitmap, r.Left, r.Top, r.Right, r.Bottom, FColor.rgb());
+    FillRect(bitmap, px.X(r.Left), px.Y(r.Top), px.X(r.Right), px.Y(r.Bottom), FColor.rgb());
 
     QPainter painter(&bitmap);
-    painter.setPen(QPen(FForeColor, 1));
+    painter.setPen(QPen(FForeColor, px.Unit));
     painter.setBrush(FBackColor);
-    DrawEllipse(painter, r.Left, r.Top, Wp, Hp);
+    DrawEllipse(painter, px.X(r.Left), px.Y(r.Top), px.X(Wp), px.Y(Hp), px.Unit);
 
     const int percent = GetPercentDone();
     if (percent <= 0)
@@ -323,50 +386,66 @@ void TCGauge::PaintAsPie(QImage& bitmap, const TPaintRect& r) const {
     const double a = (percent * 0.02 + 0.5) * std::numbers::pi;
     const int x3 = static_cast<int>(std::floor((1 - std::cos(a)) * (Wp / 2)));
     const int y3 = static_cast<int>(std::floor((1 - std::sin(a)) * (Hp / 2)));
-    DrawPie(painter, r.Left, r.Top, Wp, Hp, x3, y3, Wp / 2, 0, percent >= 100);
+    DrawPie(painter, px.X(r.Left), px.Y(r.Top), px.X(Wp), px.Y(Hp), px.X(x3), px.Y(y3),
+            px.X(Wp / 2), px.Y(0), percent >= 100, px.Unit);
 }
 
 void TCGauge::PaintAsNeedle(QImage& bitmap, const TPaintRect& r) const {
+    const TDevicePixels px = DevicePixelsOf(bitmap);
     const int extra = FBorderStyle == bsSingle ? 1 : 0;
     const int Wn = r.Right - r.Left + extra, Hn = r.Bottom - r.Top + extra;
     const int B = r.Bottom;
     const QRgb fore = FForeColor.rgb();
-    FillRect(bitmap, r.Left, r.Top, r.Right, r.Bottom, FColor.rgb());
+    FillRect(bitmap, px.X(r.Left), px.Y(r.Top), px.X(r.Right), px.Y(r.Bottom), FColor.rgb());
     {
         QPainter painter(&bitmap);
-        painter.setPen(QPen(FForeColor, 1));
+        painter.setPen(QPen(FForeColor, px.Unit));
         painter.setBrush(FBackColor);
-        DrawPie(painter, r.Left, r.Top, Wn, 2 * Hn - 1, r.Left + Wn, B - 1, r.Left, B - 1, true);
+        DrawPie(painter, px.X(r.Left), px.Y(r.Top), px.X(Wn), px.Y(2 * int64_t(Hn) - 1),
+                px.X(r.Left + Wn), px.Y(B - 1), px.X(r.Left), px.Y(B - 1), true, px.Unit);
     }
-    DrawLine(bitmap, r.Left, B, r.Left + Wn, B, fore);
+    DrawLine(bitmap, px.X(r.Left), px.Y(B), px.X(r.Left + Wn), px.Y(B), fore, px.Unit);
 
     const int percent = GetPercentDone();
     if (percent <= 0)
         return;
     const double a = percent * 0.01 * std::numbers::pi;
     const int c = width() / 2;
-    DrawLine(bitmap, c, B - 1, static_cast<int>(std::floor((1 - std::cos(a)) * c)),
-             static_cast<int>(std::floor((1 - std::sin(a)) * (B - 1))), fore);
+    DrawLine(bitmap, px.X(c), px.Y(B - 1),
+             px.X(static_cast<int64_t>(std::floor((1 - std::cos(a)) * c))),
+             px.Y(static_cast<int64_t>(std::floor((1 - std::sin(a)) * (B - 1)))), fore, px.Unit);
 }
 
 void TCGauge::PaintAsText(QImage& bitmap, const TPaintRect& r) const {
     if (r.Right <= r.Left || r.Bottom <= r.Top)
         return; // nothing shows through an empty clip
+    const TDevicePixels px = DevicePixelsOf(bitmap);
+    const int64_t left = px.X(r.Left), top = px.Y(r.Top), right = px.X(r.Right),
+                  bottom = px.Y(r.Bottom);
     const QString text = QString::number(GetPercentDone()) + QLatin1Char('%');
     QImage textBitmap = SolidLike(bitmap, kBlack);
     {
         QPainter painter(&textBitmap);
-        // Letters are whole pixels so that each one is exactly the inverse of its background.
+        // Letters are whole pixels so that each one is exactly the inverse of its background,
+        // and drawn at the picture's own resolution.
         QFont letters = font();
         letters.setStyleStrategy(QFont::NoAntialias);
+        if (px.Scale != 1.0) {
+            if (letters.pixelSize() > 0)
+                letters.setPixelSize(
+                    std::max(1, static_cast<int>(std::lround(letters.pixelSize() * px.Scale))));
+            else
+                letters.setPointSizeF(letters.pointSizeF() * px.Scale);
+        }
         painter.setFont(letters);
         painter.setPen(QColor::fromRgb(kWhite));
         painter.setBrush(Qt::NoBrush);
         const QFontMetrics metrics = painter.fontMetrics();
-        const int x = (r.Right - r.Left + 1 - metrics.horizontalAdvance(text)) / 2;
-        const int y = (r.Bottom - r.Top + 1 - metrics.height()) / 2;
-        painter.setClipRect(QRect(r.Left, r.Top, r.Right - r.Left, r.Bottom - r.Top));
-        painter.drawText(x, y + metrics.ascent(), text);
+        const int64_t x = (right - left + px.Unit - metrics.horizontalAdvance(text)) / 2;
+        const int64_t y = (bottom - top + px.Unit - metrics.height()) / 2;
+        painter.setClipRect(QRect(static_cast<int>(left), static_cast<int>(top),
+                                  static_cast<int>(right - left), static_cast<int>(bottom - top)));
+        painter.drawText(static_cast<int>(x), static_cast<int>(y + metrics.ascent()), text);
     }
     XorInto(bitmap, textBitmap);
 }

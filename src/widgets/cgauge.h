@@ -28,7 +28,7 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// Left, top, right, bottom; right and bottom are excluded.
+// Left, top, right, bottom in the control's pixels; right and bottom are excluded.
 struct TPaintRect {
     int Left = 0;
     int Top = 0;
@@ -77,9 +77,10 @@ public:
     void SetColor(const QColor& value);
     void SetFont(const QFont& value) { setFont(value); }
 
-    // The picture Paint puts on the screen, width() x height() in Format_RGB32; a null image
-    // when the widget has no area.
-    QImage Render() const;
+    // The picture Paint puts on the screen, in Format_RGB32: width() x height() device pixels
+    // times `devicePixelRatio` (rounded up), drawn at that resolution and carrying that ratio;
+    // a null image when the widget has no area.
+    QImage Render(qreal devicePixelRatio = 1) const;
 
     // Paints done so far, for callers that check that nothing was drawn needlessly.
     int PaintCount() const { return FPaintCount; }
@@ -97,6 +98,11 @@ protected:
 private:
     // Draws at once when shown; a hidden gauge shows its state when it next appears.
     void Redraw();
+
+    // Where the drawing steps' coordinates (the control's pixels) land in a bitmap of the
+    // picture's size.
+    struct TDevicePixels;
+    TDevicePixels DevicePixelsOf(const QImage& bitmap) const;
 
     int32_t FMinValue = 0;
     int32_t FMaxValue = 100;

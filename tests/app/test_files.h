@@ -9,10 +9,15 @@
 
 namespace orv::test {
 
+// The program's settings file.
+inline QString SettingsFile() {
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+           QStringLiteral("/orv-os-update/registry.reg");
+}
+
 // Every test that needs it starts as a first run: no settings from an earlier test.
 inline void ForgetSettings() {
-    QFile::remove(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
-                  QStringLiteral("/orv-os-update/registry.reg"));
+    QFile::remove(SettingsFile());
 }
 
 // A plain image of size bytes: version 1.61, 03/2010, flash type 2, first page 128; with

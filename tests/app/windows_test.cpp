@@ -17,8 +17,11 @@
 #include <QStandardPaths>
 #include <QStatusBar>
 #include <QTest>
+#include <cstdlib>
+#include <cstring>
 #include <gtest/gtest.h>
 #include <memory>
+#include <xcb/xcb.h>
 
 namespace orv {
 namespace {
@@ -26,6 +29,29 @@ namespace {
 using test::EnsureProgramApplication;
 using test::ModalScript;
 using test::VirtualPort;
+
+// The title the window manager is given for a window (its _NET_WM_NAME), read back from the
+// X server.
+QString ShownTitle(QWidget* window) {
+    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    xcb_connection_t* connection = x11->connection();
+    const char* name = "_NET_WM_NAME";
+    xcb_intern_atom_reply_t* atom = xcb_intern_atom_reply(
+        connection, xcb_intern_atom(connection, 1, std::strlen(name), name), nullptr);
+    xcb_get_property_reply_t* property = xcb_get_property_reply(
+        connection,
+        xcb_get_property(connection, 0, static_cast<xcb_window_t>(window->winId()),
+                         atom ? atom->atom : xcb_atom_t(XCB_ATOM_NONE), XCB_GET_PROPERTY_TYPE_ANY,
+                         0, 1024),
+        nullptr);
+    QString title;
+    if (property != nullptr)
+        title = QString::fromUtf8(static_cast<const char*>(xcb_get_property_value(property)),
+                                  xcb_get_property_value_length(property));
+    std::free(property);
+    std::free(atom);
+    return title;
+}
 
 class WindowsTest : public ::testing::Test {
 protected:
@@ -218,6 +244,109 @@ TEST_F(WindowsTest, PortListIsRefreshedAtEveryShowing) {
     EXPECT_TRUE(script.WaitDone());
 }
 
+// An adapter plugged in while "none is present" is up is listed once that message closes.
+// Escape and the close box leave the dialog as a cancel: no status query follows.
+TEST_F(WindowsTest, ConnectDialogRefreshesAfterItsMessageAndCanBeLeft) {
+    VirtualPort port("wintest-cancel");
+    const QString entry = QString::fromStdString(port.Entry());
+    TOrvApplication app;
+    QStringList ports;
+    app.fmOpen->PortSource = [&] { return ports; };
+    QString noPort;
+    ModalScript script;
+    script.Then([](QWidget* modal) { qobject_cast<TfmOpen*>(modal)->Button1->click(); })
+        .Then([&](QWidget* box) {
+            noPort = qobject_cast<QMessageBox*>(box)->text();
+            ports = {entry};
+            qobject_cast<QMessageBox*>(box)->button(QMessageBox::Ok)->click();
+        })
+        .Then([&](QWidget* modal) {
+            auto* open = qobject_cast<TfmOpen*>(modal);
+            EXPECT_EQ(open->cbPort->currentText(), entry);
+            if (open->cbPort->currentIndex() < 0)
+                open->done(QDialog::Rejected);
+            else
+                open->Button1->click();
+        });
+    EXPECT_EQ(app.fmOpen->exec(), QDialog::Accepted);
+    EXPECT_TRUE(script.WaitDone());
+    EXPECT_EQ(noPort, "Choose a COM port: none is present");
+
+    EXPECT_TRUE(app.fmOpen->windowFlags() & Qt::WindowCloseButtonHint);
+    app.fmStartup->show();
+    for (const bool byEscape : {true, false}) {
+        SCOPED_TRACE(byEscape ? "Escape" : "close box");
+        script.Then([&](QWidget* modal) {
+            if (byEscape)
+                QTest::keyClick(modal->focusWidget() ? modal->focusWidget() : modal,
+                                Qt::Key_Escape);
+            else
+                modal->close();
+            if (modal->isVisible()) {
+                ADD_FAILURE() << "the connect dialog stayed open";
+                qobject_cast<QDialog*>(modal)->done(QDialog::Rejected);
+            }
+        });
+        app.fmStartup->Button1->click();
+        EXPECT_TRUE(script.WaitDone());
+        EXPECT_EQ(app.Dispatch.PortOpened, 0);
+        EXPECT_FALSE(app.fmStartup->tmTimeOut->isActive());
+    }
+    app.fmStartup->close();
+}
+
+// The keyboard reaches what the mouse does: the main window's mnemonics and its default
+// button, and Tab through the connect dialog's fields in the order they are laid out.
+TEST_F(WindowsTest, KeyboardReachesTheWindows) {
+    TOrvApplication app;
+    app.fmOpen->PortSource = [] { return QStringList{"ttyS7"}; };
+    app.fmStartup->show();
+    // Back from a dialog, this platform does not activate the main window again by itself.
+    const auto activate = [&] {
+        app.fmStartup->activateWindow();
+        return QTest::qWaitForWindowActive(app.fmStartup.get());
+    };
+    QWidget* const focused = nullptr; // keys go where the focus is
+    ASSERT_TRUE(activate());
+
+    QStringList order;
+    ModalScript script;
+    script.Then([&](QWidget* modal) {
+        order << QApplication::focusWidget()->objectName();
+        for (int i = 0; i < 5; ++i) {
+            QTest::keyClick(focused, Qt::Key_Tab);
+            order << QApplication::focusWidget()->objectName();
+        }
+        qobject_cast<QDialog*>(modal)->reject();
+    });
+    QTest::keyClick(focused, Qt::Key_G, Qt::AltModifier);
+    EXPECT_TRUE(script.WaitDone());
+    EXPECT_EQ(order, (QStringList{"cbPort", "cbBaudRate", "edStation", "cbParity", "cbDataBit",
+                                  "Button1"}));
+
+    bool about = false;
+    script.Then([&](QWidget* modal) {
+        about = modal == app.fmAbout.get();
+        test::PressButton(modal, "OK");
+    });
+    ASSERT_TRUE(activate());
+    QTest::keyClick(focused, Qt::Key_A, Qt::AltModifier);
+    EXPECT_TRUE(script.WaitDone());
+    EXPECT_TRUE(about);
+
+    // Enter: the default button, "Get PLC's Status".
+    bool connect = false;
+    script.Then([&](QWidget* modal) {
+        connect = modal == app.fmOpen.get();
+        qobject_cast<QDialog*>(modal)->reject();
+    });
+    ASSERT_TRUE(activate());
+    QTest::keyClick(focused, Qt::Key_Return);
+    EXPECT_TRUE(script.WaitDone());
+    EXPECT_TRUE(connect);
+    app.fmStartup->close();
+}
+
 TEST_F(WindowsTest, SettingsWrittenAtExitAreReadByTheNextStart) {
     VirtualPort port("wintest-persist");
     {
@@ -253,6 +382,73 @@ TEST_F(WindowsTest, SettingsWrittenAtExitAreReadByTheNextStart) {
         EXPECT_EQ(app.fmOpen->cbBaudRate->currentIndex(), -1);
         EXPECT_EQ(app.fmSpeed->cbBaudRate->currentIndex(), -1);
     }
+}
+
+// A value of the wrong type keeps its default; the values after it load, and every such value
+// is reported once, whichever windows they belong to.
+TEST_F(WindowsTest, WrongTypedSettingsKeepTheirDefaultsAndAreReportedOnce) {
+    Reg().KeyPath = kRegKeyPath;
+    Reg().SaveString("", "OSFile", "/srv/os/orv.os");
+    Reg().SaveInteger("", "ComPort", 1);
+    Reg().SaveString("", "BaudRate", "19200");
+    Reg().SaveString("", "Station", "12");
+    Reg().SaveString("", "Parity", "ODD");
+    Reg().SaveString("", "DataBit", "7");
+    Reg().SaveInteger("", "Speed", 2);
+
+    QString message;
+    ModalScript script;
+    script.ReadMessage(message);
+    ::testing::internal::CaptureStderr();
+    TOrvApplication app;
+    const std::string warning = ::testing::internal::GetCapturedStderr();
+    EXPECT_TRUE(script.Done());
+    EXPECT_EQ(app.fmOpen->cbPort->currentIndex(), app.fmOpen->cbPort->count() > 0 ? 0 : -1);
+    EXPECT_EQ(app.fmOpen->cbBaudRate->currentText(), "19200");
+    EXPECT_EQ(app.fmOpen->edStation->text(), "12");
+    EXPECT_EQ(app.fmOpen->cbParity->currentText(), "ODD");
+    EXPECT_EQ(app.fmOpen->cbDataBit->currentText(), "7");
+    EXPECT_EQ(app.fmSpeed->cbBaudRate->currentText(), "115200");
+    EXPECT_EQ(app.fmUpdate->edtOSFile->text(), "/srv/os/orv.os");
+    for (const QString& told : {message, QString::fromStdString(warning)}) {
+        EXPECT_TRUE(told.contains(test::SettingsFile())) << told.toStdString();
+        EXPECT_TRUE(told.contains("Invalid data type for 'ComPort'")) << told.toStdString();
+        EXPECT_TRUE(told.contains("Invalid data type for 'Speed'")) << told.toStdString();
+    }
+}
+
+// Saving at exit fails: the operator is told where and why, and the file keeps what it had.
+TEST_F(WindowsTest, AFailedSaveAtExitIsReportedAndTheFileKept) {
+    const QString file = test::SettingsFile();
+    {
+        TOrvApplication app;
+        ChooseEntry(app.fmOpen->cbParity, "ODD");
+    }
+    QFile stored(file);
+    ASSERT_TRUE(stored.open(QIODevice::ReadOnly));
+    const QByteArray before = stored.readAll();
+    stored.close();
+
+    QString message;
+    ModalScript script;
+    script.ReadMessage(message);
+    ::testing::internal::CaptureStderr();
+    {
+        TOrvApplication app;
+        ChooseEntry(app.fmOpen->cbParity, "NONE");
+        // Nothing can take the settings lock: a folder stands where its file belongs.
+        QFile::remove(file + ".lock");
+        ASSERT_TRUE(QDir().mkpath(file + ".lock"));
+    }
+    const std::string warning = ::testing::internal::GetCapturedStderr();
+    QDir(file + ".lock").removeRecursively();
+    EXPECT_TRUE(script.Done());
+    for (const QString& told : {message, QString::fromStdString(warning)}) {
+        EXPECT_TRUE(told.contains("could not be saved to " + file + ": ")) << told.toStdString();
+        EXPECT_TRUE(told.contains(file + ".lock: ")) << told.toStdString();
+    }
+    ASSERT_TRUE(stored.open(QIODevice::ReadOnly));
+    EXPECT_EQ(stored.readAll(), before);
 }
 
 TEST_F(WindowsTest, ProceedBuildsTheSpeedFrameAndOpensTheUpdateWindow) {
@@ -376,6 +572,33 @@ TEST_F(WindowsTest, AnErrorThatSlipsPastTheHandlersIsShownAndTheProgramGoesOn) {
     bool later = false;
     QTimer::singleShot(0, qApp, [&] { later = true; });
     EXPECT_TRUE(QTest::qWaitFor([&] { return later; }, 2000));
+}
+
+// Each window's title is its caption and nothing more; where the caption is empty the program's
+// name stands. Message boxes carry the program's title. The offscreen platform keeps no
+// titles, so this runs in a second run of these tests on an X server.
+TEST_F(WindowsTest, TitlesAreExactlyTheCaptions) {
+    if (QGuiApplication::platformName() != QLatin1String("xcb"))
+        GTEST_SKIP() << "needs an X server (the windows test's run under Xvfb)";
+    TOrvApplication app;
+    const std::vector<QWidget*> windows{app.fmStartup.get(), app.fmUpdate.get(), app.fmStatus.get(),
+                                        app.fmStopPLC.get(), app.fmAbout.get(),  app.fmOpen.get(),
+                                        app.fmSpeed.get()};
+    for (QWidget* window : windows) {
+        const QString caption = window->windowTitle();
+        EXPECT_EQ(ShownTitle(window),
+                  caption.isEmpty() ? QCoreApplication::applicationName() : caption)
+            << window->objectName().toStdString();
+    }
+    QString boxTitle;
+    ModalScript script;
+    script.Then([&](QWidget* box) {
+        boxTitle = ShownTitle(box);
+        qobject_cast<QMessageBox*>(box)->button(QMessageBox::Ok)->click();
+    });
+    ShowMessageBox(nullptr, "Get PLC Status Fail !!");
+    EXPECT_TRUE(script.WaitDone());
+    EXPECT_EQ(boxTitle, kAppTitle);
 }
 
 // Every text fits its control, in every window, with the longest texts the program writes;

@@ -6,8 +6,6 @@
 
 #include "flash_testkit.h"
 
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <cstdio>
 #include <optional>
 #include <sstream>
@@ -52,14 +50,9 @@ bool ParseTrace(const std::string& line, TraceLine& out) {
 }
 
 double EventTime(const std::string& out, const std::string& panel) {
-    std::istringstream lines(out);
-    std::string line;
-    while (std::getline(lines, line)) {
-        const QJsonObject o = QJsonDocument::fromJson(QByteArray::fromStdString(line)).object();
-        if (o.value("event").toString() == "panel" &&
-            o.value("text").toString() == QString::fromStdString(panel))
-            return o.value("t").toDouble();
-    }
+    for (const nlohmann::json& e : JsonLines(out))
+        if (e.is_object() && e.value("event", "") == "panel" && e.value("text", "") == panel)
+            return e.value("t", -1.0);
     return -1;
 }
 

@@ -2,16 +2,11 @@
 
 #include "flash_testkit.h"
 
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QString>
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
 #include <gtest/gtest.h>
-#include <sstream>
 #include <unistd.h>
 
 namespace orv::flashtest {
@@ -41,35 +36,30 @@ std::string Describe(const RunResult& r) {
     return "exit " + std::to_string(r.Exit) + "\n--- stdout\n" + r.Out + "--- stderr\n" + r.Err;
 }
 
+using Json = nlohmann::json;
+
 // Every stdout line must be one JSON object with an event name and a time stamp.
-std::vector<QJsonObject> Events(const std::string& out) {
-    std::vector<QJsonObject> events;
-    std::istringstream lines(out);
-    std::string line;
-    while (std::getline(lines, line)) {
-        QJsonParseError error;
-        const QJsonDocument doc = QJsonDocument::fromJson(QByteArray::fromStdString(line), &error);
-        EXPECT_EQ(error.error, QJsonParseError::NoError) << line;
-        EXPECT_TRUE(doc.isObject()) << line;
-        const QJsonObject o = doc.object();
-        EXPECT_TRUE(o.value("event").isString()) << line;
-        EXPECT_TRUE(o.value("t").isDouble()) << line;
-        events.push_back(o);
+std::vector<Json> Events(const std::string& out) {
+    std::vector<Json> events = JsonLines(out);
+    for (const Json& o : events) {
+        EXPECT_TRUE(o.is_object()) << o;
+        EXPECT_TRUE(o.is_object() && o.contains("event") && o["event"].is_string()) << o;
+        EXPECT_TRUE(o.is_object() && o.contains("t") && o["t"].is_number()) << o;
     }
     return events;
 }
 
-std::vector<QJsonObject> Named(const std::vector<QJsonObject>& events, const char* name) {
-    std::vector<QJsonObject> out;
-    for (const QJsonObject& e : events)
-        if (e.value("event").toString() == name)
+std::vector<Json> Named(const std::vector<Json>& events, const char* name) {
+    std::vector<Json> out;
+    for (const Json& e : events)
+        if (e.is_object() && e.value("event", "") == name)
             out.push_back(e);
     return out;
 }
 
-bool HasPanel(const std::vector<QJsonObject>& events, const char* text) {
-    for (const QJsonObject& e : Named(events, "panel"))
-        if (e.value("text").toString() == text)
+bool HasPanel(const std::vector<Json>& events, const char* text) {
+    for (const Json& e : Named(events, "panel"))
+        if (e.value("text", "") == text)
             return true;
     return false;
 }
@@ -87,33 +77,33 @@ TEST_F(FlashE2E, FullUpdateOfARunningPlcWritesTheImageVerifiesAndReportsJsonEven
 
     const auto events = Events(r.Out);
     ASSERT_FALSE(events.empty());
-    EXPECT_EQ(events.front().value("event").toString(), "start");
-    EXPECT_EQ(events.back().value("event").toString(), "done");
-    EXPECT_EQ(events.back().value("exit").toInt(), 0);
+    EXPECT_EQ(events.front().at("event"), "start");
+    EXPECT_EQ(events.back().at("event"), "done");
+    EXPECT_EQ(events.back().at("exit").get<int>(), 0);
     double t = 0;
-    for (const QJsonObject& e : events) {
-        EXPECT_GE(e.value("t").toDouble(), t);
-        t = e.value("t").toDouble();
+    for (const Json& e : events) {
+        EXPECT_GE(e.at("t").get<double>(), t);
+        t = e.at("t").get<double>();
     }
 
     const auto image = Named(events, "image");
     ASSERT_EQ(image.size(), 1u);
-    EXPECT_EQ(image[0].value("pages").toInt(), 544);
-    EXPECT_EQ(image[0].value("first_page").toInt(), 128);
+    EXPECT_EQ(image[0].at("pages").get<int>(), 544);
+    EXPECT_EQ(image[0].at("first_page").get<int>(), 128);
 
     const auto question = Named(events, "question");
     ASSERT_EQ(question.size(), 1u);
-    EXPECT_TRUE(question[0].value("answer").toBool());
-    EXPECT_EQ(question[0].value("by").toString(), "option");
+    EXPECT_TRUE(question[0].at("answer").get<bool>());
+    EXPECT_EQ(question[0].at("by"), "option");
 
     const auto status = Named(events, "plc_status");
     ASSERT_EQ(status.size(), 2u);
-    EXPECT_EQ(status[0].value("phase").toString(), "status");
-    EXPECT_EQ(status[0].value("version").toString(), "1.50");
-    EXPECT_EQ(status[1].value("phase").toString(), "verify");
-    EXPECT_EQ(status[1].value("version").toString(), "1.61");
-    EXPECT_EQ(status[1].value("date").toString(), "03/2010");
-    EXPECT_EQ(status[1].value("flash").toString(), "AT29C020");
+    EXPECT_EQ(status[0].at("phase"), "status");
+    EXPECT_EQ(status[0].at("version"), "1.50");
+    EXPECT_EQ(status[1].at("phase"), "verify");
+    EXPECT_EQ(status[1].at("version"), "1.61");
+    EXPECT_EQ(status[1].at("date"), "03/2010");
+    EXPECT_EQ(status[1].at("flash"), "AT29C020");
 
     EXPECT_TRUE(HasPanel(events, "Change Download Speed ..."));
     EXPECT_TRUE(HasPanel(events, "Change Mode ..."));
@@ -127,30 +117,30 @@ TEST_F(FlashE2E, FullUpdateOfARunningPlcWritesTheImageVerifiesAndReportsJsonEven
     std::vector<int> pages;
     int percent = 0;
     for (size_t i = 0; i + 1 < progress.size(); ++i) {
-        const int page = progress[i].value("page").toInt();
+        const int page = progress[i].at("page").get<int>();
         if (pages.empty() || pages.back() != page)
             pages.push_back(page);
-        EXPECT_GE(progress[i].value("percent").toInt(), percent);
-        percent = progress[i].value("percent").toInt();
+        EXPECT_GE(progress[i].at("percent").get<int>(), percent);
+        percent = progress[i].at("percent").get<int>();
         EXPECT_LT(percent, 100);
-        EXPECT_FALSE(progress[i].value("blind").toBool());
+        EXPECT_FALSE(progress[i].at("blind").get<bool>());
     }
     std::vector<int> expected{0};
     for (int p = 128; p < 544; ++p)
         expected.push_back(p);
     EXPECT_EQ(pages, expected);
-    EXPECT_EQ(progress[progress.size() - 2].value("percent").toInt(), 99);
-    EXPECT_EQ(progress.back().value("percent").toInt(), 100);
-    EXPECT_EQ(progress.back().value("frames_done").toInt(), 417);
-    EXPECT_EQ(progress.back().value("frames_total").toInt(), 417);
+    EXPECT_EQ(progress[progress.size() - 2].at("percent").get<int>(), 99);
+    EXPECT_EQ(progress.back().at("percent").get<int>(), 100);
+    EXPECT_EQ(progress.back().at("frames_done").get<int>(), 417);
+    EXPECT_EQ(progress.back().at("frames_total").get<int>(), 417);
 
     const auto restore = Named(events, "restore");
     ASSERT_EQ(restore.size(), 1u);
-    EXPECT_TRUE(restore[0].value("answered").toBool());
+    EXPECT_TRUE(restore[0].at("answered").get<bool>());
     const auto verify = Named(events, "verify");
     ASSERT_EQ(verify.size(), 1u);
-    EXPECT_TRUE(verify[0].value("ok").toBool());
-    EXPECT_TRUE(verify[0].value("differences").toArray().isEmpty());
+    EXPECT_TRUE(verify[0].at("ok").get<bool>());
+    EXPECT_TRUE(verify[0].at("differences").empty());
 }
 
 TEST_F(FlashE2E, StatusPrintsWhatThePlcReportsAndFailsWithoutAnAnswer) {
@@ -185,13 +175,13 @@ TEST_F(FlashE2E, ARunningPlcLeftRunningGetsItsSpeedBackAndNoPage) {
     const auto events = Events(r.Out);
     const auto question = Named(events, "question");
     ASSERT_EQ(question.size(), 1u);
-    EXPECT_FALSE(question[0].value("answer").toBool());
+    EXPECT_FALSE(question[0].at("answer").get<bool>());
     EXPECT_TRUE(Named(events, "progress").empty());
     EXPECT_FALSE(HasPanel(events, "DU Reroro ... OK!!"));
     const auto restore = Named(events, "restore");
     ASSERT_EQ(restore.size(), 1u);
-    EXPECT_TRUE(restore[0].value("answered").toBool());
-    EXPECT_NE(events.back().value("message").toString().indexOf("not stopped"), -1);
+    EXPECT_TRUE(restore[0].at("answered").get<bool>());
+    EXPECT_NE(events.back().value("message", "").find("not stopped"), std::string::npos);
     EXPECT_FALSE(std::filesystem::exists(flashOut));
 
     // Back at the connect speed, the PLC answers a status query; asked without a terminal,
@@ -240,7 +230,7 @@ TEST_F(FlashE2E, AnInterruptAbortsTheDownloadAndStillSendsTheRestoreCommand) {
     EXPECT_TRUE(HasPanel(events, "Restore Speed ..."));
     EXPECT_EQ(Named(events, "restore").size(), 1u);
     EXPECT_FALSE(HasPanel(events, "DU Reroro ... OK!!"));
-    EXPECT_NE(events.back().value("message").toString().indexOf("interrupted"), -1);
+    EXPECT_NE(events.back().value("message", "").find("interrupted"), std::string::npos);
     EXPECT_FALSE(std::filesystem::exists(flashOut));
 }
 
@@ -269,6 +259,7 @@ TEST_F(FlashE2E, BadArgumentsExit2AndOtherRefusalsSayWhy) {
         {"--port", "x", "--image"},
         {"--port", "x", "--status", "--json=1"},
         {"--list", "--port", "x"},
+        {"--port", "x", "--status", "--trace=yes"},
     };
     for (const auto& args : bad) {
         const RunResult r = Flash(args, 10s);
@@ -284,6 +275,25 @@ TEST_F(FlashE2E, BadArgumentsExit2AndOtherRefusalsSayWhy) {
     EXPECT_NE(missing.Err.find("OS File << " + gDir + "/nothere.bin >> not Exist !!"),
               std::string::npos)
         << missing.Err;
+
+    // A file name is bytes: one outside printable ASCII comes out escaped, and every event
+    // stays valid JSON.
+    const std::string odd = gDir + "/os\xe9\x7f\"1.bin";
+    const RunResult oddName = Flash({"--port", "x", "--image", odd, "--json"}, 10s);
+    EXPECT_EQ(oddName.Exit, 1) << Describe(oddName);
+    EXPECT_NE(oddName.Out.find("/os\\u00e9\\u007f\\\"1.bin"), std::string::npos) << oddName.Out;
+    const auto oddEvents = Events(oddName.Out);
+    ASSERT_EQ(oddEvents.size(), 2u) << oddName.Out;
+    EXPECT_EQ(oddEvents.front().at("image"), gDir + "/os\u00e9\x7f\"1.bin");
+    EXPECT_EQ(oddEvents.back().at("result"), "failed");
+
+    const RunResult help = Flash({"--help"}, 10s);
+    EXPECT_EQ(help.Exit, 0) << Describe(help);
+    EXPECT_EQ(help.Out.rfind("usage: orv-flash --port PORT", 0), 0u) << help.Out;
+    const RunResult version = Flash({"--version"}, 10s);
+    EXPECT_EQ(version.Exit, 0) << Describe(version);
+    EXPECT_EQ(version.Out.rfind("orv-flash ", 0), 0u) << version.Out;
+    EXPECT_NE(version.Out.find_first_of("0123456789"), std::string::npos) << version.Out;
 
     const RunResult noPort = Flash({"--port", "orv-no-such-port", "--status"}, 10s);
     EXPECT_EQ(noPort.Exit, 3) << Describe(noPort);

@@ -10,6 +10,7 @@
 #include <fstream>
 #include <iterator>
 #include <poll.h>
+#include <sstream>
 #include <stdexcept>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -197,6 +198,15 @@ PlcSim::~PlcSim() {
 std::optional<int> PlcSim::Stop() {
     proc_.Signal(SIGTERM);
     return proc_.Wait(std::chrono::seconds(10));
+}
+
+std::vector<nlohmann::json> JsonLines(const std::string& out) {
+    std::vector<nlohmann::json> values;
+    std::istringstream lines(out);
+    std::string line;
+    while (std::getline(lines, line))
+        values.push_back(nlohmann::json::parse(line, nullptr, false));
+    return values;
 }
 
 std::string ScratchDir(const std::string& name) {

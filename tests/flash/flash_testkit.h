@@ -6,6 +6,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <sys/types.h>
@@ -89,6 +90,10 @@ public:
 private:
     Process proc_;
 };
+
+// orv-flash --json's standard output, one parsed value per line (discarded where a line is not
+// JSON).
+std::vector<nlohmann::json> JsonLines(const std::string& out);
 
 // A fresh folder under the build tree for one test's files.
 std::string ScratchDir(const std::string& name);

@@ -5,15 +5,12 @@
 
 #include "flash_testkit.h"
 
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
 #include <random>
-#include <sstream>
 #include <thread>
 #include <unistd.h>
 
@@ -85,13 +82,10 @@ std::vector<Plan> MakePlans(uint64_t seed) {
 }
 
 std::string DoneMessage(const std::string& out) {
-    std::istringstream lines(out);
-    std::string line, message;
-    while (std::getline(lines, line)) {
-        const QJsonObject o = QJsonDocument::fromJson(QByteArray::fromStdString(line)).object();
-        if (o.value("event").toString() == "done")
-            message = o.value("message").toString().toStdString();
-    }
+    std::string message;
+    for (const nlohmann::json& e : JsonLines(out))
+        if (e.is_object() && e.value("event", "") == "done")
+            message = e.value("message", "");
     return message;
 }
 

@@ -22,6 +22,7 @@ public:
     void SetBaudRate(uint32_t) override {}
     void SetDataBits(int) override {}
     void SetParity(LineParity) override {}
+    uint32_t ReadIntervalMs() const override { return 100; }
 };
 
 class NullTimer : public ITimer {
@@ -60,9 +61,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (const auto r = DecodeStatusReply(whole.data(), whole.size())) {
         if (size < kStatusReplyLength)
             std::abort();
-        if (r->PortRegisterCode && (*r->PortRegisterCode < 0 || *r->PortRegisterCode > 4))
+        if (r->PortRegisterCode < 0 || r->PortRegisterCode > 4)
             std::abort();
-        if (r->StationValid && (r->Station < 0 || r->Station > 255 || r->StationHex.size() != 2))
+        if (r->Station < 0 || r->Station > 255 || r->StationHex.size() != 2)
             std::abort();
     }
 

@@ -118,9 +118,9 @@ TEST_F(OsImageTool, MadeImagesPassTheProgramsChecks) {
     EXPECT_NE(info.Output.find(crc), std::string::npos) << info.Output;
     EXPECT_NE(info.Output.find("Ciphered:    yes"), std::string::npos);
 
-    // Same seed, same content.
+    // Same seed, same content. Numbers are decimal or 0x hexadecimal, never octal.
     const std::vector<std::string> options = {"--seed",       "7",       "--size",       "0x30000",
-                                              "--first-page", "200",     "--version",    "2.05",
+                                              "--first-page", "0200",    "--version",    "2.05",
                                               "--date",       "12/2024", "--flash-type", "9"};
     for (const char* name : {"b.bin", "c.bin"}) {
         std::vector<std::string> args = {"make", Path(name)};

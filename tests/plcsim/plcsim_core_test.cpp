@@ -192,6 +192,12 @@ TEST(PlcSimOptions, FaultSpecsAndArguments) {
     EXPECT_EQ(o.plc.station, 31);
     EXPECT_EQ(o.plc.line, Fmt(19200, "7O2"));
     EXPECT_FALSE(o.pace);
+    // Every --fault counts; numbers are decimal whatever their leading zeros.
+    Options m;
+    EXPECT_EQ(ParseOptions({"--fault", "drop:1x", "--fault=nak:2x", "--station", "010"}, m), "");
+    EXPECT_EQ(m.faults.drop.count, 1);
+    EXPECT_EQ(m.faults.nak.count, 2);
+    EXPECT_EQ(m.plc.station, 10);
     for (std::vector<std::string> bad : {std::vector<std::string>{"--station"},
                                          {"--date", "13/2010"},
                                          {"--date", "03/1999"},

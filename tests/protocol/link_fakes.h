@@ -31,6 +31,7 @@ public:
     void SetBaudRate(uint32_t baud) override { this->baud = baud; }
     void SetDataBits(int bits) override { dataBits = bits; }
     void SetParity(LineParity p) override { parity = p; }
+    uint32_t ReadIntervalMs() const override { return readInterval; }
 
     std::string WriteText(size_t i) const {
         return std::string(writes.at(i).begin(), writes.at(i).end());
@@ -44,6 +45,7 @@ public:
     uint32_t baud = 9600;
     int dataBits = 7;
     LineParity parity = LineParity::Even;
+    uint32_t readInterval = 100;
     std::vector<std::vector<uint8_t>> writes;
 };
 

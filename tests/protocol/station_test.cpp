@@ -115,7 +115,14 @@ TEST(StationFrame, StationNumbersAndTheirText) {
     EXPECT_EQ(ParseStationNumber("1"), 1);
     EXPECT_EQ(ParseStationNumber(" 255 "), 255);
     EXPECT_EQ(ParseStationNumber("007"), 7);
-    for (const char* bad : {"", " ", "256", "-1", "1a", "0x1", "1.0", "+1", "1000", "１"})
+    // Every decimal text of a value in range: leading zeros, a sign, blanks around it.
+    EXPECT_EQ(ParseStationNumber("0007"), 7);
+    EXPECT_EQ(ParseStationNumber("+7"), 7);
+    EXPECT_EQ(ParseStationNumber("\t+0255 "), 255);
+    EXPECT_EQ(ParseStationNumber("00000000000000000000012"), 12);
+    EXPECT_EQ(ParseStationNumber("-0"), 0);
+    for (const char* bad : {"", " ", "256", "0256", "-1", "1a", "0x1", "1.0", "+", "++1", "+ 1",
+                            "1 2", "1000", "99999999999", "１"})
         EXPECT_FALSE(ParseStationNumber(bad)) << bad;
     EXPECT_THROW(StationNumberFromText("abc"), std::invalid_argument);
 }
@@ -128,7 +135,6 @@ TEST(StatusReply, DecodesTheFieldsShown) {
     EXPECT_EQ(r->ReleaseDate, "03/2010");
     EXPECT_EQ(r->FlashType, "AT29C020");
     EXPECT_EQ(r->PortRegisterCode, 1);
-    EXPECT_TRUE(r->StationValid);
     EXPECT_EQ(r->StationHex, "0A");
     EXPECT_EQ(r->Station, 10);
 
@@ -142,22 +148,23 @@ TEST(StatusReply, DecodesTheFieldsShown) {
 
 TEST(StatusReply, CodesWithoutATableRow) {
     for (char flash : {'7', '9', '/', 'A', '\xFF'}) {
-        const auto block = fakes::MakeStatusReply("161", "0310", flash, '5');
+        const auto block = fakes::MakeStatusReply("161", "0310", flash, '4');
         const auto r = DecodeStatusReply(block.data(), block.size());
         ASSERT_TRUE(r);
         EXPECT_EQ(r->FlashType, "Unknown");
-        EXPECT_FALSE(r->PortRegisterCode);
     }
     EXPECT_EQ(FlashTypeName(6), "MU");
     EXPECT_EQ(FlashTypeName(7), "Unknown");
     EXPECT_EQ(FlashTypeName(-1), "Unknown");
-    // A station that is not two upper-case hex digits is not adopted.
+    // A register code or a station that cannot be read makes the whole reply unreadable: the
+    // update must not write to a register, or address a station, the PLC never named.
+    for (char code : {'5', '/', 'A', '\0'}) {
+        const auto block = fakes::MakeStatusReply("161", "0310", '1', code);
+        EXPECT_FALSE(DecodeStatusReply(block.data(), block.size())) << code;
+    }
     for (const char* station : {"0a", "G1", " 1", "\x00\x01"}) {
         const auto block = fakes::MakeStatusReply("161", "0310", '1', '0', std::string(station, 2));
-        const auto r = DecodeStatusReply(block.data(), block.size());
-        ASSERT_TRUE(r);
-        EXPECT_FALSE(r->StationValid) << station;
-        EXPECT_TRUE(r->StationHex.empty());
+        EXPECT_FALSE(DecodeStatusReply(block.data(), block.size())) << station;
     }
 }
 

@@ -131,16 +131,28 @@ TEST_F(StatusQueryTest, RecognisedReplyBetweenTicksFillsStatusAndAdoptsStation) 
     EXPECT_EQ(station.ChangeModeFrame[2], 'A');
 }
 
-TEST_F(StatusQueryTest, ReplyFieldsWithoutATableRowKeepWhatWasThere) {
+TEST_F(StatusQueryTest, UnreadableRegisterCodeOrStationCountsAsUnrecognised) {
     station.PortRegisterCode = 3;
     query.Start();
     Tick();
-    Deliver(fakes::MakeStatusReply("161", "0310", '8', '7', "x1"));
-    ASSERT_EQ(view.shown.size(), 1u);
-    EXPECT_EQ(view.shown[0].FlashType, "Unknown");
+    Deliver(fakes::MakeStatusReply("161", "0310", '2', '7', "0A"));
+    Deliver(fakes::MakeStatusReply("161", "0310", '2', '1', "x1"));
+    Deliver(fakes::MakeStatusReply("161", "0310", '2', '1', "0a"));
+    EXPECT_TRUE(view.shown.empty());
+    EXPECT_EQ(port.writes.size(), 4u); // each one asked again
+    EXPECT_EQ(view.statusBar, "Get PLC Status .... try #4");
+    Deliver(fakes::MakeStatusReply("161", "0310", '2', '9', "0A"));
+    EXPECT_EQ(view.messages, std::vector<std::string>{"Connect Fail"});
+    EXPECT_EQ(view.buttonsEnabled, 0);
     EXPECT_EQ(station.PortRegisterCode, 3);
     EXPECT_EQ(station.StationHex, "01");
     EXPECT_EQ(view.station, "1");
+
+    // Only the flash type may be out of its table: it shows as "Unknown".
+    Deliver(fakes::MakeStatusReply("161", "0310", '8', '2', "0A"));
+    ASSERT_EQ(view.shown.size(), 1u);
+    EXPECT_EQ(view.shown[0].FlashType, "Unknown");
+    EXPECT_EQ(station.PortRegisterCode, 2);
 }
 
 TEST_F(StatusQueryTest, NoiseResendsAtOnceAndFiveGiveConnectFail) {
@@ -165,9 +177,19 @@ TEST_F(StatusQueryTest, NoiseResendsAtOnceAndFiveGiveConnectFail) {
     EXPECT_EQ(view.statusBar, "Get PLC Status Fail");
     EXPECT_EQ(view.buttonsEnabled, 0);
     EXPECT_FALSE(timer.enabled);
-    // Further noise counts on and repeats the message; a valid reply still decodes.
+    // Further noise counts on and repeats the message, one box at a time: noise that comes
+    // while the box is open opens no box inside it. A valid reply still decodes.
+    int nested = 0;
+    view.duringModal = [&] {
+        if (++nested > 3)
+            return; // boxes inside boxes already show the fault; do not recurse further
+        Deliver(noise, sizeof noise);
+        Deliver(noise, sizeof noise);
+    };
     Deliver(noise, sizeof noise);
     EXPECT_EQ(view.messages.size(), 2u);
+    EXPECT_EQ(nested, 1);
+    view.duringModal = nullptr;
     Deliver(full);
     EXPECT_EQ(view.shown.size(), 1u);
     EXPECT_EQ(view.buttonsEnabled, 1);

@@ -2,11 +2,16 @@
 #include "settings/reg_file_store.h"
 #include "settings/reg_text.h"
 
+#include <csignal>
 #include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <sstream>
+#include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -25,6 +30,29 @@ std::string ReadText(const fs::path& p) {
 void WriteText(const fs::path& p, const std::string& text) {
     std::ofstream(p, std::ios::binary) << text;
 }
+
+// While it lives, no file can grow past `bytes`: a full disk as this program sees one (root
+// included), only with another error number.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(size_t bytes) {
+        getrlimit(RLIMIT_FSIZE, &old_);
+        oldSignal_ = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit = old_;
+        limit.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit() {
+        setrlimit(RLIMIT_FSIZE, &old_);
+        std::signal(SIGXFSZ, oldSignal_);
+    }
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+private:
+    rlimit old_{};
+    void (*oldSignal_)(int) = nullptr;
+};
 
 // Each test gets a fresh folder below the test's own configuration folder (never the user's).
 class RegFileStoreTest : public ::testing::Test {
@@ -196,4 +224,59 @@ TEST_F(RegFileStoreTest, ReadOnlyFileIsNotReplaced) {
     auto k = store_->OpenKey("K", false);
     ASSERT_NE(k, nullptr);
     EXPECT_EQ(k->ReadString("Kept"), "yes");
+}
+
+// Whatever stops a save, the file already there stays as it was, and the store says why.
+TEST_F(RegFileStoreTest, FailedSavesKeepTheOldFileAndSayWhy) {
+    Save("K", "Kept", "yes");
+    const std::string before = ReadText(file_);
+    const auto unchanged = [&] {
+        EXPECT_EQ(ReadText(file_), before);
+        for (const auto& e : fs::directory_iterator(file_.parent_path()))
+            EXPECT_EQ(e.path().string().find(".tmp."), std::string::npos) << e.path();
+    };
+
+    // Another program holds the lock for longer than an open waits.
+    {
+        const std::string lockPath = file_.string() + ".lock";
+        const int held = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+        ASSERT_GE(held, 0);
+        ASSERT_EQ(::flock(held, LOCK_EX), 0);
+        RegFileStore store(file_.string(), 50);
+        EXPECT_EQ(store.OpenKey("K", true), nullptr);
+        EXPECT_NE(store.FailureReason().find("holds the settings lock " + lockPath),
+                  std::string::npos)
+            << store.FailureReason();
+        EXPECT_EQ(store.Location("K"), file_.string());
+        ::close(held);
+        EXPECT_NE(store.OpenKey("K", true), nullptr); // free again
+    }
+    unchanged();
+
+    // The disk fills while the new file is written.
+    {
+        auto k = store_->OpenKey("K", true);
+        ASSERT_NE(k, nullptr);
+        k->WriteString("New", std::string(200, 'x'));
+        FileSizeLimit full(before.size());
+        EXPECT_FALSE(k->Close());
+    }
+    EXPECT_NE(store_->FailureReason().find(std::strerror(EFBIG)), std::string::npos)
+        << store_->FailureReason();
+    unchanged();
+
+    // A damaged file is copied aside, then its sound rewrite fails: it stays where it was.
+    const std::string damaged = "[HKEY_CURRENT_USER\\K]\n\"Kept\"=\"yes\"\n";
+    WriteText(file_, damaged);
+    {
+        ::testing::internal::CaptureStderr();
+        auto k = store_->OpenKey("K", true);
+        ::testing::internal::GetCapturedStderr();
+        ASSERT_NE(k, nullptr);
+        k->WriteString("New", "x");
+        FileSizeLimit full(damaged.size());
+        EXPECT_FALSE(k->Close());
+    }
+    EXPECT_EQ(ReadText(file_), damaged);
+    EXPECT_EQ(ReadText(file_.string() + ".bad"), damaged);
 }

@@ -111,6 +111,12 @@ TEST_F(TRegTest, UnwritableStoreMakesSavesFalse) {
     fs::remove(file_.string() + ".lock");
     fs::create_directories(file_.string() + ".lock");
     EXPECT_FALSE(reg_->SaveString("", "Station", "02"));
+    EXPECT_FALSE(reg_->SaveInteger("", "Count", 2));
+    // The first failure is kept for the report, with its reason.
+    const std::string why = reg_->TakeSaveFailure();
+    EXPECT_NE(why.find("registry.reg.lock"), std::string::npos) << why;
+    EXPECT_EQ(reg_->Location(), file_.string());
+    EXPECT_EQ(reg_->TakeSaveFailure(), "");
     std::string station;
     EXPECT_TRUE(reg_->LoadStringA("", "Station", station));
     EXPECT_EQ(station, "01");

@@ -396,7 +396,9 @@ TEST_F(UpdateE2E, RefusedPageEndsTheRunWithProgNack) {
     QString message;
     const Outcome seen =
         Update(app, image, [&](ModalScript& script) { script.ReadMessage(message); });
-    EXPECT_EQ(message, "Prog NACK");
+    // The refusal, and on its second line the page, the answer and what to do.
+    EXPECT_TRUE(message.startsWith("Prog NACK\nThe PLC refused page 0 (it answered 15 15 hex)"))
+        << message.toStdString();
     EXPECT_TRUE(seen.updateEnabled);
     EXPECT_FALSE(seen.abortEnabled);
     EXPECT_TRUE(seen.exitEnabled);

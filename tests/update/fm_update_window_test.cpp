@@ -8,6 +8,7 @@
 #include "widgets/cgauge.h"
 
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QApplication>
 #include <QDir>
 #include <QFile>
@@ -20,7 +21,9 @@
 #include <QTemporaryDir>
 #include <QToolButton>
 #include <gtest/gtest.h>
+#include <initializer_list>
 #include <memory>
+#include <unistd.h>
 #include <vector>
 
 namespace orv {
@@ -121,17 +124,24 @@ TEST_F(UpdateWindowTest, FileButtonShowsTheImageHeader) {
     fm.SetPeers(&peers_);
     const QString image = WriteImage("orv-1.61.bin", 0x22000);
 
-    QString filter;
+    // A glyph alone names nothing to a screen reader.
+    QAccessibleInterface* button = QAccessible::queryAccessibleInterface(fm.btnOS);
+    ASSERT_NE(button, nullptr);
+    EXPECT_FALSE(button->text(QAccessible::Name).isEmpty());
+
+    QString filter, folder;
     ModalScript script;
     script.Then([&](QWidget* modal) {
         auto* dialog = qobject_cast<QFileDialog*>(modal);
         ASSERT_NE(dialog, nullptr) << modal->metaObject()->className();
         filter = dialog->nameFilters().value(0);
+        folder = dialog->directory().absolutePath();
         Choose(dialog, image);
     });
     fm.btnOS->click();
     EXPECT_TRUE(script.WaitDone());
     EXPECT_EQ(filter, "OS file [*.os;*.bin] (*.os *.bin)");
+    EXPECT_EQ(folder, QDir::homePath()) << "a first run starts in the home folder";
     EXPECT_EQ(fm.edtOSFile->text(), image);
     EXPECT_EQ(peers_.Title, "OS Status");
     EXPECT_EQ(peers_.Version, "1.61");
@@ -167,17 +177,19 @@ TEST_F(UpdateWindowTest, ImageRefusalsAreShownWhereTheOperatorLooks) {
     station_.StationHex = "01";
     BuildSpeedFrame(station_, 1, 4);
 
-    // No file named: refused without a word, nothing started.
+    // No file named: the operator is told to choose one; nothing started.
+    QString message;
+    ModalScript script;
+    script.ReadMessage(message);
     fm.btDUReroro->click();
-    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    EXPECT_TRUE(script.WaitDone());
+    EXPECT_EQ(message, "Choose an OS file first");
     EXPECT_EQ(fm.Sequence().UpdateState, UpdateSequence::Idle);
     EXPECT_TRUE(fm.btDUReroro->isEnabled());
     EXPECT_EQ(dispatch_.PortOpened, 0);
 
     const QString missing = dir_.filePath("missing.bin");
     fm.edtOSFile->setText(missing);
-    QString message;
-    ModalScript script;
     script.ReadMessage(message);
     fm.btDUReroro->click();
     EXPECT_TRUE(script.WaitDone());
@@ -241,6 +253,58 @@ TEST_F(UpdateWindowTest, ExitWithoutAStartClosesAndSendsNothing) {
     EXPECT_EQ(fm.Sequence().UpdateState, UpdateSequence::Idle);
     EXPECT_FALSE(fm.btAbort->isEnabled());
     EXPECT_EQ(dispatch_.PortOpened, 0);
+}
+
+// The close box (or Alt+F4) in the middle of a run: the run is aborted, the restore-speed
+// command goes out, the window closes on its reply and opens again ready for the next run.
+TEST_F(UpdateWindowTest, CloseBoxDuringARunRestoresTheSpeedAndLeavesTheWindowReady) {
+    test::VirtualPort line("updwin-close");
+    TfmUpdate fm(station_, dispatch_);
+    fm.SetPeers(&peers_);
+    station_.StationHex = "01";
+    BuildSpeedFrame(station_, 1, 4);
+    fm.CommPort().CommName = "updwin-close";
+    fm.edtOSFile->setText(WriteImage("orv.bin", 0x22000));
+
+    ModalScript script;
+    script.Then([&](QWidget* modal) {
+        ASSERT_EQ(modal, &fm);
+        fm.btDUReroro->click(); // the speed command goes out; the PLC does not answer
+        EXPECT_EQ(fm.Sequence().UpdateState, UpdateSequence::ChangeSpeed);
+        fm.close();
+        if (fm.Sequence().UpdateState != UpdateSequence::RestoreSpeed) {
+            ADD_FAILURE() << "no restore-speed command";
+            fm.done(QDialog::Rejected); // nothing else would end exec()
+            return;
+        }
+        EXPECT_TRUE(fm.isVisible());
+        EXPECT_EQ(fm.pnlStatus->text(), "Restore Speed ...");
+        for (QAbstractButton* b :
+             std::initializer_list<QAbstractButton*>{fm.btDUReroro, fm.btAbort, fm.btExit})
+            EXPECT_FALSE(b->isEnabled()) << b->objectName().toStdString();
+        // The PLC answers the restore command: STX, "01", "47", "0", checksum, ETX.
+        const char reply[] = "\x02"
+                             "01470"
+                             "FE\x03";
+        EXPECT_EQ(::write(line.Master(), reply, sizeof reply - 1),
+                  static_cast<ssize_t>(sizeof reply - 1));
+    });
+    fm.exec();
+    EXPECT_TRUE(script.WaitDone());
+    EXPECT_FALSE(fm.isVisible());
+    EXPECT_EQ(fm.Sequence().UpdateState, UpdateSequence::Idle);
+
+    // The speed command, then the restore command (the connect speed's code 1).
+    const std::string sent = test::ReadAvailable(line.Master());
+    ASSERT_EQ(sent.size(), 40u);
+    EXPECT_EQ(sent.substr(0, 17), "\x02"
+                                  "014701R04050000C");
+    EXPECT_EQ(sent.substr(20, 17), "\x02"
+                                   "014701R040500001");
+    EXPECT_TRUE(fm.btDUReroro->isEnabled());
+    EXPECT_TRUE(fm.btExit->isEnabled());
+    EXPECT_TRUE(fm.btnOS->isEnabled());
+    EXPECT_FALSE(fm.btAbort->isEnabled());
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 #include "common/crc16.h"
 #include "link_fakes.h"
+#include "status_reply_builder.h"
 #include "update/update_sequence.h"
 
 #include <deque>
@@ -246,11 +247,18 @@ TEST_F(UpdateSequenceTest, FullRunOrderMarksGaugeAndLineSettings) {
     EXPECT_EQ(view.LastPanel(), "Restore Speed ...");
     EXPECT_EQ(view.LastBar(), "Restore Speed ..");
     EXPECT_EQ(port.baud, 115200u); // the PC keeps the download speed
+    // Nothing can be pressed until the restore is over ("Update OS" would start a run whose
+    // speed change the restore reply would answer).
+    EXPECT_TRUE(view.busy);
+    EXPECT_FALSE(view.abortEnabled);
     Reply(std::vector<uint8_t>{0x02});
     EXPECT_EQ(view.closes, 0);
-    Reply(stopOk);
+    Reply(stopOk); // a late answer to another command
+    EXPECT_EQ(view.closes, 0);
+    Reply(speedUp); // the register write's own answer
     EXPECT_EQ(view.closes, 1);
     EXPECT_EQ(seq.UpdateState, UpdateSequence::Idle);
+    EXPECT_FALSE(view.busy);
     EXPECT_FALSE(view.abortEnabled);
 }
 
@@ -349,7 +357,11 @@ TEST_F(UpdateSequenceTest, RefusedPageEndsInProgNackAndStraysAreIgnored) {
     ASSERT_EQ(seq.CurrentPage, 3);
     const size_t writes = port.writes.size();
     Reply(std::vector<uint8_t>{0x0D, 0x15}); // starts with CR, but byte 1 decides
-    EXPECT_EQ(view.messages, std::vector<std::string>{"Prog NACK"});
+    EXPECT_EQ(view.messages,
+              std::vector<std::string>{
+                  "Prog NACK\nThe PLC refused page 3 (it answered 0D 15 hex) and is left in "
+                  "download mode at 115200 bit/s. Run the update again; switching the PLC off and "
+                  "on returns it to its old speed."});
     EXPECT_EQ(seq.UpdateState, UpdateSequence::Idle);
     EXPECT_FALSE(view.busy);
     Ack();
@@ -395,6 +407,15 @@ TEST_F(UpdateSequenceTest, StopQuestionNoHalts) {
     EXPECT_EQ(port.writes.size(), writes);
     EXPECT_TRUE(view.abortEnabled);
     EXPECT_FALSE(view.exitEnabled);
+
+    // Halted, it waits for the operator: neither a hang-up nor a late acceptance moves it.
+    seq.CommRequestHangup();
+    EXPECT_FALSE(timer.enabled);
+    Ticks(10);
+    Reply(modeOk);
+    EXPECT_EQ(seq.UpdateState, UpdateSequence::ChangeMode);
+    EXPECT_EQ(port.writes.size(), writes);
+    EXPECT_TRUE(view.messages.empty());
 }
 
 TEST_F(UpdateSequenceTest, StopRefusedAndUnansweredStop) {
@@ -407,6 +428,11 @@ TEST_F(UpdateSequenceTest, StopRefusedAndUnansweredStop) {
     EXPECT_EQ(seq.UpdateState, UpdateSequence::StopPlc);
     EXPECT_FALSE(timer.enabled);
     EXPECT_TRUE(view.busy);
+    seq.CommRequestHangup();
+    Reply(stopOk);
+    Ticks(6);
+    EXPECT_EQ(seq.UpdateState, UpdateSequence::StopPlc);
+    EXPECT_EQ(view.messages.size(), 1u);
 
     // The same run again, with the stop command never answered.
     view.messages.clear();
@@ -486,7 +512,102 @@ TEST_F(UpdateSequenceTest, ModalWindowsDropBlocksAndTicks) {
     const size_t before = port.writes.size();
     Reply(std::vector<uint8_t>{0x01, 0x15});
     EXPECT_EQ(port.writes.size(), before);
-    EXPECT_EQ(view.messages, std::vector<std::string>{"Prog NACK"});
+    ASSERT_EQ(view.messages.size(), 1u);
+    EXPECT_EQ(view.messages[0].rfind("Prog NACK\n", 0), 0u);
+}
+
+TEST_F(UpdateSequenceTest, LateRepliesNeverAnswerALaterRequest) {
+    Start();
+    // A late answer to the status query is no answer to the speed change.
+    const auto status = fakes::MakeStatusReply();
+    Reply(std::vector<uint8_t>(status.begin(), status.end()));
+    EXPECT_EQ(seq.UpdateState, UpdateSequence::ChangeSpeed);
+    EXPECT_TRUE(timer.enabled);
+    Reply(speedUp);
+
+    // A running PLC that answers late: the stop command goes out twice and is answered twice.
+    Reply(modeRefused);
+    Tick();
+    Reply(stopOk);
+    ASSERT_EQ(LastSent(), changeMode);
+    Reply(stopOk); // the second stop's answer is not the change mode's
+    EXPECT_EQ(seq.UpdateState, UpdateSequence::ChangeMode);
+    EXPECT_TRUE(timer.enabled);
+    Tick();
+    Reply(modeOk);
+    ASSERT_EQ(seq.UpdateState, UpdateSequence::Programming);
+    Reply(modeOk); // the second change mode's answer is not page 0's
+    EXPECT_TRUE(view.messages.empty());
+    EXPECT_EQ(seq.CurrentPage, 0);
+    EXPECT_TRUE(timer.enabled);
+    Ack();
+    ASSERT_EQ(seq.CurrentPage, 3);
+
+    // Page 3 is acknowledged late, after it went out again: both copies are acknowledged, and
+    // page 4 goes out only once the line has been quiet for the port's read interval.
+    port.readInterval = 37;
+    Tick();
+    const size_t writes = port.writes.size();
+    Ack();
+    EXPECT_EQ(port.writes.size(), writes);
+    EXPECT_TRUE(timer.enabled);
+    EXPECT_EQ(timer.interval, 37);
+    Ack();
+    EXPECT_EQ(port.writes.size(), writes);
+    Tick();
+    ASSERT_EQ(port.writes.size(), writes + 1);
+    EXPECT_EQ(PageOf(port.writes.back()), 4);
+    EXPECT_EQ(timer.interval, 800);
+    Ack();
+    ASSERT_EQ(seq.CurrentPage, 5); // the last page
+
+    // The last page goes out again and is acknowledged before the copy has left the port: the
+    // wait starts when it has. The copy is then refused: that is reported, not success.
+    seq.Timer2Timer();
+    const std::vector<uint8_t> ack{0x06, 0x0D};
+    dispatch.Dispatch(ack.data(), 2);
+    EXPECT_FALSE(timer.enabled);
+    Drain();
+    EXPECT_TRUE(timer.enabled);
+    Reply(std::vector<uint8_t>{0x06, 0x15});
+    ASSERT_EQ(view.messages.size(), 1u);
+    EXPECT_EQ(
+        view.messages[0].rfind("Prog NACK\nThe PLC refused page 5 (it answered 06 15 hex)", 0), 0u);
+    for (const std::string& panel : view.panel)
+        EXPECT_NE(panel, "DU Reroro ... OK!!");
+    Ticks(3);
+    EXPECT_EQ(port.writes.size(), writes + 3);
+}
+
+TEST_F(UpdateSequenceTest, CloseRequestDuringARunAbortsThenRestores) {
+    // No run: the window may close, and nothing goes out.
+    EXPECT_TRUE(seq.FormCloseQuery());
+    EXPECT_TRUE(port.writes.empty());
+
+    Start();
+    Reply(speedUp);
+    Reply(modeOk);
+    Ack();
+    EXPECT_FALSE(seq.FormCloseQuery());
+    EXPECT_FALSE(dispatch.AbortRequested);
+    EXPECT_EQ(seq.UpdateState, UpdateSequence::RestoreSpeed);
+    EXPECT_EQ(LastSent().substr(1, 16), "014701R0405056A1");
+    Drain();
+    EXPECT_FALSE(seq.FormCloseQuery()); // the restore closes the window by itself
+    Ticks(4);
+    EXPECT_EQ(view.closes, 1);
+    EXPECT_FALSE(view.busy);
+
+    // A run halted at the stop question is stopped the same way.
+    view.answerYes = false;
+    Start();
+    Reply(speedUp);
+    Reply(modeRefused);
+    EXPECT_FALSE(seq.FormCloseQuery());
+    EXPECT_EQ(seq.UpdateState, UpdateSequence::RestoreSpeed);
+    Reply(speedUp);
+    EXPECT_EQ(view.closes, 2);
+    EXPECT_FALSE(view.busy);
 }
 
 TEST_F(UpdateSequenceTest, RefusedWritesStillRunOutToAFailure) {

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 #include <string>
 #include <tuple>
+#include <vector>
 
 namespace {
 
@@ -214,6 +215,63 @@ TEST(GaugeText, LettersInvertWhatLiesBeneath) {
     EXPECT_NEAR((left + right) / 2.0, 100, 3) << "centred";
 }
 
+// On a screen at 150 % or 200 %, the gauge paints at the screen's resolution instead of being
+// drawn small and scaled up: no blended colour anywhere, every edge a single step between
+// device pixels, the frame equally thick on every side, and letters finer than the control's
+// own pixels.
+TEST(GaugeText, SharpAtHighDevicePixelRatios) {
+    for (const double ratio : {1.5, 2.0}) {
+        SCOPED_TRACE(ratio);
+        TCGauge g;
+        Prepare(g, orv::gkHorizontalBar, 200, 30, orv::bsSingle);
+        g.SetShowText(true);
+        g.SetProgress(37);
+        QImage image(int(200 * ratio), int(30 * ratio), QImage::Format_RGB32);
+        image.setDevicePixelRatio(ratio);
+        image.fill(Qt::red);
+        g.render(&image);
+        const int w = image.width(), h = image.height();
+
+        const QRgb kLetterOverBar = kNavy ^ 0xFFFFFF, kFrameOrLetter = 0;
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) {
+                const QRgb c = Px(image, x, y);
+                ASSERT_TRUE(c == kNavy || c == kWhite || c == kLetterOverBar || c == kFrameOrLetter)
+                    << std::hex << c << " at " << std::dec << x << "," << y;
+            }
+
+        const auto run = [&](int x, int y, int dx, int dy) {
+            int n = 0;
+            for (; x >= 0 && y >= 0 && x < w && y < h && Px(image, x, y) == 0; x += dx, y += dy)
+                ++n;
+            return n;
+        };
+        const int frame = run(0, h / 2, 1, 0);
+        EXPECT_GE(frame, 1);
+        EXPECT_EQ(run(w - 1, h / 2, -1, 0), frame);
+        EXPECT_EQ(run(w / 10, 0, 0, 1), frame);
+        EXPECT_EQ(run(w / 10, h - 1, 0, -1), frame);
+
+        // A row clear of the letters: frame, bar, background, frame, each edge one step.
+        std::vector<QRgb> runs;
+        for (int x = 0; x < w; ++x)
+            if (runs.empty() || runs.back() != Px(image, x, frame))
+                runs.push_back(Px(image, x, frame));
+        EXPECT_EQ(runs, (std::vector<QRgb>{0, kNavy, kWhite, 0}));
+
+        if (ratio == 2.0) {
+            bool finer = false;
+            for (int y = frame; y + 1 < h - frame; y += 2)
+                for (int x = frame; x + 1 < w - frame; x += 2) {
+                    const QRgb c = Px(image, x, y);
+                    finer = finer || Px(image, x + 1, y) != c || Px(image, x, y + 1) != c ||
+                            Px(image, x + 1, y + 1) != c;
+                }
+            EXPECT_TRUE(finer) << "the letters are the control's pixels doubled";
+        }
+    }
+}
+
 std::string ErrorOf(const std::function<void()>& call) {
     try {
         call();
@@ -325,18 +383,19 @@ TEST(GaugeRender, DegenerateSizesDrawSafely) {
     for (auto kind : kinds)
         for (auto border : {orv::bsNone, orv::bsSingle})
             for (QSize size : sizes)
-                for (int percent : {0, 1, 50, 99, 100}) {
-                    TCGauge g;
-                    g.resize(size);
-                    g.SetKind(kind);
-                    g.SetBorderStyle(border);
-                    g.SetProgress(percent);
-                    const QImage image = g.Render();
-                    EXPECT_EQ(image.size(), size.isEmpty() ? QSize(0, 0) : size);
-                    if (border == orv::bsSingle && !size.isEmpty()) {
-                        EXPECT_EQ(Px(image, 0, 0), 0u);
+                for (int percent : {0, 1, 50, 99, 100})
+                    for (int ratio : {1, 2}) {
+                        TCGauge g;
+                        g.resize(size);
+                        g.SetKind(kind);
+                        g.SetBorderStyle(border);
+                        g.SetProgress(percent);
+                        const QImage image = g.Render(ratio);
+                        EXPECT_EQ(image.size(), size.isEmpty() ? QSize(0, 0) : size * ratio);
+                        if (border == orv::bsSingle && !size.isEmpty()) {
+                            EXPECT_EQ(Px(image, 0, 0), 0u);
+                        }
                     }
-                }
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 #include "flash_args.h"
 
+#include "command_line.h"
 #include "protocol/station.h"
 
 #include <algorithm>
@@ -10,25 +11,21 @@
 
 namespace orv {
 
-const char* const kFlashUsage =
+namespace {
+
+const char* const kSynopsis =
     "usage: orv-flash --port PORT [--baud 9600] [--parity even|odd|none] [--databits 8|7]\n"
     "                 [--station 1] [--speed 115200] (--image FILE | --status)\n"
     "                 [--stop-plc ask|yes|no] [--trace] [--json]\n"
     "       orv-flash --list\n"
+    "       orv-flash --version\n"
     "\n"
-    "  --port      an entry of --list, a bare device name (ttyUSB0) or a path\n"
-    "  --baud      the PLC's line speed now: 9600, 19200, 38400, 57600 or 115200\n"
-    "  --speed     the download speed, from the same list\n"
-    "  --image     update the PLC's OS with this image (.os ciphered, otherwise plain)\n"
-    "  --status    read and print the PLC's status, then exit\n"
-    "  --stop-plc  when the PLC is running: ask (on a terminal; No without one), yes or no\n"
-    "  --trace     every frame sent and received, in hex with time stamps, on stderr\n"
-    "  --json      one JSON object per event on stdout\n"
-    "\n"
-    "exit: 0 done and verified, 1 failed, 2 bad arguments, 3 port not opened,\n"
-    "      4 the PLC does not report the image's OS after the update\n";
+    "The PLC's status, and the update of its OS, from the command line: the same query and\n"
+    "update sequence as the windows, verified by a status read after the restore.";
 
-namespace {
+const char* const kExitCodes =
+    "exit: 0 done and verified, 1 failed, 2 bad arguments, 3 port not opened,\n"
+    "      4 the PLC does not report the image's OS after the update";
 
 std::string Lower(std::string_view text) {
     std::string out(text);
@@ -37,22 +34,36 @@ std::string Lower(std::string_view text) {
     return out;
 }
 
-std::optional<int> WholeNumber(std::string_view text) {
+std::optional<int> SpeedListIndex(std::string_view text) {
     int value = 0;
     const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
     if (text.empty() || ec != std::errc() || end != text.data() + text.size())
         return std::nullopt;
-    return value;
-}
-
-std::optional<int> SpeedListIndex(std::string_view text) {
-    const auto value = WholeNumber(text);
-    if (!value)
-        return std::nullopt;
     for (size_t i = 0; i < kSpeedList.size(); ++i)
-        if (kSpeedList[i] == *value)
+        if (kSpeedList[i] == value)
             return static_cast<int>(i);
     return std::nullopt;
+}
+
+// The position of text among choices, letter case ignored.
+std::optional<int> ChoiceIndex(std::string_view text, const std::vector<std::string>& choices) {
+    const auto it = std::find(choices.begin(), choices.end(), Lower(text));
+    if (it == choices.end())
+        return std::nullopt;
+    return static_cast<int>(it - choices.begin());
+}
+
+const std::vector<std::string> kParities{"even", "odd", "none"};
+const std::vector<std::string> kStopAnswers{"ask", "yes", "no"};
+
+using cli::Check;
+
+// A value from a list: "--option: VALUE is not <what>".
+CLI::Validator Check(const char* name, std::function<bool(const std::string&)> good,
+                     std::string what) {
+    return Check(name, [good = std::move(good), what = std::move(what)](const std::string& v) {
+        return good(v) ? std::string() : v + " is not " + what;
+    });
 }
 
 } // namespace
@@ -66,135 +77,91 @@ std::string PortNameFromEntry(const std::string& entry) {
 FlashArgsResult ParseFlashArgs(const std::vector<std::string>& args) {
     FlashArgsResult result;
     FlashArgs& a = result.Args;
-    bool image = false, status = false, list = false;
+    std::string baud = "9600", speed = "115200", parity = "even", databits = "8", station = "1",
+                stopPlc = "ask";
+    bool status = false, list = false;
+
+    CLI::App app("", "orv-flash");
+    cli::Configure(app, kSynopsis, kExitCodes);
+    app.set_version_flag("--version", std::string("orv-flash ") + ORV_VERSION,
+                         "print the program's version and exit");
+    app.add_option("--port", a.Port, "an entry of --list, a bare device name (ttyUSB0) or a path")
+        ->type_name("PORT")
+        ->check(Check("PORT", [](const std::string& v) {
+            return PortNameFromEntry(v).empty() ? "no port name in \"" + v + "\"" : std::string();
+        }));
+    const auto speedCheck = [](const std::string& v) { return SpeedListIndex(v).has_value(); };
+    const char* const speeds = "one of 9600, 19200, 38400, 57600, 115200";
+    app.add_option("--baud", baud, "the PLC's line speed now: 9600, 19200, 38400, 57600, 115200")
+        ->type_name("BAUD")
+        ->check(Check("BAUD", speedCheck, speeds));
+    app.add_option("--parity", parity, "the line's parity: even, odd or none")
+        ->type_name("PARITY")
+        ->check(Check(
+            "PARITY", [](const std::string& v) { return ChoiceIndex(v, kParities).has_value(); },
+            "even, odd or none"));
+    app.add_option("--databits", databits, "the line's data bits: 8 or 7")
+        ->type_name("BITS")
+        ->check(Check(
+            "BITS", [](const std::string& v) { return v == "8" || v == "7"; }, "8 or 7"));
+    app.add_option("--station", station, "the PLC's station number, 0 to 255")
+        ->type_name("N")
+        ->check(Check(
+            "N", [](const std::string& v) { return ParseStationNumber(v).has_value(); },
+            "a whole number from 0 to 255"));
+    app.add_option("--speed", speed, "the download speed, from the same list as --baud")
+        ->type_name("BAUD")
+        ->check(Check("BAUD", speedCheck, speeds));
+    app.add_option("--image", a.Image,
+                   "update the PLC's OS with this image (.os ciphered, otherwise plain)")
+        ->type_name("FILE")
+        ->check(cli::NotEmpty("FILE", "empty file name"));
+    app.add_flag("--status", status, "read and print the PLC's status, then exit");
+    app.add_option("--stop-plc", stopPlc,
+                   "when the PLC is running: ask (on a terminal; No without one), yes or no")
+        ->type_name("ANSWER")
+        ->check(Check(
+            "ANSWER", [](const std::string& v) { return ChoiceIndex(v, kStopAnswers).has_value(); },
+            "ask, yes or no"));
+    app.add_flag("--trace", a.Trace,
+                 "every frame sent and received, in hex with time stamps, on stderr");
+    app.add_flag("--json", a.Json, "one JSON object per event on stdout");
+    app.add_flag("--list", list, "list the ports --port takes, then exit");
+
+    const cli::TOutcome parsed = cli::Parse(app, args);
+    result.Help = app.help();
+    if (parsed.Kind == cli::TOutcome::TKind::Print) {
+        result.Print = parsed.Text;
+        return result;
+    }
     auto fail = [&](std::string text) {
         result.Error = std::move(text);
         return result;
     };
+    if (parsed.Kind == cli::TOutcome::TKind::Refused)
+        return fail(parsed.Text);
 
-    for (size_t i = 0; i < args.size(); ++i) {
-        std::string name = args[i];
-        std::optional<std::string> inlineValue;
-        if (const auto eq = name.find('='); name.rfind("--", 0) == 0 && eq != std::string::npos) {
-            inlineValue = name.substr(eq + 1);
-            name.resize(eq);
-        }
-        auto flag = [&]() {
-            if (inlineValue)
-                result.Error = name + " takes no value";
-            return !inlineValue;
-        };
-        auto value = [&]() -> std::optional<std::string> {
-            if (inlineValue)
-                return inlineValue;
-            if (i + 1 >= args.size()) {
-                result.Error = name + " needs a value";
-                return std::nullopt;
-            }
-            return args[++i];
-        };
-
-        if (name == "--help" || name == "-h") {
-            a.Mode = FlashArgs::TMode::Help;
-            return result;
-        } else if (name == "--list") {
-            if (!flag())
-                return result;
-            list = true;
-        } else if (name == "--status") {
-            if (!flag())
-                return result;
-            status = true;
-        } else if (name == "--trace") {
-            if (!flag())
-                return result;
-            a.Trace = true;
-        } else if (name == "--json") {
-            if (!flag())
-                return result;
-            a.Json = true;
-        } else if (name == "--port") {
-            const auto v = value();
-            if (!v)
-                return result;
-            a.Port = *v;
-            a.CommName = PortNameFromEntry(*v);
-            if (a.CommName.empty())
-                return fail("--port: no port name in \"" + *v + "\"");
-        } else if (name == "--image") {
-            const auto v = value();
-            if (!v)
-                return result;
-            if (v->empty())
-                return fail("--image: empty file name");
-            a.Image = *v;
-            image = true;
-        } else if (name == "--baud" || name == "--speed") {
-            const auto v = value();
-            if (!v)
-                return result;
-            const auto index = SpeedListIndex(*v);
-            if (!index)
-                return fail(name + ": " + *v + " is not one of 9600, 19200, 38400, 57600, 115200");
-            (name == "--baud" ? a.BaudIndex : a.SpeedIndex) = *index;
-            (name == "--baud" ? a.Baud : a.Speed) = kSpeedList[static_cast<size_t>(*index)];
-        } else if (name == "--parity") {
-            const auto v = value();
-            if (!v)
-                return result;
-            const std::string p = Lower(*v);
-            if (p == "even")
-                a.ParityIndex = 0;
-            else if (p == "odd")
-                a.ParityIndex = 1;
-            else if (p == "none")
-                a.ParityIndex = 2;
-            else
-                return fail("--parity: " + *v + " is not even, odd or none");
-        } else if (name == "--databits") {
-            const auto v = value();
-            if (!v)
-                return result;
-            if (*v != "8" && *v != "7")
-                return fail("--databits: " + *v + " is not 8 or 7");
-            a.DataBits = *v == "8" ? 8 : 7;
-        } else if (name == "--station") {
-            const auto v = value();
-            if (!v)
-                return result;
-            const auto station = ParseStationNumber(*v);
-            if (!station)
-                return fail("--station: " + *v + " is not a whole number from 0 to 255");
-            a.Station = *station;
-        } else if (name == "--stop-plc") {
-            const auto v = value();
-            if (!v)
-                return result;
-            const std::string s = Lower(*v);
-            if (s == "ask")
-                a.StopPlc = StopPlcAnswer::Ask;
-            else if (s == "yes")
-                a.StopPlc = StopPlcAnswer::Yes;
-            else if (s == "no")
-                a.StopPlc = StopPlcAnswer::No;
-            else
-                return fail("--stop-plc: " + *v + " is not ask, yes or no");
-        } else {
-            return fail("unknown argument \"" + args[i] + "\"");
-        }
-    }
+    a.BaudIndex = *SpeedListIndex(baud);
+    a.Baud = kSpeedList[static_cast<size_t>(a.BaudIndex)];
+    a.SpeedIndex = *SpeedListIndex(speed);
+    a.Speed = kSpeedList[static_cast<size_t>(a.SpeedIndex)];
+    a.ParityIndex = *ChoiceIndex(parity, kParities);
+    a.DataBits = databits == "8" ? 8 : 7;
+    a.Station = *ParseStationNumber(station);
+    a.StopPlc = static_cast<StopPlcAnswer>(*ChoiceIndex(stopPlc, kStopAnswers));
+    a.CommName = PortNameFromEntry(a.Port);
 
     if (list) {
-        if (image || status || !a.Port.empty())
+        if (!a.Image.empty() || status || !a.Port.empty())
             return fail("--list stands alone");
         a.Mode = FlashArgs::TMode::List;
         return result;
     }
     if (a.Port.empty())
         return fail("--port is missing");
-    if (image == status)
-        return fail(image ? "--image and --status exclude each other"
-                          : "say what to do: --image FILE or --status");
+    if (a.Image.empty() == !status)
+        return fail(status ? "--image and --status exclude each other"
+                           : "say what to do: --image FILE or --status");
     a.Mode = status ? FlashArgs::TMode::Status : FlashArgs::TMode::Update;
     return result;
 }

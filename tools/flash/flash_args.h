@@ -9,7 +9,7 @@ namespace orv {
 enum class StopPlcAnswer { Ask, Yes, No };
 
 struct FlashArgs {
-    enum class TMode { Update, Status, List, Help };
+    enum class TMode { Update, Status, List };
     TMode Mode = TMode::Update;
     std::string Port;     // as given
     std::string CommName; // what StartComm opens: the entry's name, a bare name or a path
@@ -28,7 +28,9 @@ struct FlashArgs {
 
 struct FlashArgsResult {
     FlashArgs Args;
-    std::string Error; // empty when the arguments are usable
+    std::string Print; // --help or --version: print this, and nothing else happens
+    std::string Error; // why the arguments are not usable; empty when they are
+    std::string Help;  // the help page, to show beneath an error
 };
 
 FlashArgsResult ParseFlashArgs(const std::vector<std::string>& args);
@@ -36,7 +38,5 @@ FlashArgsResult ParseFlashArgs(const std::vector<std::string>& args);
 // "ttyUSB0: (FT232R USB UART)" names ttyUSB0, as the connect dialog takes the part before the
 // first ":"; a path is taken whole.
 std::string PortNameFromEntry(const std::string& entry);
-
-extern const char* const kFlashUsage;
 
 } // namespace orv

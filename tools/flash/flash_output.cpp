@@ -1,9 +1,11 @@
 #include "flash_output.h"
 
+#include "flash_console.h"
+#include "json_text.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <unistd.h>
 
 namespace orv {
 
@@ -17,73 +19,51 @@ std::string PrintableText(std::string_view text) {
     return out;
 }
 
-std::string JsonQuote(std::string_view text) {
-    static const char* const kHex = "0123456789abcdef";
-    std::string out = "\"";
-    for (const char c : text) {
-        const auto u = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (u >= 0x20 && u < 0x7F) {
-            out += c;
-        } else if (c == '\n') {
-            out += "\\n";
-        } else {
-            out += "\\u00";
-            out += kHex[u >> 4];
-            out += kHex[u & 0xF];
-        }
-    }
-    return out + "\"";
-}
-
-JsonEvent::JsonEvent(std::string_view event) : text_("{\"event\":" + JsonQuote(event)) {}
-
-void JsonEvent::Key(std::string_view key) {
-    text_ += ',';
-    text_ += JsonQuote(key);
-    text_ += ':';
+JsonEvent::JsonEvent(std::string_view event) {
+    Str("event", event);
 }
 
 JsonEvent& JsonEvent::Str(std::string_view key, std::string_view value) {
-    Key(key);
-    text_ += JsonQuote(value);
+    object_[std::string(key)] = JsonText(value);
     return *this;
 }
 
 JsonEvent& JsonEvent::Int(std::string_view key, long long value) {
-    Key(key);
-    text_ += std::to_string(value);
+    object_[std::string(key)] = value;
     return *this;
 }
 
 JsonEvent& JsonEvent::Num(std::string_view key, double value) {
-    Key(key);
-    if (!std::isfinite(value)) {
-        text_ += "null";
-        return *this;
-    }
-    char buf[40];
-    std::snprintf(buf, sizeof buf, "%.3f", value);
-    text_ += buf;
+    if (!std::isfinite(value))
+        return Null(key);
+    object_[std::string(key)] = std::round(value * 1000.0) / 1000.0;
     return *this;
 }
 
 JsonEvent& JsonEvent::Bool(std::string_view key, bool value) {
-    Key(key);
-    text_ += value ? "true" : "false";
+    object_[std::string(key)] = value;
     return *this;
 }
 
-JsonEvent& JsonEvent::Raw(std::string_view key, std::string_view json) {
-    Key(key);
-    text_ += json;
+JsonEvent& JsonEvent::Null(std::string_view key) {
+    object_[std::string(key)] = nullptr;
     return *this;
+}
+
+JsonEvent& JsonEvent::StrList(std::string_view key, const std::vector<std::string>& values) {
+    auto list = nlohmann::ordered_json::array();
+    for (const std::string& v : values)
+        list.push_back(JsonText(v));
+    object_[std::string(key)] = std::move(list);
+    return *this;
+}
+
+std::string JsonEvent::Text() const {
+    return object_.dump(-1, ' ', /*ensure_ascii=*/true);
 }
 
 FlashOutput::FlashOutput(bool json, bool trace)
-    : json_(json), trace_(trace), tty_(isatty(STDOUT_FILENO) == 1),
+    : json_(json), trace_(trace), tty_(TConsole::OutputIsTerminal()),
       start_(std::chrono::steady_clock::now()) {}
 
 double FlashOutput::Seconds() const {
@@ -151,7 +131,7 @@ void FlashOutput::Progress(const ProgressInfo& info) {
         if (info.SecondsLeft >= 0)
             e.Num("seconds_left", info.SecondsLeft);
         else
-            e.Raw("seconds_left", "null");
+            e.Null("seconds_left");
         Event(std::move(e));
         return;
     }

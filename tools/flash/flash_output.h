@@ -5,32 +5,32 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace orv {
 
 // Bytes from the PLC or a file may be anything: shown as printable ASCII only.
 std::string PrintableText(std::string_view text);
 
-// One JSON object, built field by field; every string is escaped so the line is always valid
-// JSON (bytes above 0x7F are taken as Latin-1).
+// One JSON object, built field by field in the order the README lists them; text as JsonText
+// takes it, so whatever a PLC or a file name holds comes out as valid JSON.
 class JsonEvent {
 public:
     explicit JsonEvent(std::string_view event);
     JsonEvent& Str(std::string_view key, std::string_view value);
     JsonEvent& Int(std::string_view key, long long value);
-    JsonEvent& Num(std::string_view key, double value);
+    JsonEvent& Num(std::string_view key, double value); // to the millisecond; null if not finite
     JsonEvent& Bool(std::string_view key, bool value);
-    JsonEvent& Raw(std::string_view key, std::string_view json); // an already valid JSON value
-    std::string Text() const { return text_ + "}"; }
+    JsonEvent& Null(std::string_view key);
+    JsonEvent& StrList(std::string_view key, const std::vector<std::string>& values);
+    std::string Text() const;
 
 private:
-    void Key(std::string_view key);
-    std::string text_;
+    nlohmann::ordered_json object_;
 };
-
-std::string JsonQuote(std::string_view text);
 
 struct ProgressInfo {
     int Page = 0;       // the page just sent

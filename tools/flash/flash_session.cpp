@@ -1,10 +1,7 @@
 #include "flash_session.h"
 
-#include <QCoreApplication>
-#include <QEventLoop>
-#include <QSocketNotifier>
+#include <memory>
 #include <thread>
-#include <unistd.h>
 
 namespace orv {
 
@@ -104,24 +101,27 @@ void FlashLinePort::SetParity(LineParity parity) {
 
 // ---- FlashSession ----
 
-FlashSession::FlashSession(const FlashArgs& args, FlashOutput& out, ICommSink& sink)
-    : args_(args), out_(out), comm_(&sink), port_(comm_, out_),
-      query_(port_, tmTimeOutSeam_, *this, station_, dispatch_),
-      sequence_(port_, timer2Seam_, *this, station_, dispatch_),
+FlashSession::FlashSession(const FlashArgs& args, FlashOutput& out, TEventLoop& loop,
+                           ICommSink& sink, TConsole& console)
+    : args_(args), out_(out), loop_(loop), console_(console), comm_(&sink),
+      tmTimeOut_(loop,
+                 [this] {
+                     Activity();
+                     Guard([this] { query_.tmTimeOutTimer(); });
+                 }),
+      timer2_(loop,
+              [this] {
+                  Activity();
+                  Guard([this] { sequence_.Timer2Timer(); });
+              }),
+      watchdog_(loop, [this] { Watchdog(); }), port_(comm_, out_),
+      query_(port_, tmTimeOut_, *this, station_, dispatch_),
+      sequence_(port_, timer2_, *this, station_, dispatch_),
       stationText_(std::to_string(args.Station)), lastActivity_(Clock::now()) {
     // The windows' design intervals; the engines set them again where they need to.
-    tmTimeOut_.setInterval(500);
-    timer2_.setInterval(800);
-    QObject::connect(&tmTimeOut_, &QTimer::timeout, &context_, [this] {
-        Activity();
-        Guard([this] { query_.tmTimeOutTimer(); });
-    });
-    QObject::connect(&timer2_, &QTimer::timeout, &context_, [this] {
-        Activity();
-        Guard([this] { sequence_.Timer2Timer(); });
-    });
-    watchdog_.setInterval(1000);
-    QObject::connect(&watchdog_, &QTimer::timeout, &context_, [this] { Watchdog(); });
+    tmTimeOut_.SetInterval(500);
+    timer2_.SetInterval(800);
+    watchdog_.SetInterval(1000);
 
     port_.OnWritten = [this] { Activity(); };
     port_.OnRefused = [this] {
@@ -159,7 +159,7 @@ void FlashSession::Guard(F&& work) {
 }
 
 void FlashSession::Post(std::function<void()> work) {
-    QTimer::singleShot(0, &context_, [this, work = std::move(work)] { Guard(work); });
+    loop_.Post([this, work = std::move(work)] { Guard(work); });
 }
 
 void FlashSession::Activity() {
@@ -241,17 +241,18 @@ void FlashSession::EmitStart() {
     out_.Event(std::move(e));
 }
 
-int FlashSession::Run() {
+void FlashSession::Start() {
     ConfigureComm();
     EmitStart();
     if (args_.Mode == FlashArgs::TMode::Update && !CheckImage())
-        return exitCode_;
+        return;
     Post([this] { StartStatus(); });
-    watchdog_.start();
-    QCoreApplication::exec();
-    watchdog_.stop();
-    tmTimeOut_.stop();
-    timer2_.stop();
+    watchdog_.Enable();
+}
+
+int FlashSession::Run() {
+    Start();
+    loop_.RunUntil([this] { return finished_; });
     comm_.StopComm();
     return exitCode_;
 }
@@ -309,10 +310,7 @@ void FlashSession::ShowPlcStatus(const StatusReply& reply) {
         .Str("date", reply.ReleaseDate)
         .Str("flash", reply.FlashType)
         .Int("station", std::stoi(stationText_));
-    if (reply.PortRegisterCode)
-        e.Int("register_code", *reply.PortRegisterCode);
-    else
-        e.Raw("register_code", "null");
+    e.Int("register_code", reply.PortRegisterCode);
     out_.Event(std::move(e));
     if (phase_ == Phase::Verify)
         return;
@@ -411,7 +409,7 @@ void FlashSession::SetIdleButtons() {
 void FlashSession::CheckHalted() {
     // "PLC Can't Stop" and a No to the stop question leave the sequence waiting with only
     // Abort enabled and no time-out running: the operator would press Abort, then Exit.
-    if (phase_ == Phase::Update && busy_ && !timer2Seam_.Enabled() &&
+    if (phase_ == Phase::Update && busy_ && !timer2_.Enabled() &&
         (sequence_.UpdateState == UpdateSequence::ChangeMode ||
          sequence_.UpdateState == UpdateSequence::StopPlc))
         sequence_.btAbortClick();
@@ -423,7 +421,7 @@ bool FlashSession::AskStopPlc() {
     if (args_.StopPlc == StopPlcAnswer::Yes) {
         answer = true;
     } else if (args_.StopPlc == StopPlcAnswer::Ask) {
-        if (isatty(STDIN_FILENO) == 1) {
+        if (TConsole::InputIsTerminal()) {
             by = "terminal";
             answer = AskOnTerminal(kStopQuestion);
         } else {
@@ -448,24 +446,26 @@ bool FlashSession::AskOnTerminal(const std::string& question) {
     std::FILE* to = out_.Json() ? stderr : stdout;
     std::fprintf(to, "%s [y/N] ", question.c_str());
     std::fflush(to);
-    // A nested loop, like the window's modal question: blocks and ticks go on meanwhile.
-    bool answer = false;
-    QEventLoop loop;
-    QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
-    QObject::connect(&input, &QSocketNotifier::activated, &loop, [&] {
-        char buf[256];
-        const ssize_t n = ::read(STDIN_FILENO, buf, sizeof buf);
-        answer = n > 0 && (buf[0] == 'y' || buf[0] == 'Y');
-        input.setEnabled(false);
-        loop.quit();
+    // A nested loop, like the window's modal question: blocks and ticks go on meanwhile. The
+    // reply outlives this call should it come after an interrupt ended the question.
+    struct TReply {
+        bool Given = false;
+        bool Yes = false;
+    };
+    const auto reply = std::make_shared<TReply>();
+    console_.ReadAnswer([this, reply](const std::string& text) {
+        loop_.Post([reply, text] {
+            reply->Given = true;
+            reply->Yes = !text.empty() && (text[0] == 'y' || text[0] == 'Y');
+        });
     });
     asking_ = true;
-    askLoop_ = &loop;
-    loop.exec();
-    askLoop_ = nullptr;
+    loop_.RunUntil([&] { return reply->Given || finished_ || interrupts_ > 0; });
     asking_ = false;
+    if (!reply->Given)
+        console_.CancelAnswer();
     Activity();
-    return answer && !finished_ && interrupts_ == 0;
+    return reply->Yes && !finished_ && interrupts_ == 0;
 }
 
 void FlashSession::Wait(int ms) {
@@ -548,7 +548,7 @@ void FlashSession::VerifyConcluded() {
 
 void FlashSession::Compare(const StatusReply& reply) {
     std::string differences;
-    std::string fields = "[";
+    std::vector<std::string> fields;
     auto check = [&](const char* name, const char* key, const std::string& plc,
                      const std::string& image) {
         if (plc == image)
@@ -557,18 +557,17 @@ void FlashSession::Compare(const StatusReply& reply) {
             differences += "; ";
         differences += std::string(name) + ": the PLC reports " + PrintableText(plc) +
                        ", the image holds " + image;
-        fields += (fields.size() > 1 ? "," : "") + JsonQuote(key);
+        fields.push_back(key);
     };
     check("version", "version", reply.Version, imageInfo_.Version);
     check("release date", "date", reply.ReleaseDate, imageInfo_.ReleaseDate);
     check("flash type", "flash", reply.FlashType, imageInfo_.FlashType);
-    fields += "]";
     out_.Event(std::move(JsonEvent("verify")
                              .Bool("ok", differences.empty())
                              .Str("version", reply.Version)
                              .Str("date", reply.ReleaseDate)
                              .Str("flash", reply.FlashType)
-                             .Raw("differences", fields)));
+                             .StrList("differences", fields)));
     if (!differences.empty()) {
         Finish(kExitVerify, "verification failed: " + differences);
         return;
@@ -613,8 +612,7 @@ void FlashSession::Interrupt() {
         Finish(kExitFailed, "interrupted");
         return;
     }
-    if (askLoop_)
-        askLoop_->quit(); // answers No; the sequence then halts and is aborted below
+    // A question on the terminal ends with No; the sequence then halts and is aborted below.
     if (phase_ == Phase::Update) {
         failure_ = "interrupted: Comm. Aborted!!";
         out_.ErrorLine("interrupted: aborting, then the restore-speed command (interrupt again "
@@ -660,8 +658,9 @@ void FlashSession::Finish(int code, const std::string& message, const std::strin
     finished_ = true;
     exitCode_ = code;
     phase_ = Phase::Done;
-    tmTimeOut_.stop();
-    timer2_.stop();
+    tmTimeOut_.Disable();
+    timer2_.Disable();
+    watchdog_.Disable();
     out_.EndProgress();
     if (!message.empty()) {
         out_.ErrorLine("orv-flash: " + message);
@@ -673,9 +672,6 @@ void FlashSession::Finish(int code, const std::string& message, const std::strin
     if (!detail.empty())
         e.Str("detail", detail);
     out_.Event(std::move(e));
-    if (askLoop_)
-        askLoop_->quit();
-    QCoreApplication::exit(code);
 }
 
 } // namespace orv

@@ -2,27 +2,24 @@
 // One run of orv-flash: the status query and the update sequence of the windows, unchanged,
 // with the terminal in place of the windows. The "operator" is this class: it presses Update
 // OS after the status, Abort when the sequence halts, and Exit (the restore-speed command)
-// after every run that changed the speed; then it reads the status again to verify.
+// after every run that changed the speed; then it reads the status again to verify. It runs on
+// the event loop it is given, which may serve other sessions at the same time.
 
+#include "event_loop.h"
 #include "flash_args.h"
+#include "flash_console.h"
 #include "flash_output.h"
 #include "protocol/link.h"
 #include "protocol/station.h"
 #include "protocol/status_query.h"
 #include "serial/comm.h"
 #include "update/os_image.h"
-#include "update/qt_timer.h"
 #include "update/update_sequence.h"
 
-#include <QObject>
-#include <QTimer>
 #include <chrono>
 #include <functional>
 #include <optional>
 #include <string>
-
-class QEventLoop;
-class QSocketNotifier;
 
 namespace orv {
 
@@ -42,6 +39,7 @@ public:
     void SetBaudRate(uint32_t baud) override;
     void SetDataBits(int bits) override;
     void SetParity(LineParity parity) override;
+    uint32_t ReadIntervalMs() const override { return comm_.ReadIntervalTimeout(); }
 
     std::string LineText() const; // "115200 8E1"
     // Called after every write the port took, and with the refusal of one it did not.
@@ -56,15 +54,21 @@ private:
 
 class FlashSession final : public IStatusView, public IUpdateView {
 public:
-    FlashSession(const FlashArgs& args, FlashOutput& out, ICommSink& sink);
+    // The sink delivers on loop's thread; console answers the stop question.
+    FlashSession(const FlashArgs& args, FlashOutput& out, TEventLoop& loop, ICommSink& sink,
+                 TConsole& console);
     ~FlashSession() override;
     FlashSession(const FlashSession&) = delete;
     FlashSession& operator=(const FlashSession&) = delete;
 
-    // Runs the whole job in the application's event loop; returns the exit code.
+    // Sets the job going on the loop; Finished() holds once it is over, with ExitCode().
+    void Start();
+    bool Finished() const { return finished_; }
+    int ExitCode() const { return exitCode_; }
+    // Start, then run the loop until the job is over, and close the port: the exit code.
     int Run();
 
-    // Called by the signal notifier: the first interrupt aborts and restores, the second quits.
+    // On the loop's thread: the first interrupt aborts and restores, the second quits.
     void Interrupt();
 
     // IStatusView and IUpdateView (the windows' shared StationText, SetStatusBar and
@@ -126,13 +130,12 @@ private:
 
     FlashArgs args_;
     FlashOutput& out_;
+    TEventLoop& loop_;
+    TConsole& console_;
     TComm comm_;
-    QObject context_;
-    QTimer tmTimeOut_;
-    QTimer timer2_;
-    QTimer watchdog_;
-    TTimerAdapter tmTimeOutSeam_{tmTimeOut_};
-    TTimerAdapter timer2Seam_{timer2_};
+    TLoopTimer tmTimeOut_;
+    TLoopTimer timer2_;
+    TLoopTimer watchdog_;
     FlashLinePort port_;
     StationState station_;
     ReplyDispatch dispatch_;
@@ -156,7 +159,6 @@ private:
     std::chrono::steady_clock::time_point lastActivity_;
     std::chrono::steady_clock::time_point progressStart_;
     bool asking_ = false;
-    QEventLoop* askLoop_ = nullptr;
     int interrupts_ = 0;
     bool finished_ = false;
     int exitCode_ = kExitFailed;

@@ -3,6 +3,7 @@
 
 #include "cipher/crypt_encrypt.h"
 #include "cipher/crypt_lib.h"
+#include "command_line.h"
 #include "common/crc16.h"
 #include "common/platform_io.h"
 #include "update/os_image.h"
@@ -27,23 +28,16 @@ constexpr int kExitUsage = 2;
 constexpr uint64_t kMakeSizeMax = 256u << 20;
 constexpr uint64_t kReadSizeMax = 1u << 30;
 
-void Usage() {
-    std::fputs(
-        "usage:\n"
-        "  orv-osimage info FILE\n"
-        "  orv-osimage make OUT [--size BYTES] [--first-page N] [--version 1.61]\n"
-        "                       [--date 03/2010] [--flash-type N] [--seed N]\n"
-        "  orv-osimage encrypt IN OUT [--password P]\n"
-        "  orv-osimage decrypt IN OUT [--password P]\n"
-        "\n"
-        "A name whose two characters after the last \".\" are \"os\" is ciphered; make writes\n"
-        "such a file enciphered, with its check bytes. The default password is the program's.\n",
-        stderr);
-}
-
-struct UsageError {
-    std::string Text;
-};
+const char* const kSynopsis =
+    "usage:\n"
+    "  orv-osimage info FILE\n"
+    "  orv-osimage make OUT [--size BYTES] [--first-page N] [--version 1.61]\n"
+    "                       [--date 03/2010] [--flash-type N] [--seed N]\n"
+    "  orv-osimage encrypt IN OUT [--password P]\n"
+    "  orv-osimage decrypt IN OUT [--password P]\n"
+    "\n"
+    "A name whose two characters after the last \".\" are \"os\" is ciphered; make writes\n"
+    "such a file enciphered, with its check bytes. The default password is the program's.";
 
 std::optional<uint64_t> ParseNumber(std::string_view text) {
     int base = 10;
@@ -56,14 +50,6 @@ std::optional<uint64_t> ParseNumber(std::string_view text) {
     if (text.empty() || ec != std::errc() || end != text.data() + text.size())
         return std::nullopt;
     return value;
-}
-
-uint64_t NumberOption(std::string_view name, std::string_view text, uint64_t max) {
-    const auto value = ParseNumber(text);
-    if (!value || *value > max)
-        throw UsageError{std::string(name) + " wants a number from 0 to " + std::to_string(max) +
-                         ", not \"" + std::string(text) + "\""};
-    return *value;
 }
 
 std::optional<uint8_t> HexPair(std::string_view text) {
@@ -175,47 +161,42 @@ int Info(const std::string& path) {
     return kExitOk;
 }
 
-int Make(const std::string& out, const std::vector<std::string_view>& options) {
-    uint64_t size = kMinImageSize;
-    uint64_t firstPage = 128;
-    uint64_t flashType = 2;
-    uint64_t seed = 1;
-    uint8_t major = 0x01, minor = 0x61, month = 0x03, year = 0x10;
-    for (size_t i = 0; i < options.size(); i += 2) {
-        const std::string_view name = options[i];
-        if (i + 1 >= options.size())
-            throw UsageError{std::string(name) + " wants a value"};
-        const std::string_view value = options[i + 1];
-        if (name == "--size") {
-            size = NumberOption(name, value, kMakeSizeMax);
-        } else if (name == "--first-page") {
-            firstPage = NumberOption(name, value, 255);
-        } else if (name == "--flash-type") {
-            flashType = NumberOption(name, value, 255);
-        } else if (name == "--seed") {
-            seed = NumberOption(name, value, UINT64_MAX);
-        } else if (name == "--version") {
-            // Shown as "%X.%02X": the digits are the header bytes' hexadecimal text.
-            const size_t dot = value.find('.');
-            const auto hi = HexPair(value.substr(0, dot));
-            const auto lo =
-                dot == std::string_view::npos ? std::nullopt : HexPair(value.substr(dot + 1));
-            if (!hi || !lo || value.size() - dot - 1 != 2)
-                throw UsageError{"--version wants MAJOR.MM in hexadecimal digits, like 1.61"};
-            major = *hi;
-            minor = *lo;
-        } else if (name == "--date") {
-            const auto mm = value.size() == 7 ? HexPair(value.substr(0, 2)) : std::nullopt;
-            const auto yy = value.size() == 7 ? HexPair(value.substr(5, 2)) : std::nullopt;
-            if (!mm || !yy || value.substr(2, 3) != "/20")
-                throw UsageError{"--date wants MM/20YY, like 03/2010"};
-            month = *mm;
-            year = *yy;
-        } else {
-            throw UsageError{"unknown option " + std::string(name)};
-        }
-    }
+// What make writes into the header, as typed and checked.
+struct MakeRecipe {
+    std::string Out;
+    uint64_t Size = kMinImageSize;
+    uint64_t FirstPage = 128;
+    uint64_t FlashType = 2;
+    uint64_t Seed = 1;
+    std::string Version = "1.61";
+    std::string Date = "03/2010";
+};
 
+// "1.61": shown as "%X.%02X", so the digits are the header bytes' hexadecimal text.
+std::optional<std::pair<uint8_t, uint8_t>> VersionBytes(std::string_view value) {
+    const size_t dot = value.find('.');
+    const auto hi = HexPair(value.substr(0, dot));
+    const auto lo = dot == std::string_view::npos ? std::nullopt : HexPair(value.substr(dot + 1));
+    if (!hi || !lo || value.size() - dot - 1 != 2)
+        return std::nullopt;
+    return std::make_pair(*hi, *lo);
+}
+
+// "03/2010": month and year as the header's two bytes of hexadecimal text.
+std::optional<std::pair<uint8_t, uint8_t>> DateBytes(std::string_view value) {
+    const auto mm = value.size() == 7 ? HexPair(value.substr(0, 2)) : std::nullopt;
+    const auto yy = value.size() == 7 ? HexPair(value.substr(5, 2)) : std::nullopt;
+    if (!mm || !yy || value.substr(2, 3) != "/20")
+        return std::nullopt;
+    return std::make_pair(*mm, *yy);
+}
+
+int Make(const MakeRecipe& recipe) {
+    const uint64_t size = recipe.Size, firstPage = recipe.FirstPage, flashType = recipe.FlashType,
+                   seed = recipe.Seed;
+    const auto [major, minor] = *VersionBytes(recipe.Version);
+    const auto [month, year] = *DateBytes(recipe.Date);
+    const std::string& out = recipe.Out;
     std::vector<uint8_t> image(size);
     uint64_t state = seed;
     for (auto& b : image) {
@@ -252,19 +233,7 @@ int Make(const std::string& out, const std::vector<std::string_view>& options) {
     return WriteFile(out, image) ? kExitOk : kExitFail;
 }
 
-std::string PasswordOption(const std::vector<std::string_view>& options) {
-    if (options.empty())
-        return ImagePasswordText();
-    if (options.size() != 2 || options[0] != "--password")
-        throw UsageError{"the only option is --password P"};
-    if (options[1].size() > kCryptPasswordMax)
-        throw UsageError{"a password has at most 12 characters"};
-    return std::string(options[1]);
-}
-
-int Encrypt(const std::string& in, const std::string& out,
-            const std::vector<std::string_view>& options) {
-    const std::string password = PasswordOption(options);
+int Encrypt(const std::string& in, const std::string& out, const std::string& password) {
     std::vector<uint8_t> bytes;
     if (!ReadFile(in, bytes))
         return kExitFail;
@@ -273,9 +242,7 @@ int Encrypt(const std::string& in, const std::string& out,
     return WriteFile(out, bytes) ? kExitOk : kExitFail;
 }
 
-int Decrypt(const std::string& in, const std::string& out,
-            const std::vector<std::string_view>& options) {
-    const std::string password = PasswordOption(options);
+int Decrypt(const std::string& in, const std::string& out, const std::string& password) {
     std::vector<uint8_t> bytes;
     if (!ReadFile(in, bytes))
         return kExitFail;
@@ -294,44 +261,100 @@ int Decrypt(const std::string& in, const std::string& out,
     return WriteFile(out, bytes) ? kExitOk : kExitFail;
 }
 
-int Run(const std::vector<std::string_view>& args) {
-    if (args.empty())
-        throw UsageError{"no command given"};
-    const std::string_view command = args[0];
-    auto rest = [&](size_t from) {
-        return std::vector<std::string_view>(args.begin() + static_cast<std::ptrdiff_t>(from),
-                                             args.end());
-    };
-    if (command == "info") {
-        if (args.size() != 2)
-            throw UsageError{"info takes one FILE"};
-        return Info(std::string(args[1]));
-    }
-    if (command == "make") {
-        if (args.size() < 2 || args[1].starts_with("--"))
-            throw UsageError{"make needs OUT"};
-        return Make(std::string(args[1]), rest(2));
-    }
-    if (command == "encrypt" || command == "decrypt") {
-        if (args.size() < 3 || args[1].starts_with("--") || args[2].starts_with("--"))
-            throw UsageError{std::string(command) + " needs IN and OUT"};
-        const std::string in(args[1]), out(args[2]);
-        return command == "encrypt" ? Encrypt(in, out, rest(3)) : Decrypt(in, out, rest(3));
-    }
-    throw UsageError{"unknown command " + std::string(command)};
+using cli::Check;
+
+// Decimal or 0x hexadecimal; handed on in decimal, as CLI11 would read a leading 0 as octal.
+CLI::Validator Number(uint64_t max) {
+    return CLI::Validator(
+        [max](std::string& v) {
+            const auto value = ParseNumber(v);
+            if (!value || *value > max)
+                return "wants a number from 0 to " + std::to_string(max) + ", not \"" + v + "\"";
+            v = std::to_string(*value);
+            return std::string();
+        },
+        "", "N");
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
-    const std::vector<std::string> given = ProgramArguments(argc, argv);
-    std::vector<std::string_view> args(given.begin(), given.end());
-    try {
-        return Run(args);
-    } catch (const UsageError& e) {
-        std::fprintf(stderr, "orv-osimage: %s\n", e.Text.c_str());
-        Usage();
+    CLI::App app("", "orv-osimage");
+    cli::Configure(app, kSynopsis, "");
+    app.require_subcommand(1);
+
+    std::string file, in, out, password = ImagePasswordText();
+    MakeRecipe recipe;
+    CLI::App* info =
+        app.add_subcommand("info", "show an image's header and what a download would find");
+    info->add_option("FILE", file, "the image")->required();
+
+    CLI::App* make = app.add_subcommand("make", "make a test image with random content");
+    make->add_option("OUT", recipe.Out, "the image to write")->required();
+    make->add_option("--size", recipe.Size, "its size in bytes")
+        ->type_name("BYTES")
+        ->transform(Number(kMakeSizeMax));
+    make->add_option("--first-page", recipe.FirstPage, "first page sent after the header page")
+        ->type_name("N")
+        ->transform(Number(255));
+    make->add_option("--flash-type", recipe.FlashType, "flash type code")
+        ->type_name("N")
+        ->transform(Number(255));
+    make->add_option("--seed", recipe.Seed, "the content's seed: the same seed, the same image")
+        ->type_name("N")
+        ->transform(Number(UINT64_MAX));
+    make->add_option("--version", recipe.Version, "OS version, hexadecimal digits")
+        ->type_name("M.MM")
+        ->check(Check("M.MM", [](const std::string& v) {
+            return VersionBytes(v) ? std::string()
+                                   : "wants MAJOR.MM in hexadecimal digits, like 1.61";
+        }));
+    make->add_option("--date", recipe.Date, "release date")
+        ->type_name("MM/20YY")
+        ->check(Check("MM/20YY", [](const std::string& v) {
+            return DateBytes(v) ? std::string() : "wants MM/20YY, like 03/2010";
+        }));
+
+    CLI::App* encrypt = app.add_subcommand("encrypt", "encipher a plain image, with check bytes");
+    CLI::App* decrypt = app.add_subcommand("decrypt", "decipher an image that passes its check");
+    for (CLI::App* sub : {encrypt, decrypt}) {
+        sub->add_option("IN", in, "the image to read")->required();
+        sub->add_option("OUT", out, "the image to write")->required();
+        sub->add_option("--password", password, "at most 12 characters")
+            ->type_name("P")
+            ->check(Check("P", [](const std::string& v) {
+                return v.size() > kCryptPasswordMax
+                           ? std::string("a password has at most 12 characters")
+                           : std::string();
+            }));
+    }
+
+    // UTF-8 on every platform (the wide command line on Windows).
+    const std::vector<std::string> args = ProgramArguments(argc, argv);
+    cli::TOutcome parsed = cli::Parse(app, args);
+    // CLI11 says only that a subcommand is required; say which there are.
+    const auto isCommand = [&](const std::string& arg) {
+        return !app.get_subcommands([&](const CLI::App* sub) { return sub->get_name() == arg; })
+                    .empty();
+    };
+    if (parsed.Kind == cli::TOutcome::TKind::Refused && (args.empty() || !isCommand(args[0])))
+        parsed.Text = (args.empty() || args[0].starts_with("-") ? "no command given"
+                                                                : "unknown command " + args[0]) +
+                      ": info, make, encrypt or decrypt";
+    if (parsed.Kind == cli::TOutcome::TKind::Print) {
+        std::fputs(parsed.Text.c_str(), stdout);
+        return kExitOk;
+    }
+    if (parsed.Kind == cli::TOutcome::TKind::Refused) {
+        std::fprintf(stderr, "orv-osimage: %s\n\n%s", parsed.Text.c_str(), app.help().c_str());
         return kExitUsage;
+    }
+    try {
+        if (info->parsed())
+            return Info(file);
+        if (make->parsed())
+            return Make(recipe);
+        return encrypt->parsed() ? Encrypt(in, out, password) : Decrypt(in, out, password);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "orv-osimage: %s\n", e.what());
         return kExitFail;

@@ -3,6 +3,7 @@
 // the reading of what the program sends meanwhile.
 
 #include "common/hex.h"
+#include "json_text.h"
 #include "options.h"
 #include "port.h"
 #include "sim_core.h"
@@ -19,6 +20,7 @@
 #include <fcntl.h>
 #include <fstream>
 #include <limits>
+#include <nlohmann/json.hpp>
 #include <poll.h>
 #include <string>
 #include <sys/ioctl.h>
@@ -44,23 +46,6 @@ double Now() {
     return duration<double>(steady_clock::now().time_since_epoch()).count();
 }
 
-std::string JsonString(const std::string& s) {
-    std::string out = "\"";
-    for (unsigned char c : s) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += static_cast<char>(c);
-        } else if (c < 0x20 || c > 0x7E) {
-            char buf[8];
-            std::snprintf(buf, sizeof buf, "\\u%04x", c);
-            out += buf;
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
-    return out + "\"";
-}
-
 std::string Hex(const std::vector<uint8_t>& bytes) {
     return HexDump(bytes.data(), bytes.size());
 }
@@ -84,10 +69,10 @@ public:
             std::fclose(file_);
     }
     // One JSON object a line: time, direction, the PLC's line, the program's speed when known,
-    // the bytes, what the PLC made of them, and any extra fields already in JSON form.
+    // the bytes, any extra fields, and what the PLC made of them.
     void Write(const char* dir, const LineFormat& plc, const LineFormat* peer,
                const std::vector<uint8_t>* bytes, const std::string& what,
-               const std::string& extra = {}) {
+               const nlohmann::ordered_json& extra = {}) {
         if (!file_)
             return;
         const auto wall = std::chrono::system_clock::now();
@@ -99,17 +84,23 @@ public:
         gmtime_r(&secs, &tm);
         char stamp[40];
         std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%S", &tm);
-        std::fprintf(file_,
-                     "{\"time\":\"%s.%03dZ\",\"t\":%.3f,\"dir\":\"%s\",\"speed\":%u,"
-                     "\"format\":\"%s\"",
-                     stamp, ms, Now() - start_, dir, plc.speed, plc.Text().c_str());
+        char millis[8];
+        std::snprintf(millis, sizeof millis, ".%03dZ", ms);
+        nlohmann::ordered_json line;
+        line["time"] = std::string(stamp) + millis;
+        line["t"] = std::round((Now() - start_) * 1000.0) / 1000.0;
+        line["dir"] = dir;
+        line["speed"] = plc.speed;
+        line["format"] = plc.Text();
         if (peer)
-            std::fprintf(file_, ",\"peer_speed\":%u", peer->speed);
+            line["peer_speed"] = peer->speed;
         if (bytes)
-            std::fprintf(file_, ",\"hex\":\"%s\"", Hex(*bytes).c_str());
-        if (!extra.empty())
-            std::fprintf(file_, ",%s", extra.c_str());
-        std::fprintf(file_, ",\"what\":%s}\n", JsonString(what).c_str());
+            line["hex"] = Hex(*bytes);
+        for (const auto& [key, value] : extra.items())
+            line[key] = value;
+        line["what"] = JsonText(what);
+        const std::string text = line.dump(-1, ' ', /*ensure_ascii=*/true);
+        std::fprintf(file_, "%s\n", text.c_str());
         std::fflush(file_);
     }
 
@@ -264,11 +255,11 @@ void Simulator::Arrive(const Chunk& chunk) {
         for (uint8_t b : chunk.raw)
             chars.push_back({b, false});
     }
-    std::string extra;
+    nlohmann::ordered_json extra;
     const std::vector<uint8_t> heard = Values(chars);
     const bool errors = std::any_of(chars.begin(), chars.end(), [](auto& c) { return c.error; });
     if (heard != chunk.raw || errors)
-        extra = "\"heard\":\"" + Hex(heard) + "\"";
+        extra["heard"] = Hex(heard);
     log_.Write("rx", plc_.Line(), isPty_ ? &chunk.peerTx : nullptr, &chunk.raw,
                heard != chunk.raw || errors ? "garbled on the line" : "received", extra);
     for (const LineChar& c : chars)
@@ -366,13 +357,13 @@ void Simulator::SendPending() {
     } else {
         std::vector<uint8_t> wire = p.bytes;
         LineFormat peer = plc_.Line();
-        std::string extra;
+        nlohmann::ordered_json extra;
         if (isPty_) {
             LineFormat tx;
             PeerLines(tx, peer);
             wire = Values(CarryOverLine(p.bytes, plc_.Line(), peer));
             if (wire != p.bytes)
-                extra = "\"delivered\":\"" + Hex(wire) + "\"";
+                extra["delivered"] = Hex(wire);
         }
         WriteBurst(wire);
         log_.Write("tx", plc_.Line(), isPty_ ? &peer : nullptr, &p.bytes,
@@ -544,11 +535,11 @@ int main(int argc, char** argv) {
     const std::vector<std::string> args(argv + 1, argv + argc);
     const std::string error = ParseOptions(args, options);
     if (!error.empty()) {
-        std::fprintf(stderr, "orv-plcsim: %s\n%s", error.c_str(), UsageText());
+        std::fprintf(stderr, "orv-plcsim: %s\n\n%s", error.c_str(), UsageText().c_str());
         return 2;
     }
     if (options.help) {
-        std::printf("%s", UsageText());
+        std::fputs(UsageText().c_str(), stdout);
         return 0;
     }
     if (pipe2(gSignalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {

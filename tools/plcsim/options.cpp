@@ -1,5 +1,7 @@
 #include "options.h"
 
+#include "command_line.h"
+
 #include <charconv>
 #include <cmath>
 
@@ -95,159 +97,205 @@ uint8_t FaultDice::Byte() {
     return static_cast<uint8_t>(rng_());
 }
 
-const char* UsageText() {
-    return "usage: orv-plcsim [--name NAME | --device PATH] [--station N] [--register-code 0-4]\n"
-           "                  [--version M.mm] [--date MM/YYYY] [--flash-type N] [--speed BAUD]\n"
-           "                  [--format 8E1] [--running] [--refuse-stop] [--page-write-ms MS]\n"
-           "                  [--no-pace] [--flash-out FILE] [--log FILE] [--fault SPEC]\n"
-           "                  [--seed N] [--once] [--keep-os]\n"
-           "\n"
-           "Plays an Orv PLC on a pseudo-terminal registered as NAME (default plcsim0) in\n"
-           "$XDG_RUNTIME_DIR/orv-ports/, or on the serial device PATH.\n"
-           "  --station N        station number, 0-255 (default 1)\n"
-           "  --register-code N  port-register code reported in the status reply (default 0)\n"
-           "  --version M.mm     OS version reported, hex digits (default 1.00)\n"
-           "  --date MM/YYYY     OS release date reported, 2000-2099 (default 03/2003)\n"
-           "  --flash-type N     flash type code reported, 0-9 (default 1)\n"
-           "  --speed BAUD       line speed at start: 9600, 19200, 38400, 57600, 115200\n"
-           "  --format DPS       data bits, parity (N/E/O) and stop bits at start (default 8E1)\n"
-           "  --running          the PLC runs: change mode is refused until it is stopped\n"
-           "  --refuse-stop      the stop command is refused\n"
-           "  --page-write-ms MS time to write a page into flash (default 5)\n"
-           "  --no-pace          answer at once instead of at line speed\n"
-           "  --flash-out FILE   write the received flash here after a download\n"
-           "  --log FILE         one JSON line per event\n"
-           "  --fault SPEC       comma-separated: drop:P garble:P nak:P (P a probability, or\n"
-           "                     Nx for the first N times) delay:MS silent vanish-after:N\n"
-           "  --seed N           seed of the fault dice (default 1)\n"
-           "  --once             exit after a download and the restore-speed command (or 5 s\n"
-           "                     of silence after it)\n"
-           "  --keep-os          keep reporting the old OS after a download\n";
+namespace {
+
+const char* const kSynopsis =
+    "usage: orv-plcsim [--name NAME | --device PATH] [--station N] [--register-code 0-4]\n"
+    "                  [--version M.mm] [--date MM/YYYY] [--flash-type N] [--speed BAUD]\n"
+    "                  [--format 8E1] [--running] [--refuse-stop] [--page-write-ms MS]\n"
+    "                  [--no-pace] [--flash-out FILE] [--log FILE] [--fault SPEC]...\n"
+    "                  [--seed N] [--once] [--keep-os]\n"
+    "\n"
+    "Plays an Orv PLC on a pseudo-terminal registered as NAME (default plcsim0) in\n"
+    "$XDG_RUNTIME_DIR/orv-ports/, or on the serial device PATH.";
+
+const char* const kFaultHelp =
+    "fault SPEC: comma-separated drop:P garble:P nak:P (P a probability, or Nx for the first N\n"
+    "times), delay:MS, silent, vanish-after:N; --fault may be given more than once.";
+
+// The options as typed; checked by their validators, converted once the whole line is read.
+struct Typed {
+    std::string name, device, station, registerCode, version, date, flashType, speed,
+        format = "8E1", pageWriteMs, flashOut, log, seed;
+    std::vector<std::string> faults;
+    bool noPace = false;
+};
+
+using cli::Check;
+
+// A whole decimal number from lo to hi (no signs, no other bases: "010" is ten).
+CLI::Validator Number(const char* type, long long lo, long long hi) {
+    return Check(type, [lo, hi](const std::string& v) {
+        long long n = 0;
+        return ParseInt(v, lo, hi, n) ? std::string()
+                                      : v + " is not a whole number from " + std::to_string(lo) +
+                                            " to " + std::to_string(hi);
+    });
+}
+
+bool ParseVersion(const std::string& v, OsInfo* os) {
+    if (v.size() != 4 || v[1] != '.' || !IsHexDigit(v[0]) || !IsHexDigit(v[2]) || !IsHexDigit(v[3]))
+        return false;
+    if (os) {
+        os->major = v[0];
+        os->minor[0] = v[2];
+        os->minor[1] = v[3];
+    }
+    return true;
+}
+
+bool ParseDate(const std::string& v, OsInfo* os) {
+    long long month = 0, year = 0;
+    if (v.size() != 7 || v[2] != '/' || !ParseInt(std::string_view(v).substr(0, 2), 1, 12, month) ||
+        !ParseInt(std::string_view(v).substr(3), 2000, 2099, year))
+        return false;
+    if (os) {
+        os->month[0] = v[0];
+        os->month[1] = v[1];
+        os->year[0] = v[5];
+        os->year[1] = v[6];
+    }
+    return true;
+}
+
+bool LineSpeed(const std::string& v) {
+    long long n = 0;
+    return ParseInt(v, 1, 4000000, n) &&
+           (n == 9600 || n == 19200 || n == 38400 || n == 57600 || n == 115200);
+}
+
+void Describe(CLI::App& app, Options& o, Typed& t) {
+    cli::Configure(app, kSynopsis, kFaultHelp);
+    app.add_option("--name", t.name, "the virtual port's name (default plcsim0)")
+        ->type_name("NAME")
+        ->check(Check("NAME", [](const std::string& v) {
+            return v.empty() || v.find('/') != std::string::npos || v == "." || v == ".."
+                       ? "\"" + v + "\" cannot name a file in the virtual-port folder"
+                       : std::string();
+        }));
+    app.add_option("--device", t.device, "a serial device to play the PLC on instead")
+        ->type_name("PATH")
+        ->check(cli::NotEmpty("PATH", "empty path"));
+    app.add_option("--station", t.station, "station number, 0-255 (default 1)")
+        ->type_name("N")
+        ->check(Number("N", 0, 255));
+    app.add_option("--register-code", t.registerCode,
+                   "port-register code reported in the status reply (default 0)")
+        ->type_name("N")
+        ->check(Number("N", 0, 4));
+    app.add_option("--version", t.version, "OS version reported, hex digits (default 1.00)")
+        ->type_name("M.mm")
+        ->check(Check("M.mm", [](const std::string& v) {
+            return ParseVersion(v, nullptr) ? std::string() : v + " does not look like 1.61";
+        }));
+    app.add_option("--date", t.date, "OS release date reported, 2000-2099 (default 03/2003)")
+        ->type_name("MM/YYYY")
+        ->check(Check("MM/YYYY", [](const std::string& v) {
+            return ParseDate(v, nullptr) ? std::string() : v + " does not look like 03/2010";
+        }));
+    app.add_option("--flash-type", t.flashType, "flash type code reported, 0-9 (default 1)")
+        ->type_name("N")
+        ->check(Number("N", 0, 9));
+    app.add_option("--speed", t.speed, "line speed at start: 9600, 19200, 38400, 57600, 115200")
+        ->type_name("BAUD")
+        ->check(Check("BAUD", [](const std::string& v) {
+            return LineSpeed(v) ? std::string() : v + " is not 9600, 19200, 38400, 57600 or 115200";
+        }));
+    app.add_option("--format", t.format,
+                   "data bits (7, 8), parity (N, E, O) and stop bits at start (default 8E1)")
+        ->type_name("DPS")
+        ->check(Check("DPS", [](const std::string& v) {
+            return ParseFormat(v, 9600) && (v[0] == '7' || v[0] == '8')
+                       ? std::string()
+                       : v + " is not 7 or 8 data bits, N, E or O, 1 or 2 stop bits";
+        }));
+    app.add_flag("--running", o.plc.running,
+                 "the PLC runs: change mode is refused until it is stopped");
+    app.add_flag("--refuse-stop", o.plc.refuseStop, "the stop command is refused");
+    app.add_option("--page-write-ms", t.pageWriteMs, "time to write a page into flash (default 5)")
+        ->type_name("MS")
+        ->check(Number("MS", 0, 60000));
+    app.add_flag("--no-pace", t.noPace, "answer at once instead of at line speed");
+    app.add_option("--flash-out", t.flashOut, "write the received flash here after a download")
+        ->type_name("FILE")
+        ->check(cli::NotEmpty("FILE", "empty file name"));
+    app.add_option("--log", t.log, "one JSON line per event")
+        ->type_name("FILE")
+        ->check(cli::NotEmpty("FILE", "empty file name"));
+    app.add_option("--fault", t.faults, "faults to inject (below)")
+        ->type_name("SPEC")
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
+        ->check(Check("SPEC", [](const std::string& v) {
+            Faults scratch;
+            return ParseFaults(v, scratch);
+        }));
+    app.add_option("--seed", t.seed, "seed of the fault dice (default 1)")
+        ->type_name("N")
+        ->check(Check("N", [](const std::string& v) {
+            unsigned long long seed = 0;
+            const auto [p, ec] = std::from_chars(v.data(), v.data() + v.size(), seed);
+            return v.empty() || ec != std::errc() || p != v.data() + v.size()
+                       ? v + " is not a whole number"
+                       : std::string();
+        }));
+    app.add_flag("--once", o.once,
+                 "exit after a download and its restore command (or 5 s of silence)");
+    app.add_flag("--keep-os", o.plc.keepOs, "keep reporting the old OS after a download");
+}
+
+} // namespace
+
+std::string UsageText() {
+    CLI::App app("", "orv-plcsim");
+    Options o;
+    Typed t;
+    Describe(app, o, t);
+    return app.help();
 }
 
 std::string ParseOptions(const std::vector<std::string>& args, Options& o) {
-    bool haveName = false;
-    std::string format = "8E1";
-    uint32_t speed = 9600;
-    for (size_t i = 0; i < args.size(); ++i) {
-        std::string arg = args[i];
-        std::string value;
-        bool inlineValue = false;
-        if (arg.rfind("--", 0) == 0) {
-            const size_t eq = arg.find('=');
-            if (eq != std::string::npos) {
-                value = arg.substr(eq + 1);
-                arg.resize(eq);
-                inlineValue = true;
-            }
-        }
-        auto flag = [&](const char* name) { return arg == name && !inlineValue; };
-        auto takes = [&](const char* name) {
-            if (arg != name)
-                return false;
-            if (!inlineValue) {
-                if (i + 1 >= args.size())
-                    throw std::string(name) + " needs a value";
-                value = args[++i];
-            }
-            return true;
-        };
-        long long n = 0;
-        try {
-            if (flag("--help") || flag("-h")) {
-                o.help = true;
-            } else if (takes("--name")) {
-                if (value.empty() || value.find('/') != std::string::npos || value == "." ||
-                    value == "..")
-                    return "bad --name \"" + value + "\"";
-                o.name = value;
-                haveName = true;
-            } else if (takes("--device")) {
-                if (value.empty())
-                    return "empty --device";
-                o.device = value;
-            } else if (takes("--station")) {
-                if (!ParseInt(value, 0, 255, n))
-                    return "--station must be 0 to 255";
-                o.plc.station = static_cast<uint8_t>(n);
-            } else if (takes("--register-code")) {
-                if (!ParseInt(value, 0, 4, n))
-                    return "--register-code must be 0 to 4";
-                o.plc.registerCode = static_cast<int>(n);
-            } else if (takes("--version")) {
-                if (value.size() != 4 || value[1] != '.' || !IsHexDigit(value[0]) ||
-                    !IsHexDigit(value[2]) || !IsHexDigit(value[3]))
-                    return "--version must look like 1.61";
-                o.plc.os.major = value[0];
-                o.plc.os.minor[0] = value[2];
-                o.plc.os.minor[1] = value[3];
-            } else if (takes("--date")) {
-                long long month = 0;
-                long long year = 0;
-                if (value.size() != 7 || value[2] != '/' ||
-                    !ParseInt(std::string_view(value).substr(0, 2), 1, 12, month) ||
-                    !ParseInt(std::string_view(value).substr(3), 2000, 2099, year))
-                    return "--date must look like 03/2010";
-                o.plc.os.month[0] = value[0];
-                o.plc.os.month[1] = value[1];
-                o.plc.os.year[0] = value[5];
-                o.plc.os.year[1] = value[6];
-            } else if (takes("--flash-type")) {
-                if (!ParseInt(value, 0, 9, n))
-                    return "--flash-type must be 0 to 9";
-                o.plc.os.flash = static_cast<char>('0' + n);
-            } else if (takes("--speed")) {
-                if (!ParseInt(value, 1, 4000000, n) ||
-                    (n != 9600 && n != 19200 && n != 38400 && n != 57600 && n != 115200))
-                    return "--speed must be 9600, 19200, 38400, 57600 or 115200";
-                speed = static_cast<uint32_t>(n);
-            } else if (takes("--format")) {
-                if (!ParseFormat(value, 9600) || (value[0] != '7' && value[0] != '8'))
-                    return "--format must be 7 or 8 data bits, N, E or O, 1 or 2 stop bits";
-                format = value;
-            } else if (flag("--running")) {
-                o.plc.running = true;
-            } else if (flag("--refuse-stop")) {
-                o.plc.refuseStop = true;
-            } else if (takes("--page-write-ms")) {
-                if (!ParseInt(value, 0, 60000, n))
-                    return "--page-write-ms must be 0 to 60000";
-                o.pageWriteMs = static_cast<int>(n);
-            } else if (flag("--no-pace")) {
-                o.pace = false;
-            } else if (takes("--flash-out")) {
-                if (value.empty())
-                    return "empty --flash-out";
-                o.flashOut = value;
-            } else if (takes("--log")) {
-                if (value.empty())
-                    return "empty --log";
-                o.logFile = value;
-            } else if (takes("--fault")) {
-                const std::string error = ParseFaults(value, o.faults);
-                if (!error.empty())
-                    return error;
-            } else if (takes("--seed")) {
-                unsigned long long seed = 0;
-                auto [p, ec] = std::from_chars(value.data(), value.data() + value.size(), seed);
-                if (value.empty() || ec != std::errc() || p != value.data() + value.size())
-                    return "--seed must be a whole number";
-                o.seed = seed;
-            } else if (flag("--once")) {
-                o.once = true;
-            } else if (flag("--keep-os")) {
-                o.plc.keepOs = true;
-            } else {
-                return "unknown argument \"" + args[i] + "\"";
-            }
-        } catch (const std::string& error) {
-            return error;
-        }
+    CLI::App app("", "orv-plcsim");
+    Typed t;
+    Describe(app, o, t);
+    const cli::TOutcome parsed = cli::Parse(app, args);
+    if (parsed.Kind == cli::TOutcome::TKind::Refused)
+        return parsed.Text;
+    if (parsed.Kind == cli::TOutcome::TKind::Print) {
+        o.help = true;
+        return {};
     }
-    if (haveName && !o.device.empty())
+    if (!t.name.empty() && !t.device.empty())
         return "--name and --device exclude each other";
-    const auto f = ParseFormat(format, speed);
-    o.plc.line = *f;
+
+    long long n = 0;
+    if (!t.name.empty())
+        o.name = t.name;
+    if (!t.device.empty())
+        o.device = t.device;
+    if (ParseInt(t.station, 0, 255, n))
+        o.plc.station = static_cast<uint8_t>(n);
+    if (ParseInt(t.registerCode, 0, 4, n))
+        o.plc.registerCode = static_cast<int>(n);
+    if (!t.version.empty())
+        ParseVersion(t.version, &o.plc.os);
+    if (!t.date.empty())
+        ParseDate(t.date, &o.plc.os);
+    if (ParseInt(t.flashType, 0, 9, n))
+        o.plc.os.flash = static_cast<char>('0' + n);
+    if (ParseInt(t.pageWriteMs, 0, 60000, n))
+        o.pageWriteMs = static_cast<int>(n);
+    if (t.noPace)
+        o.pace = false;
+    if (!t.flashOut.empty())
+        o.flashOut = t.flashOut;
+    if (!t.log.empty())
+        o.logFile = t.log;
+    for (const std::string& spec : t.faults)
+        ParseFaults(spec, o.faults);
+    if (!t.seed.empty())
+        std::from_chars(t.seed.data(), t.seed.data() + t.seed.size(), o.seed);
+    const uint32_t speed = t.speed.empty() ? 9600 : static_cast<uint32_t>(std::stoul(t.speed));
+    o.plc.line = *ParseFormat(t.format, speed);
     return {};
 }
 

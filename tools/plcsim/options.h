@@ -56,8 +56,8 @@ struct Options {
     bool help = false;
 };
 
-// Returns an error text, empty on success.
+// Returns an error text, empty on success; --help sets options.help.
 std::string ParseOptions(const std::vector<std::string>& args, Options& options);
-const char* UsageText();
+std::string UsageText();
 
 } // namespace orv::plcsim
