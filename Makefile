@@ -83,8 +83,8 @@ windows: build-windows/build.ninja
 	cmake --build build-windows -j $(JOBS)
 
 # Beside Wine the tests run Linux programs of the plain build: the serial tests' pseudo-terminal
-# peer (serial_pty_peer) and the PLC simulator.
-WINDOWS_TEST_HELPERS := serial_pty_peer orv-plcsim
+# peer, and the end-to-end test of orv-flash.exe with the PLC simulator and the image tool.
+WINDOWS_TEST_HELPERS := serial_pty_peer flash_wine_test
 
 test-windows: windows build/build.ninja
 	cmake --build build -j $(JOBS) --target $(WINDOWS_TEST_HELPERS)

@@ -131,11 +131,11 @@ TEST_F(CommTest, PortsFromComTenOnOpenAsDevices) {
 // class; HARDWARE\DEVICEMAP\SERIALCOMM only when the class names no COM port at all.
 TEST(PortList, PortsClassThenTheSerialDeviceMap) {
     TTestPorts ports;
-    ports.Add("COM12", "USB-SERIAL CH340");
-    ports.Add("com31", "");
-    ports.Add("LPT1", "Printer Port");
-    ports.Add("COM", "Not a port");
-    ports.MapOnly("COM33");
+    ASSERT_TRUE(AddTestPort("COM12", "USB-SERIAL CH340"));
+    ASSERT_TRUE(AddTestPort("com31", ""));
+    ASSERT_TRUE(AddTestPort("LPT1", "Printer Port"));
+    ASSERT_TRUE(AddTestPort("COM", "Not a port"));
+    ASSERT_TRUE(MapTestPort("COM33"));
 
     std::vector<std::string> entries = ListPortEntries();
     EXPECT_EQ(std::count(entries.begin(), entries.end(), "COM12: (USB-SERIAL CH340)"), 1);
@@ -146,7 +146,7 @@ TEST(PortList, PortsClassThenTheSerialDeviceMap) {
         EXPECT_NE(entry, "COM33") << "listed from the device map although the class has ports";
     }
 
-    ports.RemoveDevices();
+    RemoveTestPortDevices();
     entries = ListPortEntries();
     EXPECT_EQ(std::count(entries.begin(), entries.end(), "COM33"), 1);
     EXPECT_EQ(std::count(entries.begin(), entries.end(), "COM12: (USB-SERIAL CH340)"), 0);

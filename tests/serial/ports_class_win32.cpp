@@ -2,7 +2,7 @@
 
 #include "common/wide_text.h"
 
-#include <gtest/gtest.h>
+#include <vector>
 #include <windows.h>
 // setupapi.h needs windows.h before it.
 #include <setupapi.h>
@@ -30,29 +30,25 @@ bool StartsWith(const std::wstring& text, const std::wstring& prefix) {
 
 } // namespace
 
-TTestPorts::TTestPorts() {
-    RemoveDevices();
-    RemoveMapEntries();
-}
-
-TTestPorts::~TTestPorts() {
-    RemoveDevices();
-    RemoveMapEntries();
-}
-
-void TTestPorts::Add(const std::string& portName, const std::string& description) {
+bool AddTestPort(const std::string& portName, const std::string& description) {
     const HDEVINFO set = SetupDiCreateDeviceInfoList(&PortsClass, nullptr);
-    ASSERT_NE(set, INVALID_HANDLE_VALUE);
+    if (set == INVALID_HANDLE_VALUE)
+        return false;
     SP_DEVINFO_DATA device{};
     device.cbSize = sizeof device;
-    const std::wstring id = DevicePrefix + std::to_wstring(1000 + Count++);
-    bool added =
-        SetupDiCreateDeviceInfoW(set, id.c_str(), &PortsClass, nullptr, nullptr, 0, &device) &&
-        SetupDiRegisterDeviceInfo(set, &device, 0, nullptr, nullptr, nullptr);
+    // The next free instance ID: others may be left over, or held by another run.
+    bool added = false;
+    for (int n = 0; n < 1000 && !added; ++n) {
+        const std::wstring id = DevicePrefix + std::to_wstring(1000 + n);
+        added =
+            SetupDiCreateDeviceInfoW(set, id.c_str(), &PortsClass, nullptr, nullptr, 0, &device);
+    }
+    added = added && SetupDiRegisterDeviceInfo(set, &device, 0, nullptr, nullptr, nullptr);
     const HKEY key = added ? SetupDiCreateDevRegKeyW(set, &device, DICS_FLAG_GLOBAL, 0, DIREG_DEV,
                                                      nullptr, nullptr)
                            : HKEY(INVALID_HANDLE_VALUE);
-    if (key != INVALID_HANDLE_VALUE) {
+    added = key != INVALID_HANDLE_VALUE;
+    if (added) {
         const std::wstring name = Wide(portName);
         added = RegSetValueExW(
                     key, L"PortName", 0, REG_SZ, reinterpret_cast<const BYTE*>(name.c_str()),
@@ -66,24 +62,26 @@ void TTestPorts::Add(const std::string& portName, const std::string& description
             static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
     }
     SetupDiDestroyDeviceInfoList(set);
-    EXPECT_TRUE(added) << "could not add " << portName << " to the Ports class";
+    return added;
 }
 
-void TTestPorts::MapOnly(const std::string& portName) {
+bool MapTestPort(const std::string& portName) {
     HKEY key = nullptr;
-    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, DeviceMap, 0, nullptr, REG_OPTION_VOLATILE,
-                              KEY_SET_VALUE, nullptr, &key, nullptr),
-              ERROR_SUCCESS);
-    const std::wstring value = MapPrefix + std::to_wstring(Count++);
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, DeviceMap, 0, nullptr, REG_OPTION_VOLATILE,
+                        KEY_SET_VALUE, nullptr, &key, nullptr) != ERROR_SUCCESS)
+        return false;
+    static int count = 0;
+    const std::wstring value =
+        MapPrefix + std::to_wstring(GetCurrentProcessId()) + L"." + std::to_wstring(count++);
     const std::wstring name = Wide(portName);
-    EXPECT_EQ(RegSetValueExW(key, value.c_str(), 0, REG_SZ,
-                             reinterpret_cast<const BYTE*>(name.c_str()),
-                             static_cast<DWORD>((name.size() + 1) * sizeof(wchar_t))),
-              ERROR_SUCCESS);
+    const bool added =
+        RegSetValueExW(key, value.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(name.c_str()),
+                       static_cast<DWORD>((name.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
     RegCloseKey(key);
+    return added;
 }
 
-void TTestPorts::RemoveDevices() {
+void RemoveTestPortDevices() {
     const HDEVINFO set = SetupDiGetClassDevsW(&PortsClass, nullptr, nullptr, 0);
     if (set == INVALID_HANDLE_VALUE)
         return;
@@ -92,14 +90,13 @@ void TTestPorts::RemoveDevices() {
     for (DWORD i = 0; SetupDiEnumDeviceInfo(set, i, &device); ++i) {
         wchar_t id[512] = L"";
         if (SetupDiGetDeviceInstanceIdW(set, &device, id, 512, nullptr) &&
-            StartsWith(id, DevicePrefix)) {
-            EXPECT_TRUE(SetupDiRemoveDevice(set, &device)) << "could not remove a test device";
-        }
+            StartsWith(id, DevicePrefix))
+            SetupDiRemoveDevice(set, &device);
     }
     SetupDiDestroyDeviceInfoList(set);
 }
 
-void TTestPorts::RemoveMapEntries() {
+void RemoveTestPortMapEntries() {
     HKEY key = nullptr;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, DeviceMap, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &key) !=
         ERROR_SUCCESS)

@@ -1,30 +1,29 @@
 #pragma once
-// Ports that a test adds to its Wine prefix, and takes away again: devices of the Ports class
-// as a serial driver installs them, and entries of HARDWARE\DEVICEMAP\SERIALCOMM. What an
-// interrupted run left behind goes first.
+// Ports that the Windows tests add to their Wine prefix and take away again: devices of the
+// Ports class as a serial driver installs them (instance IDs ROOT\ORVTEST\...), and entries of
+// HARDWARE\DEVICEMAP\SERIALCOMM (\Device\OrvTest...).
 
 #include <string>
-#include <vector>
 
 namespace orv::test {
 
-class TTestPorts {
-public:
-    TTestPorts();
-    ~TTestPorts();
-    TTestPorts(const TTestPorts&) = delete;
-    TTestPorts& operator=(const TTestPorts&) = delete;
+// A present device of the Ports class whose device key names portName; the description is
+// left out when empty.
+bool AddTestPort(const std::string& portName, const std::string& description);
+// A port in the serial device map only.
+bool MapTestPort(const std::string& portName);
+// Every port that a test added, whichever run left it.
+void RemoveTestPortDevices();
+void RemoveTestPortMapEntries();
 
-    // A present device of the Ports class whose device key names portName; the description
-    // is left out when empty.
-    void Add(const std::string& portName, const std::string& description);
-    // A port in the serial device map only.
-    void MapOnly(const std::string& portName);
-    void RemoveDevices();
-    void RemoveMapEntries();
-
-private:
-    int Count = 0;
+// For one test: what an interrupted run left goes first, and what the test added goes after.
+struct TTestPorts {
+    TTestPorts() { RemoveAll(); }
+    ~TTestPorts() { RemoveAll(); }
+    static void RemoveAll() {
+        RemoveTestPortDevices();
+        RemoveTestPortMapEntries();
+    }
 };
 
 } // namespace orv::test
