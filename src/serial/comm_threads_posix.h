@@ -70,7 +70,7 @@ private:
     uint32_t LastFrame = 0, LastOverrun = 0, LastParity = 0, LastBreak = 0;
 };
 
-class TWriteThread : private TWriterSteps {
+class TWriteThread final : private TWriterSteps {
 public:
     explicit TWriteThread(TPortShared& shared);
     ~TWriteThread();

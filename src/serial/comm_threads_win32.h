@@ -84,7 +84,7 @@ private:
     bool LastReadEmpty = false;
 };
 
-class TWriteThread : public TCommThread, private TWriterSteps {
+class TWriteThread final : public TCommThread, private TWriterSteps {
 public:
     explicit TWriteThread(TPortShared& shared);
     ~TWriteThread();
