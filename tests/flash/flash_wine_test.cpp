@@ -6,9 +6,13 @@
 
 #include "flash_testkit.h"
 
+#include <csignal>
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace orv::flashtest {
 namespace {
@@ -55,20 +59,38 @@ std::string Describe(const RunResult& r) {
     return "exit " + std::to_string(r.Exit) + "\n--- stdout\n" + r.Out + "--- stderr\n" + r.Err;
 }
 
-// COMn of the prefix, linked to a simulator's pseudo-terminal for as long as it lives.
+// COMn of the prefix, linked to a simulator's pseudo-terminal for as long as it lives. The
+// terminal is made the controlling terminal of a session of its own: otherwise Wine's server,
+// which opens it, would take it as its own and log its hang-up when the simulator ends.
 class TComLink {
 public:
     TComLink(int number, const std::string& target)
         : Link(Environment("WINEPREFIX") + "/dosdevices/com" + std::to_string(number)) {
         fs::remove(Link);
-        if (!target.empty())
-            fs::create_symlink(target, Link);
+        if (target.empty())
+            return;
+        fs::create_symlink(target, Link);
+        Holder = fork();
+        if (Holder == 0) {
+            setsid();
+            signal(SIGHUP, SIG_IGN);
+            if (open(target.c_str(), O_RDWR) >= 0)
+                pause();
+            _exit(0);
+        }
     }
     ~TComLink() {
+        if (Holder > 0) {
+            kill(Holder, SIGKILL);
+            waitpid(Holder, nullptr, 0);
+        }
         std::error_code ignored;
         fs::remove(Link, ignored);
     }
     const std::string Link;
+
+private:
+    pid_t Holder = -1;
 };
 
 class FlashWine : public ::testing::Test {
