@@ -92,8 +92,11 @@ test-windows: windows build/build.ninja
 test: test-plain test-asan test-tsan test-fuzz test-windows test-package
 	@echo "make test: all suites passed"
 
+# Then the Windows build's benchmarks under Wine, when there is a Windows build.
 bench: build
 	@set -e; for b in build/bench/*; do [ -x "$$b" ] && { echo "== $$(basename $$b)"; "$$b"; }; done
+	@[ ! -f build-windows/build.ninja ] || cmake --build build-windows -j $(JOBS) >/dev/null
+	@scripts/windows-benches
 
 soak: build
 	@set -e; for s in build/soak/*; do [ -x "$$s" ] && { echo "== $$(basename $$s)"; "$$s"; }; done
