@@ -2,7 +2,6 @@
 SHELL := /bin/bash
 JOBS ?= $(shell nproc)
 CMAKE_GEN := -G Ninja
-WINE := $(firstword $(wildcard /usr/lib/wine/wine64 /usr/bin/wine64 /usr/bin/wine) wine)
 FUZZ_SECONDS ?= 60
 
 .PHONY: all deps build test test-plain test-asan test-tsan test-fuzz test-package fuzz bench soak run \
@@ -86,30 +85,24 @@ windows: build-windows/build.ninja
 # peer, and the end-to-end test of orv-flash.exe with the PLC simulator and the image tool.
 WINDOWS_TEST_HELPERS := serial_pty_peer flash_wine_test
 
+# The GDI gauge's test compares it with the Qt gauge's pictures, which the Linux build draws.
+# Wine needs an X display for windows, and a Wine server started without one keeps a desktop
+# without one: so the whole run shares a private Xvfb, after any earlier server has ended.
 test-windows: windows build/build.ninja
-	cmake --build build -j $(JOBS) --target $(WINDOWS_TEST_HELPERS)
-	cd build-windows && ctest --output-on-failure -j $(JOBS)
+	cmake --build build -j $(JOBS) --target gauge_reference_images $(WINDOWS_TEST_HELPERS)
+	[ ! -d build-windows/wine ] || WINEPREFIX=$(CURDIR)/build-windows/wine /usr/lib/wine/wineserver -w
+	cd build-windows && xvfb-run -a -s "-screen 0 1280x1024x24" ctest --output-on-failure -j $(JOBS)
 
 test: test-plain test-asan test-tsan test-fuzz test-windows test-package
 	@echo "make test: all suites passed"
 
-# The plain build's benchmarks, then, where the Windows build exists, its own under Wine.
+# Then the Windows build's benchmarks under Wine, when there is a Windows build; the serial one
+# needs the pseudo-terminal peer of the Linux build.
 bench: build
 	@set -e; for b in build/bench/*; do [ -x "$$b" ] && { echo "== $$(basename $$b)"; "$$b"; }; done
-	@if [ -f build-windows/build.ninja ]; then \
-	    cmake --build build-windows -j $(JOBS) >/dev/null && \
-	    cmake --build build -j $(JOBS) --target serial_pty_peer >/dev/null && \
-	    HOME=$(CURDIR)/build-windows/test-home/wine_prefix WINEDEBUG=-all \
-	        WINEDLLOVERRIDES=mscoree,mshtml= cmake/wine-prefix $(WINE) $(CURDIR)/build-windows/wine && \
-	    for b in build-windows/bench/*.exe; do \
-	        echo "== $$(basename $$b) (under Wine)"; \
-	        WINEPREFIX=$(CURDIR)/build-windows/wine WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml= \
-	        ORV_PTY_PEER=$(CURDIR)/build/tests/serial/serial_pty_peer ORV_COM_PORTS=40-44 \
-	            $(WINE) $$b || exit 1; \
-	    done; \
-	else \
-	    echo "bench: no Windows build (make windows), so no figures under Wine"; \
-	fi
+	@[ ! -f build-windows/build.ninja ] || cmake --build build-windows -j $(JOBS) >/dev/null
+	@[ ! -f build-windows/build.ninja ] || cmake --build build -j $(JOBS) --target serial_pty_peer >/dev/null
+	@scripts/windows-benches
 
 soak: build
 	@set -e; for s in build/soak/*; do [ -x "$$s" ] && { echo "== $$(basename $$s)"; "$$s"; }; done
