@@ -5,6 +5,7 @@
 
 #include "serial/comm_private.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 
@@ -185,6 +186,68 @@ void TCommPoster::PostHangupCall() {
     note.Target = Target;
     note.Session = Session;
     (void)Sink->Post(note);
+}
+
+bool TWriteQueue::Post(std::unique_ptr<uint8_t[]>& block, uint16_t count) {
+    std::lock_guard<std::mutex> lock(Lock);
+    if (Ended)
+        return false;
+    Queue.push_back({std::move(block), count});
+    return true;
+}
+
+bool TWriteQueue::Take(TRequest& request) {
+    std::lock_guard<std::mutex> lock(Lock);
+    if (Queue.empty())
+        return false;
+    request = std::move(Queue.front());
+    Queue.pop_front();
+    return true;
+}
+
+void TWriteQueue::End() {
+    std::deque<TRequest> dropped; // released after the lock
+    std::lock_guard<std::mutex> lock(Lock);
+    Ended = true;
+    dropped.swap(Queue);
+}
+
+void ServeWriteQueue(TWriterSteps& writer, TWriteQueue& queue, TCommPoster& poster) {
+    using TWait = TWriterSteps::TWait;
+    bool noticeDue = true;
+    for (;;) {
+        TWriteQueue::TRequest request;
+        if (!queue.Take(request)) {
+            if (noticeDue) {
+                const TWait drained = writer.WaitUntilDrained();
+                if (drained == TWait::End)
+                    return;
+                if (drained == TWait::NewRequest)
+                    continue;
+                if (!poster.Post(MSG_SEND_DATA_EMPTY, 0))
+                    return;
+                noticeDue = false;
+            }
+            if (writer.WaitForWork() == TWait::End)
+                return;
+            continue;
+        }
+        if (writer.StopSignalled())
+            return; // request released with it
+        if (!writer.HandleWriteData(request.Block.get(), request.Count))
+            return;
+        noticeDue = true;
+    }
+}
+
+int TDrainPacer::NextWaitMs(uint32_t queued, uint32_t baud, uint32_t frameBits) {
+    baud = std::max(baud, 1u);
+    const uint64_t sendMs = (uint64_t(queued) * frameBits * 1000 + baud - 1) / baud;
+    const int expected = static_cast<int>(std::clamp<uint64_t>(sendMs, 1, 200));
+    WaitMs = LastQueued < 0 || queued < LastQueued ? expected
+                                                   : std::min(std::max(WaitMs * 2, expected), 200);
+    LastQueued = queued;
+    return WaitMs;
 }
 
 } // namespace orv

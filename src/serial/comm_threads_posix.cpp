@@ -289,7 +289,7 @@ TWriteThread::TWriteThread(TPortShared& shared) : S(&shared) {
 
 TWriteThread::~TWriteThread() {
     WaitFor();
-    EndQueue();
+    Queue.End();
     close(WakeEvent);
 }
 
@@ -303,30 +303,10 @@ void TWriteThread::WaitFor() {
 }
 
 bool TWriteThread::PostWrite(std::unique_ptr<uint8_t[]>& block, uint16_t count) {
-    {
-        std::lock_guard<std::mutex> lock(QueueLock);
-        if (Ended)
-            return false;
-        Queue.push_back({std::move(block), count});
-    }
+    if (!Queue.Post(block, count))
+        return false;
     const uint64_t one = 1;
     (void)!write(WakeEvent, &one, sizeof one);
-    return true;
-}
-
-void TWriteThread::EndQueue() {
-    std::deque<TRequest> dropped;
-    std::lock_guard<std::mutex> lock(QueueLock);
-    Ended = true;
-    dropped.swap(Queue);
-}
-
-bool TWriteThread::TakeRequest(TRequest& request) {
-    std::lock_guard<std::mutex> lock(QueueLock);
-    if (Queue.empty())
-        return false;
-    request = std::move(Queue.front());
-    Queue.pop_front();
     return true;
 }
 
@@ -370,29 +350,33 @@ bool TWriteThread::HandleWriteData(const uint8_t* block, size_t count) {
 // reply time-out started by it runs from the end of transmission. The wait also ends for the
 // stop signal and for a new request: a line held by flow control never holds up either.
 TWriteThread::TWait TWriteThread::WaitUntilDrained() {
-    int lastQueued = -1;
-    int waitMs = 0;
+    TDrainPacer pacer;
     for (;;) {
         const int queued = OutputQueued(S->PortHandle);
         if (queued == 0)
-            return TWait::Done;
+            return TWait::Quiet;
         if (queued < 0) {
             if (!IsQuietError(errno))
                 S->Poster.PostHangupCall();
             return TWait::End;
         }
-        // Next look when the queued characters should have gone; while nothing moves (flow
-        // control holding the line), looks grow apart to a fifth of a second.
         const TThreadSettings s = S->SettingsSnapshot();
-        const uint64_t sendMs =
-            (uint64_t(queued) * s.FrameBits * 1000 + s.BaudRate - 1) / std::max(s.BaudRate, 1u);
-        const int expected = static_cast<int>(std::clamp<uint64_t>(sendMs, 1, 200));
-        waitMs = lastQueued < 0 || queued < lastQueued
-                     ? expected
-                     : std::min(std::max(waitMs * 2, expected), 200);
-        lastQueued = queued;
+        const TWait woke =
+            WaitForWake(pacer.NextWaitMs(static_cast<uint32_t>(queued), s.BaudRate, s.FrameBits));
+        if (woke != TWait::Quiet)
+            return woke;
+    }
+}
+
+TWriteThread::TWait TWriteThread::WaitForWork() {
+    return WaitForWake(-1);
+}
+
+// Until the stop signal, a new request (NewRequest), or ms have passed (Quiet).
+TWriteThread::TWait TWriteThread::WaitForWake(int ms) {
+    for (;;) {
         pollfd fds[2] = {{S->StopEvent, POLLIN, 0}, {WakeEvent, POLLIN, 0}};
-        const int r = poll(fds, 2, waitMs);
+        const int r = poll(fds, 2, ms);
         if (r < 0 && errno == EINTR)
             continue;
         if (r < 0) {
@@ -406,46 +390,14 @@ TWriteThread::TWait TWriteThread::WaitUntilDrained() {
             (void)!read(WakeEvent, &count, sizeof count);
             return TWait::NewRequest;
         }
+        return TWait::Quiet;
     }
 }
 
 void TWriteThread::Execute() {
     RaisePriority(1);
-    bool noticeDue = true;
-    for (;;) {
-        TRequest request;
-        if (!TakeRequest(request)) {
-            if (noticeDue) {
-                const TWait drained = WaitUntilDrained();
-                if (drained == TWait::End)
-                    break;
-                if (drained == TWait::NewRequest)
-                    continue;
-                if (!S->Poster.Post(MSG_SEND_DATA_EMPTY, 0))
-                    break;
-                noticeDue = false;
-            }
-            pollfd fds[2] = {{S->StopEvent, POLLIN, 0}, {WakeEvent, POLLIN, 0}};
-            const int r = poll(fds, 2, -1);
-            if (r < 0 && errno == EINTR)
-                continue;
-            if (r < 0) {
-                S->Poster.PostHangupCall();
-                break;
-            }
-            if (fds[0].revents)
-                break;
-            uint64_t count = 0;
-            (void)!read(WakeEvent, &count, sizeof count);
-            continue;
-        }
-        if (S->StopSignalled())
-            break; // request released with it
-        if (!HandleWriteData(request.Block.get(), request.Count))
-            break;
-        noticeDue = true;
-    }
-    EndQueue();
+    ServeWriteQueue(*this, Queue, S->Poster);
+    Queue.End();
     tcflush(S->PortHandle, TCOFLUSH);
 }
 

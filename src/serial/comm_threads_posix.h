@@ -5,7 +5,6 @@
 #include "serial/comm_private.h"
 
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -71,7 +70,7 @@ private:
     uint32_t LastFrame = 0, LastOverrun = 0, LastParity = 0, LastBreak = 0;
 };
 
-class TWriteThread {
+class TWriteThread final : private TWriterSteps {
 public:
     explicit TWriteThread(TPortShared& shared);
     ~TWriteThread();
@@ -82,23 +81,17 @@ public:
     bool PostWrite(std::unique_ptr<uint8_t[]>& block, uint16_t count);
 
 private:
-    struct TRequest {
-        std::unique_ptr<uint8_t[]> Block;
-        uint16_t Count;
-    };
-    enum class TWait { Done, NewRequest, End };
     void Execute();
-    bool TakeRequest(TRequest& request);
-    bool HandleWriteData(const uint8_t* block, size_t count);
-    TWait WaitUntilDrained();
-    void EndQueue();
+    bool HandleWriteData(const uint8_t* block, size_t count) override;
+    TWait WaitUntilDrained() override;
+    TWait WaitForWork() override;
+    bool StopSignalled() override { return S->StopSignalled(); }
+    TWait WaitForWake(int ms);
 
     TPortShared* const S;
     std::thread Thread;
     int WakeEvent = -1;
-    std::mutex QueueLock;
-    std::deque<TRequest> Queue;
-    bool Ended = false;
+    TWriteQueue Queue;
 };
 
 } // namespace orv
