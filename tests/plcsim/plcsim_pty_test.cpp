@@ -61,6 +61,13 @@ Bytes MakeImage(int pages, uint8_t firstPage, bool goodCrc = true) {
     return image;
 }
 
+// A folder for a simulator's flash files, removed with everything in it.
+struct TempDir {
+    char path[32] = "/tmp/plcsim-flash-XXXXXX";
+    bool made = mkdtemp(path) != nullptr;
+    ~TempDir() { std::filesystem::remove_all(path); }
+};
+
 Bytes Exchange(int fd, const Bytes& frame, size_t want, int timeoutMs = 1000) {
     Send(fd, frame);
     return Receive(fd, want, timeoutMs);
@@ -182,11 +189,7 @@ TEST(PlcSimPty, ChangeModeRefusedWhileRunningAcceptedAfterStop) {
 }
 
 TEST(PlcSimPty, WholeImageDownloadedPageByPage) {
-    struct TempDir {
-        char path[32] = "/tmp/plcsim-flash-XXXXXX";
-        bool made = mkdtemp(path) != nullptr;
-        ~TempDir() { std::filesystem::remove_all(path); }
-    } dir;
+    TempDir dir;
     ASSERT_TRUE(dir.made);
     const std::string flashPath = std::string(dir.path) + "/flash.bin";
     SimProcess sim({"--no-pace", "--once", "--flash-out", flashPath});
@@ -232,11 +235,7 @@ TEST(PlcSimPty, WholeImageDownloadedPageByPage) {
 // Several PLCs on one line: each answers only its own frames with its own settings, and only
 // the one in download mode takes page frames, into a flash (and a file) of its own.
 TEST(PlcSimPty, MultiDropStationsAnswerForThemselves) {
-    struct TempDir {
-        char path[32] = "/tmp/plcsim-flash-XXXXXX";
-        bool made = mkdtemp(path) != nullptr;
-        ~TempDir() { std::filesystem::remove_all(path); }
-    } dir;
+    TempDir dir;
     ASSERT_TRUE(dir.made);
     const std::string flashPath = std::string(dir.path) + "/flash";
     SimProcess sim({"--no-pace", "--version", "1.20", "--flash-out", flashPath, "--stations", "2",

@@ -1,5 +1,6 @@
 #include "flash_plan.h"
 
+#include "common/platform_io.h"
 #include "flash_output.h"
 #include "flash_session.h"
 #include "json_text.h"
@@ -8,11 +9,11 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <memory>
 #include <set>
@@ -94,6 +95,37 @@ std::string SplitCsv(std::string_view line, std::vector<std::string>& fields) {
     }
 }
 
+// A plan is a few lines a PLC; anything far larger is not one.
+constexpr size_t kMaxPlanBytes = 4 << 20;
+
+// Returns why the file cannot be read, empty when text holds it.
+std::string ReadText(const std::string& path, std::string& text) {
+    std::FILE* file = OpenFile(path, "rb");
+    if (!file)
+        return std::string("cannot be read: ") + std::strerror(errno);
+    char buf[65536];
+    size_t n = 0;
+    while (text.size() <= kMaxPlanBytes && (n = std::fread(buf, 1, sizeof buf, file)) > 0)
+        text.append(buf, n);
+    const int failed = std::ferror(file) ? errno : 0;
+    std::fclose(file);
+    if (failed)
+        return std::string("cannot be read: ") + std::strerror(failed);
+    if (text.size() > kMaxPlanBytes)
+        return "is larger than 4 MiB: not a plan";
+    return {};
+}
+
+// Paths are UTF-8 text here on every platform.
+fs::path PathOf(const std::string& text) {
+    return fs::path(std::u8string(text.begin(), text.end()));
+}
+
+std::string TextOf(const fs::path& path) {
+    const std::u8string text = path.u8string();
+    return std::string(text.begin(), text.end());
+}
+
 // CLI11 names the option ("--baud: 4800 is not ..."); the plan names its column.
 std::string ColumnWords(std::string text) {
     for (const auto& [column, option] : kColumns) {
@@ -111,12 +143,11 @@ PlanReading ReadPlan(const std::string& path, const FlashArgs& defaults) {
     auto error = [&](int line, const std::string& text) {
         plan.Errors.push_back(path + (line > 0 ? ":" + std::to_string(line) : "") + ": " + text);
     };
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        error(0, "cannot be read");
+    std::string text;
+    if (const std::string why = ReadText(path, text); !why.empty()) {
+        error(0, why);
         return plan;
     }
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     if (text.rfind("\xEF\xBB\xBF", 0) == 0)
         text.erase(0, 3); // a spreadsheet's byte-order mark
 
@@ -128,7 +159,7 @@ PlanReading ReadPlan(const std::string& path, const FlashArgs& defaults) {
         {"speed", std::to_string(defaults.Speed)},
         {"stop_plc", defaults.StopPlc == StopPlcAnswer::Yes ? "yes" : "no"},
     };
-    const fs::path folder = fs::path(path).parent_path();
+    const fs::path folder = PathOf(path).parent_path();
     std::vector<std::string> header;
     std::map<std::string, std::string> imageVerdicts; // path -> refusal, empty when good
     std::map<std::pair<std::string, int>, int> taken; // (port, station) -> line
@@ -187,10 +218,8 @@ PlanReading ReadPlan(const std::string& path, const FlashArgs& defaults) {
             error(n, "stop_plc: nobody is asked in a plan: yes or no");
             continue;
         }
-        fs::path image(value["image"]);
-        if (image.is_relative())
-            image = folder / image;
-        value["image"] = image.string();
+        if (const fs::path image = PathOf(value["image"]); image.is_relative())
+            value["image"] = TextOf(folder / image);
 
         std::vector<std::string> argv;
         for (const auto& [column, option] : kColumns) {
