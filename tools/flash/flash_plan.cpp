@@ -228,31 +228,43 @@ PlanReading ReadPlan(const std::string& path, const FlashArgs& defaults) {
             // "--port=-x": a value that starts like an option is still the value.
             argv.push_back(option + "=" + (v.empty() && f != fallback.end() ? f->second : v));
         }
-        if (defaults.Trace)
-            argv.emplace_back("--trace");
-        if (defaults.Json)
-            argv.emplace_back("--json");
-        FlashArgsResult parsed = ParseFlashArgs(argv);
+        const FlashArgsResult parsed = ParseFlashArgs(argv);
         if (!parsed.Error.empty()) {
             error(n, ColumnWords(parsed.Error));
             continue;
         }
-        auto verdict = imageVerdicts.find(parsed.Args.Image);
+        // Everything else the command line says holds for every PLC of the plan.
+        FlashArgs args = defaults;
+        const FlashArgs& own = parsed.Args;
+        args.Mode = FlashArgs::TMode::Update;
+        args.Plan.clear();
+        args.Port = own.Port;
+        args.CommName = own.CommName;
+        args.Station = own.Station;
+        args.Image = own.Image;
+        args.Baud = own.Baud;
+        args.BaudIndex = own.BaudIndex;
+        args.ParityIndex = own.ParityIndex;
+        args.DataBits = own.DataBits;
+        args.Speed = own.Speed;
+        args.SpeedIndex = own.SpeedIndex;
+        args.StopPlc = own.StopPlc;
+        auto verdict = imageVerdicts.find(args.Image);
         if (verdict == imageVerdicts.end()) {
-            const PrepareResult prepared = PrepareImageFile(parsed.Args.Image);
+            const PrepareResult prepared = PrepareImageFile(args.Image);
             std::string refusal;
             if (prepared.Outcome != PrepareOutcome::Ready) {
-                refusal = PrepareResultText(prepared, parsed.Args.Image);
+                refusal = PrepareResultText(prepared, args.Image);
                 if (refusal.empty())
-                    refusal = "the image " + parsed.Args.Image + " cannot be used";
+                    refusal = "the image " + args.Image + " cannot be used";
             }
-            verdict = imageVerdicts.emplace(parsed.Args.Image, refusal).first;
+            verdict = imageVerdicts.emplace(args.Image, refusal).first;
         }
         if (!verdict->second.empty()) {
             error(n, verdict->second);
             continue;
         }
-        PlanEntry entry{n, parsed.Args, PortKey(parsed.Args.CommName)};
+        PlanEntry entry{n, args, PortKey(args.CommName)};
         const auto [at, fresh] = taken.emplace(std::pair(entry.PortKey, entry.Args.Station), n);
         if (!fresh) {
             error(n, "station " + std::to_string(entry.Args.Station) + " on " + entry.Args.Port +

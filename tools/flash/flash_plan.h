@@ -25,8 +25,9 @@ struct PlanReading {
 };
 
 // Reads and checks the plan at path. defaults: the command line, whose line settings, speed
-// and stop-plc answer fill the columns a line leaves empty. Images are read and checked here
-// (a relative path counts from the plan's folder), each file once.
+// and stop-plc answer fill the columns a line leaves empty, and whose other settings (trace,
+// JSON, ...) hold for every PLC. Images are read and checked here (a relative path counts from
+// the plan's folder), each file once.
 PlanReading ReadPlan(const std::string& path, const FlashArgs& defaults);
 
 // Runs the plan of args.Plan on loop: the exit code. interrupt is set to what an interrupt
