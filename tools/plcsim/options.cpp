@@ -117,8 +117,8 @@ const char* const kFaultHelp =
     "times), delay:MS, silent, vanish-after:N; --fault may be given more than once.\n"
     "stations: LIST is station numbers and ranges (1,3,10-12); each SETTING after a colon is\n"
     "version=M.mm, date=MM/YYYY, flash-type=N, register-code=N, running, stopped, refuse-stop\n"
-    "or keep-os, and overrides the single-PLC option of the same name for those stations\n"
-    "(1-3 --stations 7:version=1.50:running); --stations may be given more than once.";
+    "or keep-os, and overrides the single-PLC option of the same name for those stations;\n"
+    "--stations may be given more than once: --stations 1-3 --stations 7:version=1.50:running";
 
 // The options as typed; checked by their validators, converted once the whole line is read.
 struct Typed {
