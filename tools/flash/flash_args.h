@@ -9,7 +9,7 @@ namespace orv {
 enum class StopPlcAnswer { Ask, Yes, No };
 
 struct FlashArgs {
-    enum class TMode { Update, Status, List };
+    enum class TMode { Update, Status, List, Scan, Plan };
     TMode Mode = TMode::Update;
     std::string Port;     // as given
     std::string CommName; // what StartComm opens: the entry's name, a bare name or a path
@@ -24,6 +24,9 @@ struct FlashArgs {
     StopPlcAnswer StopPlc = StopPlcAnswer::Ask;
     bool Trace = false;
     bool Json = false;
+    std::vector<int> Stations; // --scan: the stations asked, ascending
+    std::string StationsText = "0-31";
+    std::string Plan; // --plan: the plan file; the options above are its lines' defaults
 };
 
 struct FlashArgsResult {
