@@ -6,11 +6,19 @@
 //
 // A front end creates its seven windows (implementing the interfaces below), its TComm with
 // the notification sink that brings the port's events to the GUI thread, a TCommLinePort over
-// it (comm_line_port.h) and two window timers behind ITimer; then TOrvForms. Each window
-// forwards its events to its form's handlers (fmStartup->Button1Click(), ...), tmTimeOut's
-// ticks to fmStartup->tmTimeOutTimer() and Timer2's to fmUpdate->Timer2Timer(). The front end
-// runs its message loop until the main window has closed, destroys TOrvForms, and only then
-// its windows, timers and port.
+// it (comm_line_port.h) and two window timers behind ITimer; then TOrvForms. The windows then
+// forward their events, all on the GUI thread, nested modal loops included:
+//   fmStartup  "Get PLC's Status" -> Button1Click, "Proceed to Update OS" -> btNextClick,
+//              "Setup Update Speed" -> btUpdateBaudClick, "Exit" -> Button2Click, the menu's
+//              "About" -> About1Click, the window closing (Exit or its close box; never
+//              refused) -> FormClose, then the program ends; tmTimeOut -> tmTimeOutTimer
+//   fmUpdate   "Update OS" -> btDUReroroClick, "Abort" -> btAbortClick, "Exit" -> btExitClick,
+//              the file button -> btnOSClick, shown -> FormActivate, a close request (close
+//              box, Alt+F4) -> FormCloseQuery, closed -> FormClose; Timer2 -> Timer2Timer
+//   fmOpen     "Connect PLC" -> Button1Click, shown or active again -> FormActivate
+//   the rest   no handlers: their buttons end their modal showing
+// The front end runs its message loop until the main window has closed, stops forwarding,
+// destroys TOrvForms, and only then its windows, timers and port.
 
 #include "forms/comm_port.h"
 #include "forms/open_form.h"
