@@ -35,10 +35,10 @@ TfmStartup::TfmStartup()
                         {0, 0, kWidth, kPanelHeight}, TFontRole::Title);
     SetStaticColours(Panel1, RGB(0, 0, 255), RGB(192, 192, 192));
     // Connecting comes first; Enter presses it when no other button has the focus.
-    Button1 = AddControl(L"BUTTON", L"&Get PLC's Status", BS_DEFPUSHBUTTON | WS_TABSTOP,
-                         idButton1, {});
-    btNext = AddControl(L"BUTTON", L"&Proceed to Update OS", BS_PUSHBUTTON | WS_TABSTOP,
-                        idbtNext, {});
+    Button1 =
+        AddControl(L"BUTTON", L"&Get PLC's Status", BS_DEFPUSHBUTTON | WS_TABSTOP, idButton1, {});
+    btNext =
+        AddControl(L"BUTTON", L"&Proceed to Update OS", BS_PUSHBUTTON | WS_TABSTOP, idbtNext, {});
     btUpdateBaud = AddControl(L"BUTTON", L"Setup Update &Speed", BS_PUSHBUTTON | WS_TABSTOP,
                               idbtUpdateBaud, {});
     Button2 = AddControl(L"BUTTON", L"E&xit", BS_PUSHBUTTON | WS_TABSTOP, idButton2, {});
@@ -75,13 +75,12 @@ void TfmStartup::LayoutExtras() {
     const int height = MulDiv(client.bottom, USER_DEFAULT_SCREEN_DPI, int(Dpi()));
     MoveControl(sbStatus, {0, height - kStatusBarHeight, kWidth, kStatusBarHeight});
     const int column = 4 * kButtonHeight + 3 * kButtonGap;
-    const int top =
-        kPanelHeight + (height - kStatusBarHeight - kPanelHeight - column) / 2;
+    const int top = kPanelHeight + (height - kStatusBarHeight - kPanelHeight - column) / 2;
     const HWND buttons[] = {Button1, btNext, btUpdateBaud, Button2};
     for (int i = 0; i < 4; ++i)
-        MoveControl(buttons[i], {(kWidth - kButtonWidth) / 2,
-                                 top + i * (kButtonHeight + kButtonGap), kButtonWidth,
-                                 kButtonHeight});
+        MoveControl(buttons[i],
+                    {(kWidth - kButtonWidth) / 2, top + i * (kButtonHeight + kButtonGap),
+                     kButtonWidth, kButtonHeight});
 }
 
 bool TfmStartup::OnCommand(int id, int code, HWND) {

@@ -36,7 +36,15 @@ public:
     HMENU MainMenu1 = nullptr;
     TWindowTimer tmTimeOut;
 
-    enum : int { idButton1 = 101, idbtNext, idbtUpdateBaud, idButton2, idAbout1, idPanel1, idsbStatus };
+    enum : int {
+        idButton1 = 101,
+        idbtNext,
+        idbtUpdateBaud,
+        idButton2,
+        idAbout1,
+        idPanel1,
+        idsbStatus
+    };
 
 protected:
     bool OnCommand(int id, int code, HWND control) override;

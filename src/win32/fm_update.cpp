@@ -54,8 +54,8 @@ TfmUpdate::TfmUpdate()
     LayoutExtras();
     MakeFolderGlyph();
 
-    tip_ = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP, 0,
-                           0, 0, 0, Handle(), nullptr, GetModuleHandleW(nullptr), nullptr);
+    tip_ = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP, 0, 0,
+                           0, 0, Handle(), nullptr, GetModuleHandleW(nullptr), nullptr);
     if (tip_) {
         TTTOOLINFOW tool{};
         tool.cbSize = sizeof tool;

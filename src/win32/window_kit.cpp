@@ -4,8 +4,6 @@
 #include "win32/dpi.h"
 
 #include <algorithm>
-#include <cstdio>
-#include <cstdlib>
 #include <stdexcept>
 #include <string>
 
@@ -71,9 +69,8 @@ std::wstring WideText(std::string_view text) {
     if (text.empty())
         return {};
     const int size = static_cast<int>(std::min<size_t>(text.size(), INT_MAX / 2));
-    std::wstring wide(static_cast<size_t>(MultiByteToWideChar(CP_UTF8, 0, text.data(), size,
-                                                              nullptr, 0)),
-                      L'\0');
+    std::wstring wide(
+        static_cast<size_t>(MultiByteToWideChar(CP_UTF8, 0, text.data(), size, nullptr, 0)), L'\0');
     MultiByteToWideChar(CP_UTF8, 0, text.data(), size, wide.data(), static_cast<int>(wide.size()));
     return wide;
 }
@@ -181,16 +178,15 @@ HWND TFormWindow::mainWindow_ = nullptr;
 std::vector<TFormWindow*> TFormWindow::modalStack_;
 std::vector<TFormWindow*> TFormWindow::all_;
 
-TFormWindow::TFormWindow(const std::string& caption, DWORD style, int width, int height,
-                         HMENU menu)
+TFormWindow::TFormWindow(const std::string& caption, DWORD style, int width, int height, HMENU menu)
     : width_(width), height_(height) {
     TEmptyTemplate empty{};
     empty.Head.style = style | WS_POPUP | WS_CLIPCHILDREN;
     window_ = CreateDialogIndirectParamW(GetModuleHandleW(nullptr), &empty.Head, mainWindow_,
                                          DialogProc, reinterpret_cast<LPARAM>(this));
     if (!window_)
-        throw std::runtime_error("Windows refused to make the window \"" + caption +
-                                 "\" (error " + std::to_string(GetLastError()) + ")");
+        throw std::runtime_error("Windows refused to make the window \"" + caption + "\" (error " +
+                                 std::to_string(GetLastError()) + ")");
     SetPropW(window_, kFormProperty, this);
     all_.push_back(this);
     KeepDpiChangesToOurselves(window_);
@@ -234,10 +230,9 @@ void TFormWindow::DispatchThreadMessage(MSG& message) {
 
 HWND TFormWindow::AddControl(const wchar_t* windowClass, const std::wstring& text, DWORD style,
                              int id, const TBox& box, TFontRole font, DWORD exStyle) {
-    const HWND control =
-        CreateWindowExW(exStyle, windowClass, text.c_str(), style | WS_CHILD | WS_VISIBLE, 0, 0,
-                        0, 0, window_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
-                        GetModuleHandleW(nullptr), nullptr);
+    const HWND control = CreateWindowExW(
+        exStyle, windowClass, text.c_str(), style | WS_CHILD | WS_VISIBLE, 0, 0, 0, 0, window_,
+        reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), GetModuleHandleW(nullptr), nullptr);
     if (!control)
         throw std::runtime_error("Windows refused to make a control (error " +
                                  std::to_string(GetLastError()) + ")");
@@ -356,10 +351,13 @@ int TFormWindow::RunModal(HWND centreOver, HWND focus) {
         Centre(centreOver);
     }
 
-    // Modal to the whole program, as the message boxes are: every other form window waits.
+    // Modal to the whole program, as the message boxes are: every other form window that is up
+    // waits. This one may have been disabled by a modal window it is shown from (a question asked
+    // while the update window is up): it takes input again.
+    EnableWindow(window_, TRUE);
     std::vector<HWND> disabled;
     for (const TFormWindow* other : all_) {
-        if (other != this && IsWindowEnabled(other->window_)) {
+        if (other != this && IsWindowVisible(other->window_) && IsWindowEnabled(other->window_)) {
             EnableWindow(other->window_, FALSE);
             disabled.push_back(other->window_);
         }
@@ -368,10 +366,8 @@ int TFormWindow::RunModal(HWND centreOver, HWND focus) {
     modal_ = true;
     ended_ = false;
     result_ = 0;
-    if (getenv("ORV_DEBUG_SCRIPT")) fprintf(stderr, "%lu show %s\n", GetTickCount(), WindowText(window_).c_str());
     ShowWindow(window_, SW_SHOW);
     SetForegroundWindow(window_);
-    if (getenv("ORV_DEBUG_SCRIPT")) fprintf(stderr, "%lu shown\n", GetTickCount());
     SetActiveWindow(window_);
     const HWND first = focus ? focus : GetNextDlgTabItem(window_, nullptr, FALSE);
     if (first)
@@ -416,8 +412,7 @@ INT_PTR TFormWindow::OnMessage(UINT, WPARAM, LPARAM, bool& handled) {
     return FALSE;
 }
 
-INT_PTR CALLBACK TFormWindow::DialogProc(HWND window, UINT message, WPARAM wParam,
-                                         LPARAM lParam) {
+INT_PTR CALLBACK TFormWindow::DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_INITDIALOG) {
         SetWindowLongPtrW(window, DWLP_USER, lParam);
         reinterpret_cast<TFormWindow*>(lParam)->window_ = window;
@@ -439,7 +434,6 @@ INT_PTR TFormWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_COMMAND: {
         const int id = LOWORD(wParam);
-        if (getenv("ORV_DEBUG_SCRIPT")) fprintf(stderr, "%lu WM_COMMAND %d code %d\n", GetTickCount(), id, HIWORD(wParam));
         if (OnCommand(id, HIWORD(wParam), reinterpret_cast<HWND>(lParam)))
             return TRUE;
         if (id == IDCANCEL) {
@@ -492,9 +486,8 @@ INT_PTR TFormWindow::ControlColours(HDC dc, HWND control) {
     const auto found = colours_.find(control);
     if (found == colours_.end())
         return FALSE;
-    const COLORREF background = found->second.Background == CLR_INVALID
-                                    ? GetSysColor(COLOR_BTNFACE)
-                                    : found->second.Background;
+    const COLORREF background = found->second.Background == CLR_INVALID ? GetSysColor(COLOR_BTNFACE)
+                                                                        : found->second.Background;
     SetTextColor(dc, found->second.Text);
     SetBkColor(dc, background);
     return reinterpret_cast<INT_PTR>(BrushOf(background));

@@ -216,8 +216,7 @@ HWND TModalScript::NewModal() {
                 !IsWindowVisible(window) || !IsWindowEnabled(window))
                 return TRUE;
             const auto answered = found->Script->answered_.find(window);
-            if (answered != found->Script->answered_.end() &&
-                answered->second == showings_[window])
+            if (answered != found->Script->answered_.end() && answered->second == showings_[window])
                 return TRUE;
             found->Modal = window;
             return FALSE;
@@ -227,16 +226,6 @@ HWND TModalScript::NewModal() {
 }
 
 void TModalScript::OnTick() {
-    if (getenv("ORV_DEBUG_SCRIPT")) {
-        EnumThreadWindows(GetCurrentThreadId(), [](HWND w, LPARAM) -> BOOL {
-            wchar_t name[32] = {};
-            GetClassNameW(w, name, 32);
-            if (IsWindowVisible(w))
-                fprintf(stderr, "  %p %ls vis=%d en=%d '%s'\n", (void*)w, name, IsWindowVisible(w), IsWindowEnabled(w), Text(w).c_str());
-            return TRUE;
-        }, 0);
-        fprintf(stderr, "%lu tick steps=%zu running=%d\n", GetTickCount(), steps_.size(), running_);
-    }
     if (failed_)
         return;
     if (std::chrono::steady_clock::now() > deadline_ && !steps_.empty()) {
@@ -373,8 +362,8 @@ bool SavePng(const TPicture& picture, const std::string& path) {
     for (size_t at = 0; at < raw.size() || at == 0; at += 65535) {
         const size_t size = std::min<size_t>(65535, raw.size() - at);
         zlib.push_back(at + size >= raw.size() ? 1 : 0);
-        zlib.insert(zlib.end(), {uint8_t(size), uint8_t(size >> 8), uint8_t(~size),
-                                 uint8_t(~size >> 8)});
+        zlib.insert(zlib.end(),
+                    {uint8_t(size), uint8_t(size >> 8), uint8_t(~size), uint8_t(~size >> 8)});
         zlib.insert(zlib.end(), raw.begin() + long(at), raw.begin() + long(at + size));
         if (raw.empty())
             break;
