@@ -5,6 +5,7 @@
 // picture (scripts/windows-screenshots).
 
 #include "form_fakes.h"
+#include "pty.h"
 #include "win32/application.h"
 #include "window_driver.h"
 
@@ -371,6 +372,43 @@ TEST_F(Win32Windows, FollowsTheDpiOfItsMonitor) {
         EXPECT_EQ(ClientRectOf(button).right, place.right - place.left);
         EXPECT_EQ(FontHeight(button), font);
     }
+}
+
+// A block that comes while a message box opened by the previous block's handler is up is
+// delivered inside that box's loop, nested, and the interrupted block stays valid.
+TEST(Win32CommSink, HandlerInAMessageBoxReceivesTheNextBlockNested) {
+    test::TPty pty;
+    TWin32Comm comm;
+    comm.CommName = pty.SlavePath;
+    comm.SetReadIntervalTimeout(30);
+    int depth = 0;
+    std::vector<std::pair<std::string, int>> seen; // text and nesting depth
+    std::string interrupted;
+    comm.OnReceiveData = [&](TComm*, const uint8_t* buffer, uint16_t length) {
+        const std::string text(reinterpret_cast<const char*>(buffer), length);
+        seen.emplace_back(text, ++depth);
+        if (text == "first") {
+            ShowMessageBox(nullptr, "first");
+            interrupted.assign(reinterpret_cast<const char*>(buffer), length);
+        }
+        --depth;
+    };
+    HWND box = nullptr;
+    TModalScript script(10s);
+    script
+        .Then([&](HWND up) {
+            box = up;
+            pty.Write("second");
+        })
+        .When([&] { return seen.size() >= 2; }, [&] { PressOk(box); });
+    comm.StartComm();
+    pty.Write("first");
+    EXPECT_TRUE(script.WaitDone());
+    EXPECT_TRUE(PumpUntil([&] { return depth == 0 && !interrupted.empty(); }, 5s));
+    const std::vector<std::pair<std::string, int>> expected{{"first", 1}, {"second", 2}};
+    EXPECT_EQ(seen, expected);
+    EXPECT_EQ(interrupted, "first");
+    comm.StopComm();
 }
 
 // Against orv-plcsim: run by flash_wine_test, a Linux program, which starts the simulator
