@@ -18,10 +18,19 @@ TComm::~TComm() {
         NotifyWindow->Discard(this);
 }
 
+size_t TReplyRule::Missing(const uint8_t* block, size_t length) const {
+    if (length < Length)
+        return Length - length;
+    if (length == 0 || (Terminator >= 0 && block[length - 1] != Terminator))
+        return 1;
+    return 0;
+}
+
 void TComm::StartComm() {
     if (IsOpen())
         throw ECommsError("This serial port already opened");
     ++Session;
+    WritesPosted = 0;
     OpenPort();
     try {
         CreateStopEvent();
@@ -80,7 +89,15 @@ bool TComm::WriteCommData(const uint8_t* data, uint16_t count) {
     if (!block)
         return false;
     std::memcpy(block.get(), data, count);
-    return PostWriteRequest(block, count);
+    if (!PostWriteRequest(block, count))
+        return false;
+    ++WritesPosted;
+    return true;
+}
+
+void TComm::SetReplyRule(const std::optional<TReplyRule>& rule) {
+    if (TReplyRuleSlot* slot = IsOpen() ? RuleSlot() : nullptr)
+        slot->Set(rule, WritesPosted + 1);
 }
 
 void TComm::Deliver(CommNotification& note) {
@@ -104,6 +121,11 @@ void TComm::Deliver(CommNotification& note) {
         break;
     case MSG_SEND_DATA_EMPTY:
         _SendDataEmpty();
+        break;
+    case MSG_REPLY_TAIL:
+        if (note.Block)
+            ReplyTail(note.Block.get(), static_cast<uint16_t>(note.Count & 0xFFFF));
+        note.Block.reset();
         break;
     default:
         break;
@@ -145,6 +167,13 @@ void TComm::_SendDataEmpty() {
     }
 }
 
+void TComm::ReplyTail(const uint8_t* block, uint16_t count) {
+    if (OnReplyTail) {
+        const auto handler = OnReplyTail; // the handler may replace itself
+        handler(this, block, count);
+    }
+}
+
 // ---------------------------------------------------------------------------------------------
 // The worker threads' side
 
@@ -164,9 +193,9 @@ bool TCommPoster::Post(uint32_t message, uint32_t value) {
     return Send(note);
 }
 
-bool TCommPoster::PostData(const uint8_t* bytes, size_t count) {
+bool TCommPoster::PostData(const uint8_t* bytes, size_t count, uint32_t message) {
     CommNotification note;
-    note.Message = MSG_RECEIVE_DATA;
+    note.Message = message;
     note.Count = static_cast<uint32_t>(count);
     note.Block.reset(new (std::nothrow) uint8_t[count + 1]());
     if (!note.Block) {
@@ -185,6 +214,40 @@ void TCommPoster::PostHangupCall() {
     note.Target = Target;
     note.Session = Session;
     (void)Sink->Post(note);
+}
+
+void TReplyRuleSlot::Set(const std::optional<TReplyRule>& rule, uint64_t write) {
+    std::lock_guard<std::mutex> hold(Lock);
+    if (FellBack)
+        return;
+    Now.Rule = rule;
+    ++Now.Serial;
+    Now.Write = write;
+}
+
+TReplyRuleSlot::TView TReplyRuleSlot::Current() {
+    std::lock_guard<std::mutex> hold(Lock);
+    return Now;
+}
+
+void TReplyRuleSlot::FallBack() {
+    std::lock_guard<std::mutex> hold(Lock);
+    FellBack = true;
+    Now.Rule.reset();
+}
+
+bool TReplyCutter::Refresh(size_t inHand) {
+    TReplyRuleSlot::TView now = Slot.Current();
+    if (now.Serial == View.Serial)
+        return false;
+    View = std::move(now);
+    Answered = false;
+    return inHand > 0 && View.Rule.has_value();
+}
+
+void TReplyCutter::FallBack() {
+    Slot.FallBack();
+    View.Rule.reset();
 }
 
 } // namespace orv

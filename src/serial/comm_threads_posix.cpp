@@ -101,13 +101,57 @@ bool TReadThread::HandleReadData(const uint8_t* buffer, size_t count) {
         std::memcpy(Block + BlockLength, buffer + done, take);
         BlockLength += take;
         done += take;
-        if (BlockLength == sizeof Block) {
-            BlockLength = 0;
-            if (!S->Poster.PostData(Block, sizeof Block))
-                return false;
-        }
+        if (BlockLength == sizeof Block && !PostBlock())
+            return false;
     }
     return true;
+}
+
+bool TReadThread::PostBlock() {
+    const size_t n = BlockLength;
+    BlockLength = 0;
+    return S->Poster.PostData(Block, n);
+}
+
+// Under a reply rule: a block ends as soon as it is a whole reply; whatever follows that reply
+// is out of place.
+bool TReadThread::HandleRuledData(const uint8_t* buffer, size_t count, TReplyCutter& cutter) {
+    size_t done = 0;
+    while (done < count && cutter.Active()) {
+        if (!cutter.AwaitsReply())
+            return DropTail(buffer + done, count - done, cutter);
+        const size_t take = std::min(
+            {cutter.Missing(Block, BlockLength), count - done, sizeof Block - BlockLength});
+        std::memcpy(Block + BlockLength, buffer + done, take);
+        BlockLength += take;
+        done += take;
+        const bool whole = cutter.Missing(Block, BlockLength) == 0;
+        if (whole || BlockLength == sizeof Block) {
+            if (!PostBlock())
+                return false;
+            if (whole)
+                cutter.Completed();
+        }
+    }
+    return HandleReadData(buffer + done, count - done);
+}
+
+// Bytes that cannot be the reply in flight, with those in hand, go to the owner as a tail, and
+// from here on only the interval ends a block.
+bool TReadThread::DropTail(const uint8_t* buffer, size_t count, TReplyCutter& cutter) {
+    if (BlockLength + count == 0)
+        return true;
+    cutter.FallBack();
+    uint8_t tail[sizeof Block];
+    size_t n = BlockLength;
+    std::memcpy(tail, Block, n);
+    BlockLength = 0;
+    if (count > 0) {
+        const size_t more = std::min(count, sizeof tail - n);
+        std::memcpy(tail + n, buffer, more);
+        n += more;
+    }
+    return S->Poster.PostData(tail, n, MSG_REPLY_TAIL);
 }
 
 // Errors the driver counts (overrun has no in-band mark at all) and the modem lines, where the
@@ -171,6 +215,7 @@ void TReadThread::Execute() {
     constexpr auto ModemPeriod = std::chrono::milliseconds(200);
 
     TLineDecoder decoder;
+    TReplyCutter cutter(S->Rules);
     uint8_t raw[2048];
     uint8_t decoded[sizeof raw + 2];
     Clock::time_point readStart = Clock::now();
@@ -180,6 +225,8 @@ void TReadThread::Execute() {
 
     for (;;) {
         TThreadSettings s = S->SettingsSnapshot();
+        if (cutter.Refresh(BlockLength) && !DropTail(nullptr, 0, cutter))
+            break;
 
         // When the block in hand is complete, by the read-interval and total time-outs. With
         // both at 0 a block completes only when full, as the platform's time-out rules have it.
@@ -193,9 +240,7 @@ void TReadThread::Execute() {
         }
         Clock::time_point now = Clock::now();
         if (deadline <= now) {
-            const size_t n = BlockLength;
-            BlockLength = 0;
-            if (!S->Poster.PostData(Block, n))
+            if (!PostBlock())
                 break;
             readStart = now;
             totalDeadline = Clock::time_point::max();
@@ -239,6 +284,11 @@ void TReadThread::Execute() {
         decoder.ReplacedChar = s.ReplacedChar;
         uint32_t marks = 0;
         if (fds[2].revents) {
+            // Whether what is waiting now may answer the request in flight is judged before it
+            // is read: the request may leave the line meanwhile.
+            if (cutter.Refresh(BlockLength) && !DropTail(nullptr, 0, cutter))
+                break;
+            const bool mayAnswer = cutter.Active() && cutter.MayAnswer(OutputQueued(fd) == 0);
             const ssize_t got = read(fd, raw, sizeof raw);
             if (got > 0) {
                 now = Clock::now();
@@ -258,8 +308,20 @@ void TReadThread::Execute() {
                 }
                 lastByte = now;
                 const size_t n = decoder.Decode(raw, static_cast<size_t>(got), decoded, marks);
-                if (!HandleReadData(decoded, n))
-                    break;
+                if (!cutter.Active()) {
+                    if (!HandleReadData(decoded, n))
+                        break;
+                } else if (!mayAnswer) {
+                    if (!DropTail(decoded, n, cutter))
+                        break;
+                } else {
+                    if (!HandleRuledData(decoded, n, cutter))
+                        break;
+                    if (BlockLength == 0) {
+                        readStart = now; // a whole reply ended the block
+                        totalDeadline = Clock::time_point::max();
+                    }
+                }
             } else if (got == 0) {
                 PostHangupCall(); // end of file: the other end has gone
                 break;
@@ -441,6 +503,7 @@ void TWriteThread::Execute() {
         }
         if (S->StopSignalled())
             break; // request released with it
+        S->Rules.Starting(++WritesStarted);
         if (!HandleWriteData(request.Block.get(), request.Count))
             break;
         noticeDue = true;

@@ -35,6 +35,7 @@ struct TPortShared {
     int StopEvent = -1;
     int SettingsChanged = -1; // wakes the reader, whose wait may end by the old interval
     TCommPoster Poster;
+    TReplyRuleSlot Rules;
 
     TThreadSettings SettingsSnapshot() {
         std::lock_guard<std::mutex> lock(SettingsLock);
@@ -58,6 +59,9 @@ public:
 private:
     void Execute();
     bool HandleReadData(const uint8_t* buffer, size_t count);
+    bool HandleRuledData(const uint8_t* buffer, size_t count, TReplyCutter& cutter);
+    bool DropTail(const uint8_t* buffer, size_t count, TReplyCutter& cutter);
+    bool PostBlock();
     void PostHangupCall();
     bool CheckLineState(uint32_t marks, bool parityCheck);
 
@@ -99,6 +103,7 @@ private:
     std::mutex QueueLock;
     std::deque<TRequest> Queue;
     bool Ended = false;
+    uint64_t WritesStarted = 0; // numbered as TComm numbers the requests it posts
 };
 
 } // namespace orv

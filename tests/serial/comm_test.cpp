@@ -121,6 +121,9 @@ protected:
         Comm.OnRequestHangup = [this](TComm*) { ++Hangups; };
         Comm.OnReceiveError = [this](TComm*, uint32_t mask) { Errors.push_back(mask); };
         Comm.OnModemStateChange = [this](TComm*, uint32_t word) { Modem.push_back(word); };
+        Comm.OnReplyTail = [this](TComm*, const uint8_t* buffer, uint16_t length) {
+            Tails.emplace_back(buffer, buffer + length);
+        };
     }
 
     void TearDown() override { driver::Release(); }
@@ -145,6 +148,7 @@ protected:
     std::vector<Bytes> Blocks;
     std::vector<uint32_t> Errors;
     std::vector<uint32_t> Modem;
+    std::vector<Bytes> Tails;
     int Empties = 0;
     int Hangups = 0;
 };
@@ -323,6 +327,95 @@ TEST_F(CommTest, ReadIntervalGroupsBytesIntoBlocks) {
     EXPECT_GE(Blocks.size(), 3u);
     for (const Bytes& b : Blocks)
         EXPECT_LE(b.size(), 2048u);
+}
+
+// With no read interval a block ends only when full, so any block shorter than that was ended
+// by the rule.
+TEST_F(CommTest, AReplyRuleEndsEachBlockTheMomentItIsAWholeReply) {
+    Comm.SetReadIntervalTimeout(0);
+    StartAndSettle();
+    const uint8_t page[] = {1, 0x0D, 0x13};
+    Comm.SetReplyRule(TReplyRule{2});
+    ASSERT_TRUE(Comm.WriteCommData(page, 3));
+    ASSERT_EQ(Pty.Read(3, 2000ms).size(), 3u);
+    Pty.Write(Bytes{0x06, 0x0D});
+    ASSERT_TRUE(WaitReceived(2));
+    EXPECT_EQ(Blocks, std::vector<Bytes>{Bytes({0x06, 0x0D})});
+
+    // A station reply: whole at its ETX once it is at least as long as the envelope.
+    Blocks.clear();
+    const std::string request = "\x02"
+                                "013EDB\x03";
+    Comm.SetReplyRule(TReplyRule{9, 0x03});
+    ASSERT_TRUE(Comm.WriteCommData(reinterpret_cast<const uint8_t*>(request.data()), 8));
+    ASSERT_EQ(Pty.Read(8, 2000ms).size(), 8u);
+    Pty.Write(std::string("\x02"
+                          "01\x03"));
+    Sleep(50);
+    Pty.Write(std::string("3E0D"));
+    Sleep(50);
+    Pty.Write(std::string("B\x03"));
+    ASSERT_TRUE(WaitReceived(10));
+    EXPECT_EQ(Blocks, std::vector<Bytes>{Bytes({2, '0', '1', 3, '3', 'E', '0', 'D', 'B', 3})})
+        << "an ETX inside the envelope ends nothing";
+    EXPECT_TRUE(Tails.empty());
+}
+
+// Bytes that come before the request has left the line, or after its whole reply, are the tail
+// of an earlier reply: dropped, reported, and from then on the interval alone ends blocks.
+TEST_F(CommTest, BytesOutOfPlaceUnderAReplyRuleAreATailAndEndTheRule) {
+    StartAndSettle();
+    const uint8_t request[] = {'r', 'q'};
+    driver::Drive(Pty.SlavePath);
+    driver::OutputQueued = 2; // still on the line
+    Comm.SetReplyRule(TReplyRule{2});
+    ASSERT_TRUE(Comm.WriteCommData(request, 2));
+    ASSERT_EQ(Pty.Read(2, 2000ms).size(), 2u);
+    Pty.Write(std::string("ab"));
+    ASSERT_TRUE(Sink.PumpUntil([&] { return !Tails.empty(); }, 2000ms));
+    EXPECT_EQ(Tails, std::vector<Bytes>{Bytes({'a', 'b'})});
+    driver::OutputQueued = 0;
+    Comm.SetReplyRule(TReplyRule{2});
+    ASSERT_TRUE(Comm.WriteCommData(request, 2));
+    ASSERT_EQ(Pty.Read(2, 2000ms).size(), 2u);
+    Pty.Write(std::string("cd"));
+    Sleep(20);
+    Pty.Write(std::string("ef"));
+    ASSERT_TRUE(WaitReceived(4));
+    EXPECT_EQ(Blocks, std::vector<Bytes>{Bytes({'c', 'd', 'e', 'f'})}) << "the rule is gone";
+    EXPECT_EQ(Tails.size(), 1u);
+
+    // A new opening takes rules again. A reply with more than its rule says: the reply goes
+    // on, the rest is the tail; so are bytes in hand when the next request is about to go.
+    Comm.StopComm();
+    Comm.SetReadIntervalTimeout(0);
+    Tails.clear();
+    Blocks.clear();
+    Empties = 0;
+    StartAndSettle();
+    Comm.SetReplyRule(TReplyRule{2});
+    ASSERT_TRUE(Comm.WriteCommData(request, 2));
+    ASSERT_EQ(Pty.Read(2, 2000ms).size(), 2u);
+    Pty.Write(std::string("\x06\x0Dxyz"));
+    ASSERT_TRUE(Sink.PumpUntil([&] { return !Tails.empty(); }, 2000ms));
+    EXPECT_EQ(Blocks, std::vector<Bytes>{Bytes({0x06, 0x0D})});
+    EXPECT_EQ(Tails, std::vector<Bytes>{Bytes({'x', 'y', 'z'})});
+
+    Comm.StopComm();
+    Tails.clear();
+    Blocks.clear();
+    Empties = 0;
+    StartAndSettle();
+    Pty.Write(std::string("w"));
+    Sleep(100); // in hand: no rule, and no interval to end it
+    Comm.SetReplyRule(TReplyRule{2});
+    ASSERT_TRUE(Comm.WriteCommData(request, 2));
+    ASSERT_EQ(Pty.Read(2, 2000ms).size(), 2u);
+    Pty.Write(std::string("ok"));
+    ASSERT_TRUE(Sink.PumpUntil([&] { return !Tails.empty(); }, 2000ms));
+    Sink.WaitAndPump(100ms);
+    EXPECT_EQ(Tails, std::vector<Bytes>{Bytes({'w'})});
+    EXPECT_TRUE(Blocks.empty()) << "the reply waits for the interval, which is off here";
 }
 
 TEST_F(CommTest, NulBytesDroppedWhenAsked) {
