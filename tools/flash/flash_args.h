@@ -24,6 +24,8 @@ struct FlashArgs {
     StopPlcAnswer StopPlc = StopPlcAnswer::Ask;
     bool Trace = false;
     bool Json = false;
+    bool IntervalTiming = false; // replies end only by the read interval, as in the windows
+    int NakRetries = 2;          // a refused page is sent again this many times
 };
 
 struct FlashArgsResult {

@@ -68,6 +68,8 @@ std::string ParseFaults(std::string_view spec, Faults& faults) {
             faults.delayMs = static_cast<int>(n);
         } else if (kind == "vanish-after" && hasValue && ParseInt(value, 0, 1000000, n)) {
             faults.vanishAfter = static_cast<int>(n);
+        } else if (kind == "drop-ack" && hasValue && ParseInt(value, 0, 65535, n)) {
+            faults.dropAck = static_cast<int>(n);
         } else {
             return "bad fault \"" + std::string(item) + "\"";
         }
@@ -104,19 +106,20 @@ const char* const kSynopsis =
     "                  [--version M.mm] [--date MM/YYYY] [--flash-type N] [--speed BAUD]\n"
     "                  [--format 8E1] [--running] [--refuse-stop] [--page-write-ms MS]\n"
     "                  [--no-pace] [--flash-out FILE] [--log FILE] [--fault SPEC]...\n"
-    "                  [--seed N] [--once] [--keep-os]\n"
+    "                  [--seed N] [--once] [--keep-os] [--reply-tail N]\n"
     "\n"
     "Plays an Orv PLC on a pseudo-terminal registered as NAME (default plcsim0) in\n"
     "$XDG_RUNTIME_DIR/orv-ports/, or on the serial device PATH.";
 
 const char* const kFaultHelp =
     "fault SPEC: comma-separated drop:P garble:P nak:P (P a probability, or Nx for the first N\n"
-    "times), delay:MS, silent, vanish-after:N; --fault may be given more than once.";
+    "times), delay:MS, silent, vanish-after:N, drop-ack:PAGE (the first acknowledgement of\n"
+    "that page is lost); --fault may be given more than once.";
 
 // The options as typed; checked by their validators, converted once the whole line is read.
 struct Typed {
     std::string name, device, station, registerCode, version, date, flashType, speed,
-        format = "8E1", pageWriteMs, flashOut, log, seed;
+        format = "8E1", pageWriteMs, flashOut, log, seed, replyTail;
     std::vector<std::string> faults;
     bool noPace = false;
 };
@@ -241,6 +244,10 @@ void Describe(CLI::App& app, Options& o, Typed& t) {
     app.add_flag("--once", o.once,
                  "exit after a download and its restore command (or 5 s of silence)");
     app.add_flag("--keep-os", o.plc.keepOs, "keep reporting the old OS after a download");
+    app.add_option("--reply-tail", t.replyTail,
+                   "send N more bytes (0x15 each) after every reply, as some PLCs do (default 0)")
+        ->type_name("N")
+        ->check(Number("N", 0, 64));
 }
 
 } // namespace
@@ -292,6 +299,8 @@ std::string ParseOptions(const std::vector<std::string>& args, Options& o) {
         o.logFile = t.log;
     for (const std::string& spec : t.faults)
         ParseFaults(spec, o.faults);
+    if (ParseInt(t.replyTail, 0, 64, n))
+        o.replyTail = static_cast<int>(n);
     if (!t.seed.empty())
         std::from_chars(t.seed.data(), t.seed.data() + t.seed.size(), o.seed);
     const uint32_t speed = t.speed.empty() ? 9600 : static_cast<uint32_t>(std::stoul(t.speed));
