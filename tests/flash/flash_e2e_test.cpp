@@ -377,6 +377,7 @@ TEST_F(FlashE2E, BadArgumentsExit2AndOtherRefusalsSayWhy) {
         {"--port", "x", "--status", "--station", "256"},
         {"--port", "x", "--status", "--station", "1x"},
         {"--port", "x", "--image", gImage, "--stop-plc", "maybe"},
+        {"--port", "x", "--image", gImage, "--nak-retries", "10"},
         {"--port", "x", "--status", "--bogus"},
         {"--port", "x", "--image"},
         {"--port", "x", "--status", "--json=1"},

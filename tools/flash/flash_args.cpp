@@ -131,8 +131,7 @@ FlashArgsResult ParseFlashArgs(const std::vector<std::string>& args) {
             "N", [](const std::string& v) { return v.size() == 1 && v[0] >= '0' && v[0] <= '9'; },
             "a whole number from 0 to 9"));
     app.add_flag("--interval-timing", a.IntervalTiming,
-                 "take a reply only after 100 ms of silence, as the windows do, instead of the "
-                 "moment it is whole");
+                 "end each reply by 100 ms of silence, as the windows do, not when it is whole");
     app.add_flag("--trace", a.Trace,
                  "every frame sent and received, in hex with time stamps, on stderr");
     app.add_flag("--json", a.Json, "one JSON object per event on stdout");
