@@ -81,14 +81,28 @@ build-windows/build.ninja: | deps
 windows: build-windows/build.ninja
 	cmake --build build-windows -j $(JOBS)
 
-test-windows: windows
-	cd build-windows && ctest --output-on-failure -j $(JOBS)
+# Beside Wine the tests run Linux programs of the plain build: the serial tests' pseudo-terminal
+# peer, and the end-to-end test of orv-flash.exe with the PLC simulator and the image tool.
+WINDOWS_TEST_HELPERS := serial_pty_peer flash_wine_test
+
+# The GDI gauge's test compares it with the Qt gauge's pictures, which the Linux build draws.
+# Wine needs an X display for windows, and a Wine server started without one keeps a desktop
+# without one: so the whole run shares a private Xvfb, after any earlier server has ended.
+test-windows: windows build/build.ninja
+	cmake --build build -j $(JOBS) --target gauge_reference_images $(WINDOWS_TEST_HELPERS)
+	[ ! -d build-windows/wine ] || WINEPREFIX=$(CURDIR)/build-windows/wine /usr/lib/wine/wineserver -w
+	cd build-windows && xvfb-run -a -s "-screen 0 1280x1024x24" ctest --output-on-failure -j $(JOBS)
 
 test: test-plain test-asan test-tsan test-fuzz test-windows test-package
 	@echo "make test: all suites passed"
 
+# Then the Windows build's benchmarks under Wine, when there is a Windows build; the serial one
+# needs the pseudo-terminal peer of the Linux build.
 bench: build
 	@set -e; for b in build/bench/*; do [ -x "$$b" ] && { echo "== $$(basename $$b)"; "$$b"; }; done
+	@[ ! -f build-windows/build.ninja ] || cmake --build build-windows -j $(JOBS) >/dev/null
+	@[ ! -f build-windows/build.ninja ] || cmake --build build -j $(JOBS) --target serial_pty_peer >/dev/null
+	@scripts/windows-benches
 
 soak: build
 	@set -e; for s in build/soak/*; do [ -x "$$s" ] && { echo "== $$(basename $$s)"; "$$s"; }; done

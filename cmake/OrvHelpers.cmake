@@ -35,6 +35,11 @@ if(WIN32 AND CMAKE_CROSSCOMPILING)
     set(CMAKE_CROSSCOMPILING_EMULATOR ${ORV_WINE})
     set(ORV_WINEPREFIX ${CMAKE_BINARY_DIR}/wine)
     set(ORV_HOST_ROOT "Z:")
+    # Linux programs the Windows tests run beside Wine: the pseudo-terminal peer of the serial
+    # tests, and the end-to-end test of orv-flash.exe with the PLC simulator. `make test-windows`
+    # builds them there first.
+    set(ORV_LINUX_BINARY_DIR ${CMAKE_SOURCE_DIR}/build CACHE PATH
+        "The Linux build whose programs the Windows tests use")
     # No Mono or Gecko installers and no debug chatter. Console programs need no display.
     set(ORV_TEST_ENV WINEPREFIX=${ORV_WINEPREFIX} WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml=)
     add_test(NAME wine_prefix

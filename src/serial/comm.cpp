@@ -5,6 +5,7 @@
 
 #include "serial/comm_private.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 
@@ -245,9 +246,113 @@ bool TReplyCutter::Refresh(size_t inHand) {
     return inHand > 0 && View.Rule.has_value();
 }
 
-void TReplyCutter::FallBack() {
+bool TBlock::Post(TCommPoster& poster) {
+    const size_t n = Length;
+    Length = 0;
+    return n == 0 || poster.PostData(Bytes, n);
+}
+
+bool TReplyCutter::Feed(TBlock& block, const uint8_t* bytes, size_t count, TCommPoster& poster) {
+    size_t done = 0;
+    while (done < count) {
+        if (Answered)
+            return DropTail(block, bytes + done, count - done, poster);
+        const size_t take = std::min({View.Rule->Missing(block.Bytes, block.Length), count - done,
+                                      sizeof block.Bytes - block.Length});
+        std::memcpy(block.Bytes + block.Length, bytes + done, take);
+        block.Length += take;
+        done += take;
+        const bool whole = View.Rule->Missing(block.Bytes, block.Length) == 0;
+        if (whole || block.Length == sizeof block.Bytes) {
+            if (!block.Post(poster))
+                return false;
+            Answered = whole;
+        }
+    }
+    return true;
+}
+
+bool TReplyCutter::DropTail(TBlock& block, const uint8_t* bytes, size_t count,
+                            TCommPoster& poster) {
+    if (block.Length + count == 0)
+        return true;
     Slot.FallBack();
     View.Rule.reset();
+    uint8_t tail[sizeof block.Bytes];
+    size_t n = block.Length;
+    std::memcpy(tail, block.Bytes, n);
+    block.Length = 0;
+    if (count > 0) {
+        const size_t more = std::min(count, sizeof tail - n);
+        std::memcpy(tail + n, bytes, more);
+        n += more;
+    }
+    return poster.PostData(tail, n, MSG_REPLY_TAIL);
+}
+
+bool TWriteQueue::Post(std::unique_ptr<uint8_t[]>& block, uint16_t count) {
+    std::lock_guard<std::mutex> lock(Lock);
+    if (Ended)
+        return false;
+    Queue.push_back({std::move(block), count});
+    return true;
+}
+
+bool TWriteQueue::Take(TRequest& request) {
+    std::lock_guard<std::mutex> lock(Lock);
+    if (Queue.empty())
+        return false;
+    request = std::move(Queue.front());
+    Queue.pop_front();
+    return true;
+}
+
+void TWriteQueue::End() {
+    std::deque<TRequest> dropped; // released after the lock
+    std::lock_guard<std::mutex> lock(Lock);
+    Ended = true;
+    dropped.swap(Queue);
+}
+
+void ServeWriteQueue(TWriterSteps& writer, TWriteQueue& queue, TCommPoster& poster,
+                     TReplyRuleSlot& rules) {
+    using TWait = TWriterSteps::TWait;
+    bool noticeDue = true;
+    uint64_t started = 0; // numbered as TComm numbers the requests it posts
+    for (;;) {
+        TWriteQueue::TRequest request;
+        if (!queue.Take(request)) {
+            if (noticeDue) {
+                const TWait drained = writer.WaitUntilDrained();
+                if (drained == TWait::End)
+                    return;
+                if (drained == TWait::NewRequest)
+                    continue;
+                if (!poster.Post(MSG_SEND_DATA_EMPTY, 0))
+                    return;
+                noticeDue = false;
+            }
+            if (writer.WaitForWork() == TWait::End)
+                return;
+            continue;
+        }
+        if (writer.StopSignalled())
+            return; // request released with it
+        rules.Starting(++started);
+        if (!writer.HandleWriteData(request.Block.get(), request.Count))
+            return;
+        noticeDue = true;
+    }
+}
+
+int TDrainPacer::NextWaitMs(uint32_t queued, uint32_t baud, uint32_t frameBits) {
+    baud = std::max(baud, 1u);
+    const uint64_t sendMs = (uint64_t(queued) * frameBits * 1000 + baud - 1) / baud;
+    const int expected = static_cast<int>(std::clamp<uint64_t>(sendMs, 1, 200));
+    WaitMs = LastQueued < 0 || queued < LastQueued ? expected
+                                                   : std::min(std::max(WaitMs * 2, expected), 200);
+    LastQueued = queued;
+    return WaitMs;
 }
 
 } // namespace orv

@@ -7,6 +7,8 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
+#include <memory>
 #include <mutex>
 #include <optional>
 
@@ -65,6 +67,14 @@ private:
     std::atomic<uint64_t> Started{0};
 };
 
+// The bytes a reader has gathered and not yet handed over.
+struct TBlock {
+    uint8_t Bytes[2048];
+    size_t Length = 0;
+    // Hands them over as received data; true at once when there are none.
+    bool Post(TCommPoster& poster);
+};
+
 // The reader's half of the reply rule, the same on every platform: which bytes may be the reply
 // to the request in flight, and where its block ends. Owned by the reader thread.
 class TReplyCutter {
@@ -78,19 +88,81 @@ public:
     // Bytes that arrive now may be the reply: its request has started and, by the platform's
     // output queue, left the line, and no whole reply has come for it yet.
     bool MayAnswer(bool outputIdle) const {
-        return outputIdle && AwaitsReply() && Slot.HasStarted(View.Write);
+        return outputIdle && !Answered && Slot.HasStarted(View.Write);
     }
-    bool AwaitsReply() const { return !Answered; }
     size_t Missing(const uint8_t* block, size_t length) const {
         return View.Rule ? View.Rule->Missing(block, length) : 0;
     }
-    void Completed() { Answered = true; }
-    void FallBack();
+    // Bytes that may answer: added to the block, which is handed over the moment it is a whole
+    // reply (or full); whatever follows a whole reply is out of place and goes as DropTail
+    // says. False when a post failed.
+    bool Feed(TBlock& block, const uint8_t* bytes, size_t count, TCommPoster& poster);
+    // Bytes that cannot be the reply in flight go, with those in hand, to the owner as a tail
+    // (MSG_REPLY_TAIL), and the rule is given up for this opening. False when the post failed.
+    bool DropTail(TBlock& block, const uint8_t* bytes, size_t count, TCommPoster& poster);
 
 private:
     TReplyRuleSlot& Slot;
     TReplyRuleSlot::TView View;
     bool Answered = false;
+};
+
+// The writer's requests in posting order. The GUI thread posts, the writer takes; a post never
+// waits for the line. Once the writer has ended, a post is refused and the block stays with
+// the caller, so no request is ever accepted and then silently dropped.
+class TWriteQueue {
+public:
+    struct TRequest {
+        std::unique_ptr<uint8_t[]> Block;
+        uint16_t Count = 0;
+    };
+    // False once ended; the writer is woken by the caller.
+    bool Post(std::unique_ptr<uint8_t[]>& block, uint16_t count);
+    bool Take(TRequest& request);
+    // Refuses further posts and releases what is still queued.
+    void End();
+
+private:
+    std::mutex Lock;
+    std::deque<TRequest> Queue;
+    bool Ended = false;
+};
+
+// What a platform's writer thread does, for the rule every platform shares (ServeWriteQueue).
+class TWriterSteps {
+public:
+    enum class TWait { Quiet, NewRequest, End };
+    // Until the driver has sent everything (Quiet), a request has come, or the writer must end.
+    virtual TWait WaitUntilDrained() = 0;
+    // Until a request has come or the writer must end; never Quiet.
+    virtual TWait WaitForWork() = 0;
+    virtual bool StopSignalled() = 0;
+    // Writes one whole block; false when the writer must end.
+    virtual bool HandleWriteData(const uint8_t* block, size_t count) = 0;
+
+protected:
+    ~TWriterSteps() = default;
+};
+
+// Takes the requests in posting order and writes each whole, until a step says to end. The
+// send-buffer-empty notice is once per idle: the first time the queue is found empty after the
+// start, then after each time at least one request was written, and only once the driver has
+// sent everything, so that requests posted back to back get one notice after the last.
+// Each write is announced to the reply rule as it starts.
+void ServeWriteQueue(TWriterSteps& writer, TWriteQueue& queue, TCommPoster& poster,
+                     TReplyRuleSlot& rules);
+
+// When to look again whether the driver's output queue has drained: after the time the queued
+// characters need on the line; while nothing moves (flow control holding the line), the looks
+// grow apart up to a fifth of a second.
+class TDrainPacer {
+public:
+    // queued > 0 bytes still to send at baud bits per second, frameBits per character.
+    int NextWaitMs(uint32_t queued, uint32_t baud, uint32_t frameBits);
+
+private:
+    int64_t LastQueued = -1;
+    int WaitMs = 0;
 };
 
 } // namespace orv

@@ -87,9 +87,7 @@ void TReadThread::WaitFor() {
 
 // The block in hand holds the last bytes the line brought: they go out before the hang-up.
 void TReadThread::PostHangupCall() {
-    const size_t n = BlockLength;
-    BlockLength = 0;
-    if (n > 0 && !S->Poster.PostData(Block, n))
+    if (!In.Post(S->Poster))
         return; // that failure has posted the hang-up
     S->Poster.PostHangupCall();
 }
@@ -97,61 +95,14 @@ void TReadThread::PostHangupCall() {
 bool TReadThread::HandleReadData(const uint8_t* buffer, size_t count) {
     size_t done = 0;
     while (done < count) {
-        const size_t take = std::min(count - done, sizeof Block - BlockLength);
-        std::memcpy(Block + BlockLength, buffer + done, take);
-        BlockLength += take;
+        const size_t take = std::min(count - done, sizeof In.Bytes - In.Length);
+        std::memcpy(In.Bytes + In.Length, buffer + done, take);
+        In.Length += take;
         done += take;
-        if (BlockLength == sizeof Block && !PostBlock())
+        if (In.Length == sizeof In.Bytes && !In.Post(S->Poster))
             return false;
     }
     return true;
-}
-
-bool TReadThread::PostBlock() {
-    const size_t n = BlockLength;
-    BlockLength = 0;
-    return S->Poster.PostData(Block, n);
-}
-
-// Under a reply rule: a block ends as soon as it is a whole reply; whatever follows that reply
-// is out of place.
-bool TReadThread::HandleRuledData(const uint8_t* buffer, size_t count, TReplyCutter& cutter) {
-    size_t done = 0;
-    while (done < count && cutter.Active()) {
-        if (!cutter.AwaitsReply())
-            return DropTail(buffer + done, count - done, cutter);
-        const size_t take = std::min(
-            {cutter.Missing(Block, BlockLength), count - done, sizeof Block - BlockLength});
-        std::memcpy(Block + BlockLength, buffer + done, take);
-        BlockLength += take;
-        done += take;
-        const bool whole = cutter.Missing(Block, BlockLength) == 0;
-        if (whole || BlockLength == sizeof Block) {
-            if (!PostBlock())
-                return false;
-            if (whole)
-                cutter.Completed();
-        }
-    }
-    return HandleReadData(buffer + done, count - done);
-}
-
-// Bytes that cannot be the reply in flight, with those in hand, go to the owner as a tail, and
-// from here on only the interval ends a block.
-bool TReadThread::DropTail(const uint8_t* buffer, size_t count, TReplyCutter& cutter) {
-    if (BlockLength + count == 0)
-        return true;
-    cutter.FallBack();
-    uint8_t tail[sizeof Block];
-    size_t n = BlockLength;
-    std::memcpy(tail, Block, n);
-    BlockLength = 0;
-    if (count > 0) {
-        const size_t more = std::min(count, sizeof tail - n);
-        std::memcpy(tail + n, buffer, more);
-        n += more;
-    }
-    return S->Poster.PostData(tail, n, MSG_REPLY_TAIL);
 }
 
 // Errors the driver counts (overrun has no in-band mark at all) and the modem lines, where the
@@ -225,13 +176,13 @@ void TReadThread::Execute() {
 
     for (;;) {
         TThreadSettings s = S->SettingsSnapshot();
-        if (cutter.Refresh(BlockLength) && !DropTail(nullptr, 0, cutter))
+        if (cutter.Refresh(In.Length) && !cutter.DropTail(In, nullptr, 0, S->Poster))
             break;
 
         // When the block in hand is complete, by the read-interval and total time-outs. With
         // both at 0 a block completes only when full, as the platform's time-out rules have it.
         Clock::time_point deadline = Clock::time_point::max();
-        if (BlockLength > 0) {
+        if (In.Length > 0) {
             if (s.Interval == UINT32_MAX)
                 deadline = lastByte; // "return at once with what is there"
             else if (s.Interval > 0)
@@ -240,7 +191,7 @@ void TReadThread::Execute() {
         }
         Clock::time_point now = Clock::now();
         if (deadline <= now) {
-            if (!PostBlock())
+            if (!In.Post(S->Poster))
                 break;
             readStart = now;
             totalDeadline = Clock::time_point::max();
@@ -286,18 +237,19 @@ void TReadThread::Execute() {
         if (fds[2].revents) {
             // Whether what is waiting now may answer the request in flight is judged before it
             // is read: the request may leave the line meanwhile.
-            if (cutter.Refresh(BlockLength) && !DropTail(nullptr, 0, cutter))
+            if (cutter.Refresh(In.Length) && !cutter.DropTail(In, nullptr, 0, S->Poster))
                 break;
             const bool mayAnswer = cutter.Active() && cutter.MayAnswer(OutputQueued(fd) == 0);
             const ssize_t got = read(fd, raw, sizeof raw);
             if (got > 0) {
                 now = Clock::now();
-                if (BlockLength == 0) {
+                if (In.Length == 0) {
                     // A new block: the total time-out runs in whole periods from the end of
                     // the previous one, like re-armed reads that completed empty.
                     // Capped at 49 days, far beyond any use, to keep the clock arithmetic sound.
                     const uint64_t total = std::min<uint64_t>(
-                        uint64_t(s.TotalMultiplier) * sizeof Block + s.TotalConstant, UINT32_MAX);
+                        uint64_t(s.TotalMultiplier) * sizeof In.Bytes + s.TotalConstant,
+                        UINT32_MAX);
                     if (total > 0) {
                         const auto period = std::chrono::milliseconds(total);
                         const auto periods = (now - readStart) / period + 1;
@@ -312,12 +264,12 @@ void TReadThread::Execute() {
                     if (!HandleReadData(decoded, n))
                         break;
                 } else if (!mayAnswer) {
-                    if (!DropTail(decoded, n, cutter))
+                    if (!cutter.DropTail(In, decoded, n, S->Poster))
                         break;
                 } else {
-                    if (!HandleRuledData(decoded, n, cutter))
+                    if (!cutter.Feed(In, decoded, n, S->Poster))
                         break;
-                    if (BlockLength == 0) {
+                    if (In.Length == 0) {
                         readStart = now; // a whole reply ended the block
                         totalDeadline = Clock::time_point::max();
                     }
@@ -351,7 +303,7 @@ TWriteThread::TWriteThread(TPortShared& shared) : S(&shared) {
 
 TWriteThread::~TWriteThread() {
     WaitFor();
-    EndQueue();
+    Queue.End();
     close(WakeEvent);
 }
 
@@ -365,30 +317,10 @@ void TWriteThread::WaitFor() {
 }
 
 bool TWriteThread::PostWrite(std::unique_ptr<uint8_t[]>& block, uint16_t count) {
-    {
-        std::lock_guard<std::mutex> lock(QueueLock);
-        if (Ended)
-            return false;
-        Queue.push_back({std::move(block), count});
-    }
+    if (!Queue.Post(block, count))
+        return false;
     const uint64_t one = 1;
     (void)!write(WakeEvent, &one, sizeof one);
-    return true;
-}
-
-void TWriteThread::EndQueue() {
-    std::deque<TRequest> dropped;
-    std::lock_guard<std::mutex> lock(QueueLock);
-    Ended = true;
-    dropped.swap(Queue);
-}
-
-bool TWriteThread::TakeRequest(TRequest& request) {
-    std::lock_guard<std::mutex> lock(QueueLock);
-    if (Queue.empty())
-        return false;
-    request = std::move(Queue.front());
-    Queue.pop_front();
     return true;
 }
 
@@ -432,29 +364,33 @@ bool TWriteThread::HandleWriteData(const uint8_t* block, size_t count) {
 // reply time-out started by it runs from the end of transmission. The wait also ends for the
 // stop signal and for a new request: a line held by flow control never holds up either.
 TWriteThread::TWait TWriteThread::WaitUntilDrained() {
-    int lastQueued = -1;
-    int waitMs = 0;
+    TDrainPacer pacer;
     for (;;) {
         const int queued = OutputQueued(S->PortHandle);
         if (queued == 0)
-            return TWait::Done;
+            return TWait::Quiet;
         if (queued < 0) {
             if (!IsQuietError(errno))
                 S->Poster.PostHangupCall();
             return TWait::End;
         }
-        // Next look when the queued characters should have gone; while nothing moves (flow
-        // control holding the line), looks grow apart to a fifth of a second.
         const TThreadSettings s = S->SettingsSnapshot();
-        const uint64_t sendMs =
-            (uint64_t(queued) * s.FrameBits * 1000 + s.BaudRate - 1) / std::max(s.BaudRate, 1u);
-        const int expected = static_cast<int>(std::clamp<uint64_t>(sendMs, 1, 200));
-        waitMs = lastQueued < 0 || queued < lastQueued
-                     ? expected
-                     : std::min(std::max(waitMs * 2, expected), 200);
-        lastQueued = queued;
+        const TWait woke =
+            WaitForWake(pacer.NextWaitMs(static_cast<uint32_t>(queued), s.BaudRate, s.FrameBits));
+        if (woke != TWait::Quiet)
+            return woke;
+    }
+}
+
+TWriteThread::TWait TWriteThread::WaitForWork() {
+    return WaitForWake(-1);
+}
+
+// Until the stop signal, a new request (NewRequest), or ms have passed (Quiet).
+TWriteThread::TWait TWriteThread::WaitForWake(int ms) {
+    for (;;) {
         pollfd fds[2] = {{S->StopEvent, POLLIN, 0}, {WakeEvent, POLLIN, 0}};
-        const int r = poll(fds, 2, waitMs);
+        const int r = poll(fds, 2, ms);
         if (r < 0 && errno == EINTR)
             continue;
         if (r < 0) {
@@ -468,47 +404,14 @@ TWriteThread::TWait TWriteThread::WaitUntilDrained() {
             (void)!read(WakeEvent, &count, sizeof count);
             return TWait::NewRequest;
         }
+        return TWait::Quiet;
     }
 }
 
 void TWriteThread::Execute() {
     RaisePriority(1);
-    bool noticeDue = true;
-    for (;;) {
-        TRequest request;
-        if (!TakeRequest(request)) {
-            if (noticeDue) {
-                const TWait drained = WaitUntilDrained();
-                if (drained == TWait::End)
-                    break;
-                if (drained == TWait::NewRequest)
-                    continue;
-                if (!S->Poster.Post(MSG_SEND_DATA_EMPTY, 0))
-                    break;
-                noticeDue = false;
-            }
-            pollfd fds[2] = {{S->StopEvent, POLLIN, 0}, {WakeEvent, POLLIN, 0}};
-            const int r = poll(fds, 2, -1);
-            if (r < 0 && errno == EINTR)
-                continue;
-            if (r < 0) {
-                S->Poster.PostHangupCall();
-                break;
-            }
-            if (fds[0].revents)
-                break;
-            uint64_t count = 0;
-            (void)!read(WakeEvent, &count, sizeof count);
-            continue;
-        }
-        if (S->StopSignalled())
-            break; // request released with it
-        S->Rules.Starting(++WritesStarted);
-        if (!HandleWriteData(request.Block.get(), request.Count))
-            break;
-        noticeDue = true;
-    }
-    EndQueue();
+    ServeWriteQueue(*this, Queue, S->Poster, S->Rules);
+    Queue.End();
     tcflush(S->PortHandle, TCOFLUSH);
 }
 

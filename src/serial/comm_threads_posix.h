@@ -5,7 +5,6 @@
 #include "serial/comm_private.h"
 
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -59,23 +58,19 @@ public:
 private:
     void Execute();
     bool HandleReadData(const uint8_t* buffer, size_t count);
-    bool HandleRuledData(const uint8_t* buffer, size_t count, TReplyCutter& cutter);
-    bool DropTail(const uint8_t* buffer, size_t count, TReplyCutter& cutter);
-    bool PostBlock();
     void PostHangupCall();
     bool CheckLineState(uint32_t marks, bool parityCheck);
 
     TPortShared* const S;
     std::thread Thread;
-    uint8_t Block[2048];
-    size_t BlockLength = 0;
+    TBlock In; // the block in hand
     bool HasCounters = false;
     bool HasModemLines = false;
     int LastModem = 0;
     uint32_t LastFrame = 0, LastOverrun = 0, LastParity = 0, LastBreak = 0;
 };
 
-class TWriteThread {
+class TWriteThread final : private TWriterSteps {
 public:
     explicit TWriteThread(TPortShared& shared);
     ~TWriteThread();
@@ -86,24 +81,17 @@ public:
     bool PostWrite(std::unique_ptr<uint8_t[]>& block, uint16_t count);
 
 private:
-    struct TRequest {
-        std::unique_ptr<uint8_t[]> Block;
-        uint16_t Count;
-    };
-    enum class TWait { Done, NewRequest, End };
     void Execute();
-    bool TakeRequest(TRequest& request);
-    bool HandleWriteData(const uint8_t* block, size_t count);
-    TWait WaitUntilDrained();
-    void EndQueue();
+    bool HandleWriteData(const uint8_t* block, size_t count) override;
+    TWait WaitUntilDrained() override;
+    TWait WaitForWork() override;
+    bool StopSignalled() override { return S->StopSignalled(); }
+    TWait WaitForWake(int ms);
 
     TPortShared* const S;
     std::thread Thread;
     int WakeEvent = -1;
-    std::mutex QueueLock;
-    std::deque<TRequest> Queue;
-    bool Ended = false;
-    uint64_t WritesStarted = 0; // numbered as TComm numbers the requests it posts
+    TWriteQueue Queue;
 };
 
 } // namespace orv

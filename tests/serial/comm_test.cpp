@@ -1,221 +1,10 @@
-// TComm and its threads on real pseudo-terminals, notifications pumped through a queue sink.
+// What TComm does on every platform, on a real pseudo-terminal: the port's own part of each
+// platform is in comm_test_posix.cpp and comm_test_win32.cpp.
 
-#include "pty.h"
-#include "serial/comm.h"
-#include "serial/port_list.h"
-#include "serial/port_name_posix.h"
-#include "serial/queue_sink.h"
+#include "comm_test.h"
 
-#include <atomic>
-#include <condition_variable>
-#include <cstdarg>
-#include <filesystem>
-#include <fstream>
-#include <gtest/gtest.h>
-#include <mutex>
-#include <sys/file.h>
-#include <sys/ioctl.h>
-#include <sys/stat.h>
-
-// The test plays the port's driver for what a pseudo-terminal cannot show: a line whose output
-// does not drain (a pseudo-terminal's output-queue count is always 0) and a driver that takes a
-// block in small parts without ever making the writer wait. The program is linked with
-// --wrap=write,--wrap=ioctl, so calls from its own code pass through here and go on unchanged
-// unless a test drives the port.
-namespace driver {
-
-std::atomic<dev_t> Port{0};           // the device driven; 0: nothing is
-std::atomic<int> OutputQueued{-1};    // >= 0: the output-queue count the port reports
-std::atomic<bool> TakeInParts{false}; // writes take 16 bytes each and never block
-std::atomic<bool> Stopping{false};    // the test is about to stop the component
-std::atomic<size_t> PartsWritten{0};
-std::mutex Lock;
-std::condition_variable Changed;
-bool StopSignalled = false;
-
-bool IsPort(int fd) {
-    const dev_t port = Port.load();
-    struct stat st {};
-    return port != 0 && fstat(fd, &st) == 0 && S_ISCHR(st.st_mode) && st.st_rdev == port;
-}
-
-void Drive(const std::string& path) {
-    struct stat st {};
-    ASSERT_EQ(stat(path.c_str(), &st), 0);
-    std::lock_guard<std::mutex> lock(Lock);
-    StopSignalled = false;
-    PartsWritten = 0;
-    Port = st.st_rdev;
-}
-
-void Release() {
-    Port = 0;
-    OutputQueued = -1;
-    TakeInParts = false;
-    Stopping = false;
-}
-
-bool WaitForParts(size_t n) {
-    std::unique_lock<std::mutex> lock(Lock);
-    return Changed.wait_for(lock, std::chrono::seconds(5), [&] { return PartsWritten >= n; });
-}
-
-} // namespace driver
-
-extern "C" ssize_t __real_write(int fd, const void* buf, size_t n);
-extern "C" int __real_ioctl(int fd, unsigned long request, ...);
-
-extern "C" ssize_t __wrap_write(int fd, const void* buf, size_t n) {
-    if (!driver::TakeInParts || !driver::IsPort(fd)) {
-        const ssize_t r = __real_write(fd, buf, n);
-        if (driver::Stopping && r > 0) {
-            // The first write of StopComm is its stop signal.
-            std::lock_guard<std::mutex> lock(driver::Lock);
-            driver::StopSignalled = true;
-            driver::Changed.notify_all();
-        }
-        return r;
-    }
-    // The first part is held until the component has signalled the stop, so that the rest of
-    // the block is left to the writer's own look at the signal.
-    std::unique_lock<std::mutex> lock(driver::Lock);
-    ++driver::PartsWritten;
-    driver::Changed.notify_all();
-    driver::Changed.wait_for(lock, std::chrono::seconds(10), [] { return driver::StopSignalled; });
-    return static_cast<ssize_t>(std::min<size_t>(n, 16));
-}
-
-extern "C" int __wrap_ioctl(int fd, unsigned long request, ...) {
-    va_list args;
-    va_start(args, request);
-    void* arg = va_arg(args, void*);
-    va_end(args);
-    const int queued = driver::OutputQueued;
-    if (request == TIOCOUTQ && queued >= 0 && driver::IsPort(fd)) {
-        *static_cast<int*>(arg) = queued;
-        return 0;
-    }
-    return __real_ioctl(fd, request, arg);
-}
-
-namespace orv {
+namespace orv::test {
 namespace {
-
-using namespace std::chrono_literals;
-using test::Sleep;
-using Bytes = std::vector<uint8_t>;
-
-class CommTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        Comm.CommName = Pty.SlavePath;
-        // As the update window stores them: no software flow control.
-        Comm.SetOutx_XonXoffFlow(false);
-        Comm.SetInx_XonXoffFlow(false);
-        Comm.OnReceiveData = [this](TComm* sender, const uint8_t* buffer, uint16_t length) {
-            EXPECT_EQ(sender, &Comm);
-            EXPECT_EQ(buffer[length], 0) << "a zero byte follows the data";
-            Blocks.emplace_back(buffer, buffer + length);
-        };
-        Comm.OnSendDataEmpty = [this](TComm*) { ++Empties; };
-        Comm.OnRequestHangup = [this](TComm*) { ++Hangups; };
-        Comm.OnReceiveError = [this](TComm*, uint32_t mask) { Errors.push_back(mask); };
-        Comm.OnModemStateChange = [this](TComm*, uint32_t word) { Modem.push_back(word); };
-        Comm.OnReplyTail = [this](TComm*, const uint8_t* buffer, uint16_t length) {
-            Tails.emplace_back(buffer, buffer + length);
-        };
-    }
-
-    void TearDown() override { driver::Release(); }
-
-    Bytes Received() const {
-        Bytes all;
-        for (const Bytes& b : Blocks)
-            all.insert(all.end(), b.begin(), b.end());
-        return all;
-    }
-    bool WaitReceived(size_t n, std::chrono::milliseconds timeout = 3000ms) {
-        return Sink.PumpUntil([&] { return Received().size() >= n; }, timeout);
-    }
-    void StartAndSettle() {
-        Comm.StartComm();
-        ASSERT_TRUE(Sink.PumpUntil([&] { return Empties == 1; }, 2000ms));
-    }
-
-    TQueueCommSink Sink; // outlives the component
-    test::TPty Pty;
-    TComm Comm{&Sink};
-    std::vector<Bytes> Blocks;
-    std::vector<uint32_t> Errors;
-    std::vector<uint32_t> Modem;
-    std::vector<Bytes> Tails;
-    int Empties = 0;
-    int Hangups = 0;
-};
-
-std::string MessageOf(TComm& comm, std::string* detail = nullptr) {
-    try {
-        comm.StartComm();
-    } catch (const ECommsError& e) {
-        if (detail)
-            *detail = e.Detail();
-        return e.what();
-    }
-    return "(opened)";
-}
-
-TEST_F(CommTest, OpenFailuresSayWhatAndWhy) {
-    std::string detail;
-    Comm.CommName = "";
-    EXPECT_EQ(MessageOf(Comm), "Error opening serial port");
-    EXPECT_FALSE(Comm.IsOpen());
-
-    Comm.CommName = "orv-no-such-port";
-    EXPECT_EQ(MessageOf(Comm, &detail), "Error opening serial port");
-    EXPECT_NE(detail.find("/dev/orv-no-such-port"), std::string::npos) << detail;
-    EXPECT_NE(detail.find(VirtualPortFolder() + "orv-no-such-port"), std::string::npos) << detail;
-    EXPECT_NE(detail.find("plugged in"), std::string::npos) << detail;
-
-    const std::string file =
-        std::string(std::getenv("HOME") ? std::getenv("HOME") : "/tmp") + "/orv-not-a-port.txt";
-    std::ofstream(file) << "text";
-    Comm.CommName = file;
-    EXPECT_EQ(MessageOf(Comm, &detail), "File handle is not a comm handle ");
-    EXPECT_NE(detail.find(file), std::string::npos);
-    EXPECT_FALSE(Comm.IsOpen());
-    std::filesystem::remove(file);
-
-    // Permission: the hint names the group that owns the device.
-    const std::string hint = OpenFailureDetail(Pty.SlavePath, EACCES);
-    EXPECT_NE(hint.find(Pty.SlavePath + ": Permission denied"), std::string::npos) << hint;
-    EXPECT_NE(hint.find("log out and in again"), std::string::npos) << hint;
-    if (geteuid() != 0) {
-        chmod(Pty.SlavePath.c_str(), 0);
-        Comm.CommName = Pty.SlavePath;
-        EXPECT_EQ(MessageOf(Comm, &detail), "Error opening serial port");
-        EXPECT_NE(detail.find("Permission denied"), std::string::npos) << detail;
-        chmod(Pty.SlavePath.c_str(), 0620);
-    }
-}
-
-TEST_F(CommTest, PortHeldElsewhereIsRefused) {
-    StartAndSettle();
-    TComm second(&Sink);
-    second.CommName = Pty.SlavePath;
-    std::string detail;
-    EXPECT_EQ(MessageOf(second, &detail), "Error opening serial port");
-    EXPECT_NE(detail.find("Another program holds the port"), std::string::npos) << detail;
-    EXPECT_FALSE(second.IsOpen());
-    Comm.StopComm();
-
-    // Another program's lock, without any component involved.
-    const int other = open(Pty.SlavePath.c_str(), O_RDWR | O_NOCTTY);
-    ASSERT_GE(other, 0);
-    ASSERT_EQ(flock(other, LOCK_EX | LOCK_NB), 0);
-    EXPECT_EQ(MessageOf(Comm), "Error opening serial port");
-    close(other);
-    EXPECT_EQ(MessageOf(Comm), "(opened)");
-}
 
 TEST_F(CommTest, StartTwiceKeepsThePortWorking) {
     StartAndSettle();
@@ -231,19 +20,18 @@ TEST_F(CommTest, StartTwiceKeepsThePortWorking) {
     EXPECT_FALSE(Comm.IsOpen());
 }
 
-// A pseudo-terminal forces 8 bits without parity generation (CSIZE, PARENB); what it keeps
-// shows the settings: speed, PARODD, CSTOPB and the input flags.
+// What the pseudo-terminal keeps of the settings shows them: speed, odd parity, two stop bits,
+// raw input without software flow control.
 TEST_F(CommTest, SettingsReachTheLineAndReapplyOnlyOnChange) {
     Comm.SetBaudRate(38400);
     Comm.SetByteSize(TByteSize::_7);
     Comm.SetParity(TParity::Even);
-    Comm.SetParityCheck(true);
     StartAndSettle();
-    termios t = Pty.SlaveSettings();
-    EXPECT_FALSE(t.c_cflag & PARODD);
-    EXPECT_EQ(t.c_iflag & (INPCK | PARMRK | IXON | IXOFF), tcflag_t(INPCK | PARMRK));
-    EXPECT_FALSE(t.c_lflag & (ICANON | ECHO));
-    EXPECT_EQ(cfgetospeed(&t), speed_t(B38400));
+    TPtyLine line = Pty.Line();
+    EXPECT_EQ(line.Speed, 38400u);
+    EXPECT_FALSE(line.OddParity);
+    EXPECT_FALSE(line.SoftwareFlow);
+    EXPECT_TRUE(line.Raw);
 
     // Changes while open, with data queued both ways: nothing is lost.
     Pty.Write("queued-in");
@@ -252,29 +40,24 @@ TEST_F(CommTest, SettingsReachTheLineAndReapplyOnlyOnChange) {
     Comm.SetBaudRate(115200);
     Comm.SetByteSize(TByteSize::_8);
     Comm.SetParity(TParity::Odd);
-    t = Pty.SlaveSettings();
-    EXPECT_EQ(cfgetospeed(&t), speed_t(B115200));
-    EXPECT_TRUE(t.c_cflag & PARODD);
+    line = Pty.Line();
+    EXPECT_EQ(line.Speed, 115200u);
+    EXPECT_TRUE(line.OddParity);
     EXPECT_EQ(Pty.Read(2, 2000ms), Bytes({'q', 'o'}));
     ASSERT_TRUE(WaitReceived(9));
     EXPECT_EQ(Received(), Bytes({'q', 'u', 'e', 'u', 'e', 'd', '-', 'i', 'n'}));
 
     // The same value again does not touch the port: a change made behind its back stays.
-    t.c_cflag &= ~PARODD;
-    Pty.SetSlaveSettings(t);
+    line.OddParity = false;
+    Pty.SetLine(line);
     Comm.SetParity(TParity::Odd);
     Comm.SetBaudRate(115200);
-    EXPECT_FALSE(Pty.SlaveSettings().c_cflag & PARODD);
+    EXPECT_FALSE(Pty.Line().OddParity);
     // A real change re-applies the whole group.
     Comm.SetStopBits(TStopBits::_2);
-    t = Pty.SlaveSettings();
-    EXPECT_EQ(t.c_cflag & (PARODD | CSTOPB), tcflag_t(PARODD | CSTOPB));
-
-    // A rate without a B-constant goes through the kernel's arbitrary-rate interface.
-    Comm.SetBaudRate(250000);
-    t = Pty.SlaveSettings();
-    constexpr speed_t ArbitraryRate = 0010000; // the kernel's BOTHER
-    EXPECT_EQ(cfgetospeed(&t), ArbitraryRate);
+    line = Pty.Line();
+    EXPECT_TRUE(line.OddParity);
+    EXPECT_TRUE(line.TwoStopBits);
 }
 
 TEST_F(CommTest, BackToBackWritesArriveInOrderWithOneEmptyNotice) {
@@ -427,30 +210,6 @@ TEST_F(CommTest, NulBytesDroppedWhenAsked) {
     EXPECT_EQ(Received(), Bytes({'A', 'B'}));
 }
 
-TEST_F(CommTest, ParityCheckingDeliversBytesAsSentAndReportsMarkedBytes) {
-    Comm.SetParity(TParity::Even);
-    Comm.SetParityCheck(true);
-    StartAndSettle();
-    const Bytes sent = {0xFF, 1, 0xFF, 0xFF, 0, 0xFF};
-    Pty.Write(sent);
-    ASSERT_TRUE(WaitReceived(sent.size()));
-    Sink.WaitAndPump(200ms);
-    EXPECT_EQ(Received(), sent);
-    EXPECT_TRUE(Errors.empty());
-
-    // A pseudo-terminal never flags parity errors; with the driver's marking switched off
-    // behind the component's back, the marked form reaches the reader as is.
-    termios t = Pty.SlaveSettings();
-    t.c_iflag &= ~PARMRK;
-    Pty.SetSlaveSettings(t);
-    Blocks.clear();
-    Pty.Write(Bytes{'a', 0xFF, 0x00, 'x', 'b'});
-    ASSERT_TRUE(WaitReceived(3));
-    EXPECT_EQ(Received(), Bytes({'a', 'x', 'b'}));
-    ASSERT_EQ(Errors.size(), 1u);
-    EXPECT_EQ(Errors[0], CE_RXPARITY);
-}
-
 // Settings changed while the reader waits for the line apply to the bytes read next.
 TEST_F(CommTest, ASettingChangeAppliesToTheNextByteRead) {
     StartAndSettle();
@@ -462,7 +221,7 @@ TEST_F(CommTest, ASettingChangeAppliesToTheNextByteRead) {
     EXPECT_EQ(Received(), Bytes({'A', 'B'}));
 
     Blocks.clear();
-    Comm.SetParityCheck(true); // the driver now doubles a received 0xFF
+    Comm.SetParityCheck(true); // a received 0xFF still arrives as sent
     Pty.Write(Bytes{0xFF, 'x'});
     ASSERT_TRUE(WaitReceived(2));
     Sink.WaitAndPump(200ms);
@@ -473,7 +232,8 @@ TEST_F(CommTest, ASettingChangeAppliesToTheNextByteRead) {
     Modem.clear();
     Comm.SetReadIntervalTimeout(60000);
     Pty.Write("ab");
-    ASSERT_TRUE(Sink.PumpUntil([&] { return !Modem.empty(); }, 3000ms)) << "read, not delivered";
+    AwaitBytesInHand();
+    ASSERT_TRUE(Blocks.empty()) << "read, not delivered";
     Comm.SetReadIntervalTimeout(20);
     EXPECT_TRUE(WaitReceived(2));
 }
@@ -488,7 +248,7 @@ TEST_F(CommTest, BlockInHandIsDeliveredBeforeTheHangup) {
     };
     Comm.OnRequestHangup = [&](TComm*) { order.emplace_back("(hang-up)"); };
     Pty.Write("last reply");
-    ASSERT_TRUE(Sink.PumpUntil([&] { return !Modem.empty(); }, 3000ms));
+    AwaitBytesInHand();
     Sleep(50); // the whole reply is in the reader's block
     Pty.CloseMaster();
     ASSERT_TRUE(Sink.PumpUntil([&] { return order.size() >= 2; }, 3000ms));
@@ -605,7 +365,7 @@ TEST_F(CommTest, HangupOfAnEarlierOpeningIsNotRaisedAfterReopen) {
     Pty.CloseMaster();
     Sleep(300); // the hang-up is posted, not pumped
     Comm.StopComm();
-    test::TPty fresh;
+    TPty fresh;
     Comm.CommName = fresh.SlavePath;
     Comm.StartComm();
     Sink.WaitAndPump(300ms);
@@ -628,61 +388,5 @@ TEST_F(CommTest, DestroyingTheComponentReleasesWhatIsQueued) {
     EXPECT_EQ(Sink.Pending(), 0u);
 }
 
-TEST_F(CommTest, BareNameFoundInVirtualPortFolder) {
-    const std::string folder = VirtualPortFolder();
-    std::filesystem::create_directories(folder);
-    const std::string link = folder + "orvtest-comm0";
-    std::filesystem::remove(link);
-    std::filesystem::create_symlink(Pty.SlavePath, link);
-    Comm.CommName = "orvtest-comm0";
-    StartAndSettle();
-    EXPECT_EQ(Comm.PortPath(), link);
-    Pty.Write("v");
-    EXPECT_TRUE(WaitReceived(1));
-    Comm.StopComm();
-    std::filesystem::remove(link);
-}
-
-TEST(PortList, ListsLiveVirtualPortsAfterTheRealOnes) {
-    test::TPty pty;
-    namespace fs = std::filesystem;
-    const fs::path folder = VirtualPortFolder();
-    fs::create_directories(folder);
-    const auto names = {"orvtest-live", "orvtest-gone", "orvtest-file", "orvtest:colon",
-                        "orvtest-null"};
-    for (const char* name : names)
-        fs::remove(folder / name);
-    fs::create_symlink(pty.SlavePath, folder / "orvtest-live");
-    fs::create_symlink("/dev/pts/999999", folder / "orvtest-gone");
-    std::ofstream(folder / "plain.txt") << "x";
-    fs::create_symlink(folder / "plain.txt", folder / "orvtest-file");
-    fs::create_symlink(pty.SlavePath, folder / "orvtest:colon");
-    fs::create_symlink("/dev/null", folder / "orvtest-null"); // a device, not a terminal
-
-    const std::vector<std::string> entries = ListPortEntries();
-    std::vector<std::string> ours;
-    for (const std::string& e : entries)
-        if (e.rfind("orvtest", 0) == 0)
-            ours.push_back(e);
-    EXPECT_EQ(ours, std::vector<std::string>{"orvtest-live: (Virtual port)"});
-    EXPECT_EQ(entries.back(), "orvtest-live: (Virtual port)");
-    // The machine's own ports before them are serial devices in /dev, never a console, a
-    // virtual terminal or a pseudo-terminal.
-    for (const std::string& e : entries) {
-        if (e.find(": (Virtual port)") != std::string::npos)
-            continue;
-        const std::string name = e.substr(0, e.find(':'));
-        struct stat st {};
-        EXPECT_TRUE(stat(("/dev/" + name).c_str(), &st) == 0 && S_ISCHR(st.st_mode)) << e;
-        const bool terminal = name == "tty" || name == "console" || name == "ptmx" ||
-                              (name.size() > 3 && name.rfind("tty", 0) == 0 && isdigit(name[3]));
-        EXPECT_FALSE(terminal) << e;
-    }
-
-    for (const char* name : names)
-        fs::remove(folder / name);
-    fs::remove(folder / "plain.txt");
-}
-
 } // namespace
-} // namespace orv
+} // namespace orv::test

@@ -1,87 +1,59 @@
 #pragma once
 // A real pseudo-terminal for the serial tests: the component opens the slave, the test plays
-// the other end on the master.
+// the other end on the master. On Windows, under Wine, a Linux program (serial_pty_peer) holds
+// the master and maps the slave as a COM port, $WINEPREFIX/dosdevices/comN, and the test
+// speaks to it over a local socket (pty_posix.cpp, pty_win32.cpp).
 
 #include <chrono>
 #include <cstdint>
-#include <cstdlib>
-#include <fcntl.h>
-#include <poll.h>
-#include <stdexcept>
+#include <memory>
 #include <string>
-#include <termios.h>
-#include <thread>
-#include <unistd.h>
 #include <vector>
 
 namespace orv::test {
 
+// The slave's line settings, as the master sees them. A pseudo-terminal forces 8 data bits
+// without parity generation; what it keeps shows the settings.
+struct TPtyLine {
+    uint32_t Speed = 0;        // bits per second
+    bool OddParity = false;    // PARODD
+    bool TwoStopBits = false;  // CSTOPB
+    bool ParityCheck = false;  // INPCK
+    bool ParityMarks = false;  // PARMRK
+    bool SoftwareFlow = false; // IXON or IXOFF
+    bool Raw = false;          // neither ICANON nor ECHO
+};
+
 class TPty {
 public:
-    TPty() {
-        Master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-        if (Master < 0 || grantpt(Master) != 0 || unlockpt(Master) != 0)
-            throw std::runtime_error("no pseudo-terminal");
-        char name[128];
-        if (ptsname_r(Master, name, sizeof name) != 0)
-            throw std::runtime_error("no pseudo-terminal name");
-        SlavePath = name;
-        fcntl(Master, F_SETFL, fcntl(Master, F_GETFL) | O_NONBLOCK);
-    }
-    ~TPty() { CloseMaster(); }
+    TPty();
+    ~TPty();
     TPty(const TPty&) = delete;
     TPty& operator=(const TPty&) = delete;
 
-    void CloseMaster() {
-        if (Master >= 0)
-            close(Master);
-        Master = -1;
-    }
-
-    void Write(const std::vector<uint8_t>& bytes) {
-        size_t done = 0;
-        while (done < bytes.size()) {
-            const ssize_t n = write(Master, bytes.data() + done, bytes.size() - done);
-            if (n > 0) {
-                done += static_cast<size_t>(n);
-            } else {
-                pollfd p{Master, POLLOUT, 0};
-                poll(&p, 1, 100);
-            }
-        }
-    }
-    void Write(const std::string& text) { Write(std::vector<uint8_t>(text.begin(), text.end())); }
-
+    // The other end goes away: the component sees its device vanish.
+    void CloseMaster();
+    void Write(const std::vector<uint8_t>& bytes);
+    void Write(const std::string& text);
     // Reads until want bytes have come or timeout has passed.
-    std::vector<uint8_t> Read(size_t want, std::chrono::milliseconds timeout) {
-        std::vector<uint8_t> got;
-        const auto end = std::chrono::steady_clock::now() + timeout;
-        uint8_t buf[4096];
-        while (got.size() < want && std::chrono::steady_clock::now() < end) {
-            pollfd p{Master, POLLIN, 0};
-            if (poll(&p, 1, 20) <= 0)
-                continue;
-            const ssize_t n = read(Master, buf, sizeof buf);
-            if (n > 0)
-                got.insert(got.end(), buf, buf + n);
-        }
-        return got;
-    }
+    std::vector<uint8_t> Read(size_t want, std::chrono::milliseconds timeout);
 
-    // The slave's line settings, as seen through the master.
-    termios SlaveSettings() const {
-        termios t{};
-        tcgetattr(Master, &t);
-        return t;
-    }
-    void SetSlaveSettings(const termios& t) const { tcsetattr(Master, TCSANOW, &t); }
+    TPtyLine Line() const;
+    // Changes OddParity and ParityMarks behind the component's back; the rest stays.
+    void SetLine(const TPtyLine& line);
 
-    int Master = -1;
+    // What CommName takes: the slave's path, or on Windows its COM name.
     std::string SlavePath;
+
+    struct TImpl;
+
+private:
+    std::unique_ptr<TImpl> Impl;
 };
 
-inline void Sleep(int ms) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-}
+void Sleep(int ms);
+
+// Where the figures of a benchmark come from: empty natively, the Wine version under Wine.
+std::string MeasuredUnder();
 
 } // namespace orv::test

@@ -1,0 +1,63 @@
+#include "win32/dpi.h"
+
+namespace orv {
+
+namespace {
+
+template <typename Function>
+Function User32Function(const char* name) {
+    return reinterpret_cast<Function>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), name)));
+}
+
+UINT SystemDpi() {
+    HDC screen = GetDC(nullptr);
+    const int dpi = screen ? GetDeviceCaps(screen, LOGPIXELSY) : 0;
+    if (screen)
+        ReleaseDC(nullptr, screen);
+    return dpi > 0 ? UINT(dpi) : kDefaultDpi;
+}
+
+} // namespace
+
+UINT WindowDpi(HWND window) {
+    using GetDpiForWindowFunction = UINT(WINAPI*)(HWND);
+    static const auto getDpiForWindow = User32Function<GetDpiForWindowFunction>("GetDpiForWindow");
+    const UINT dpi = window && getDpiForWindow ? getDpiForWindow(window) : 0;
+    return dpi > 0 ? dpi : SystemDpi();
+}
+
+int ScaleToDpi(int value, UINT dpi) {
+    return MulDiv(value, int(dpi), int(kDefaultDpi));
+}
+
+int ScaleSizeToDpi(int value, UINT dpi) {
+    const long long scaled = (static_cast<long long>(value) * dpi + kDefaultDpi - 1) / kDefaultDpi;
+    return static_cast<int>(scaled);
+}
+
+LOGFONTW MessageFont() {
+    using SystemParametersInfoForDpiFunction = BOOL(WINAPI*)(UINT, UINT, PVOID, UINT, UINT);
+    static const auto forDpi =
+        User32Function<SystemParametersInfoForDpiFunction>("SystemParametersInfoForDpi");
+    NONCLIENTMETRICSW metrics{};
+    metrics.cbSize = sizeof metrics;
+    if (forDpi && forDpi(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0, kDefaultDpi))
+        return metrics.lfMessageFont;
+    if (SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0)) {
+        // Given at the system DPI here.
+        LOGFONTW font = metrics.lfMessageFont;
+        const UINT dpi = SystemDpi();
+        font.lfHeight = MulDiv(font.lfHeight, int(kDefaultDpi), int(dpi));
+        font.lfWidth = MulDiv(font.lfWidth, int(kDefaultDpi), int(dpi));
+        return font;
+    }
+    LOGFONTW font{};
+    font.lfHeight = -11; // 8 points
+    font.lfWeight = FW_NORMAL;
+    font.lfCharSet = DEFAULT_CHARSET;
+    lstrcpynW(font.lfFaceName, L"MS Shell Dlg 2", LF_FACESIZE);
+    return font;
+}
+
+} // namespace orv

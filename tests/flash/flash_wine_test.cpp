@@ -1,0 +1,149 @@
+// orv-flash.exe under Wine against orv-plcsim, whose pseudo-terminal is mapped as COM5: the
+// status, a whole update with the flash compared byte for byte, the port list and a missing
+// port. A Linux program of the plain build, run by the Windows build's CTest, which names Wine,
+// the prefix, orv-flash.exe and the tool that adds a port to the prefix's Ports device class in
+// ORV_WINE, WINEPREFIX, ORV_FLASH_EXE and ORV_TEST_PORTS_EXE.
+
+#include "flash_testkit.h"
+
+#include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace orv::flashtest {
+namespace {
+
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+std::string gDir;
+std::string gImage; // OS 1.61 of 03/2010, 544 pages from page 128 on
+
+std::string Environment(const char* name) {
+    const char* value = std::getenv(name);
+    return value ? value : "";
+}
+
+// Wine shows the Linux root as drive Z:.
+std::string WindowsPath(std::string path) {
+    for (char& c : path)
+        if (c == '/')
+            c = '\\';
+    return "Z:" + path;
+}
+
+RunResult Wine(std::vector<std::string> args, std::chrono::milliseconds timeout = 120s) {
+    args.insert(args.begin(), Environment("ORV_WINE"));
+    return RunTool(args, timeout);
+}
+
+// A Windows program ends its lines with CR LF; compared here without the CR.
+std::string WithoutCr(std::string text) {
+    std::erase(text, '\r');
+    return text;
+}
+
+RunResult Flash(std::vector<std::string> args, std::chrono::milliseconds timeout = 120s) {
+    args.insert(args.begin(), Environment("ORV_FLASH_EXE"));
+    RunResult r = Wine(args, timeout);
+    r.Out = WithoutCr(r.Out);
+    r.Err = WithoutCr(r.Err);
+    return r;
+}
+
+std::string Describe(const RunResult& r) {
+    return "exit " + std::to_string(r.Exit) + "\n--- stdout\n" + r.Out + "--- stderr\n" + r.Err;
+}
+
+// COMn of the prefix, linked to a simulator's pseudo-terminal for as long as it lives. The
+// terminal is made the controlling terminal of a session of its own: otherwise Wine's server,
+// which opens it, would take it as its own and log its hang-up when the simulator ends.
+class TComLink {
+public:
+    TComLink(int number, const std::string& target)
+        : Link(Environment("WINEPREFIX") + "/dosdevices/com" + std::to_string(number)) {
+        fs::remove(Link);
+        if (target.empty())
+            return;
+        fs::create_symlink(target, Link);
+        Holder = fork();
+        if (Holder == 0) {
+            setsid();
+            signal(SIGHUP, SIG_IGN);
+            if (open(target.c_str(), O_RDWR) >= 0)
+                pause();
+            _exit(0);
+        }
+    }
+    ~TComLink() {
+        if (Holder > 0) {
+            kill(Holder, SIGKILL);
+            waitpid(Holder, nullptr, 0);
+        }
+        std::error_code ignored;
+        fs::remove(Link, ignored);
+    }
+    const std::string Link;
+
+private:
+    pid_t Holder = -1;
+};
+
+class FlashWine : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        for (const char* name : {"ORV_WINE", "ORV_FLASH_EXE", "ORV_TEST_PORTS_EXE", "WINEPREFIX"})
+            ASSERT_FALSE(Environment(name).empty())
+                << name << " unset: run by the Windows build's CTest";
+        gDir = ScratchDir("wine");
+        gImage = gDir + "/os161.bin";
+        MakeImage(gImage, ImageRecipe{});
+    }
+};
+
+TEST_F(FlashWine, StatusAndTheListOfPortsOnCom5) {
+    PlcSim sim({"--name", "winestat", "--no-pace", "--station", "10", "--version", "1.23", "--date",
+                "07/2015", "--flash-type", "3"});
+    TComLink com5(5, sim.Path);
+    const RunResult r = Flash({"--port", "COM5", "--station", "10", "--status"});
+    ASSERT_EQ(r.Exit, 0) << Describe(r);
+    for (const char* line : {"PLC Status", "Version:       1.23", "Released Date: 07/2015",
+                             "Flash Type:    MA", "Station:       10"})
+        EXPECT_NE(r.Out.find(line), std::string::npos) << line << "\n" << r.Out;
+
+    // COM5 as a serial driver installs it, in the Ports device class.
+    const std::string ports = Environment("ORV_TEST_PORTS_EXE");
+    const RunResult added = Wine({ports, "add", "COM5", "Orv PLC simulator"});
+    ASSERT_EQ(added.Exit, 0) << Describe(added);
+    const RunResult list = Flash({"--list"});
+    Wine({ports, "remove"});
+    EXPECT_EQ(list.Exit, 0) << Describe(list);
+    EXPECT_NE(("\n" + list.Out).find("\nCOM5: (Orv PLC simulator)\n"), std::string::npos)
+        << list.Out;
+}
+
+TEST_F(FlashWine, WholeUpdateLeavesTheImageInTheFlash) {
+    const std::string flashOut = gDir + "/full.flash";
+    PlcSim sim({"--name", "winefull", "--no-pace", "--flash-out", flashOut});
+    TComLink com5(5, sim.Path);
+    const RunResult r = Flash({"--port", "COM5", "--image", WindowsPath(gImage)}, 240s);
+    ASSERT_EQ(r.Exit, 0) << Describe(r);
+    EXPECT_NE(r.Out.find("DU Reroro ... OK!!"), std::string::npos) << r.Out;
+    EXPECT_NE(r.Out.find("verified: the PLC runs OS 1.61 of 03/2010"), std::string::npos) << r.Out;
+    EXPECT_EQ(CompareFlash(flashOut, gImage), "");
+}
+
+TEST_F(FlashWine, AMissingPortFailsWithExitCode3) {
+    TComLink nothing(6, "");
+    const RunResult r = Flash({"--port", "COM6", "--status"}, 30s);
+    EXPECT_EQ(r.Exit, 3) << Describe(r);
+    EXPECT_EQ(r.Err.rfind("orv-flash: Error opening serial port\n  \\\\.\\COM6: ", 0), 0u) << r.Err;
+    EXPECT_NE(r.Err.find("There is no such port on this computer"), std::string::npos) << r.Err;
+}
+
+} // namespace
+} // namespace orv::flashtest

@@ -1,0 +1,156 @@
+// The Windows side of the port, under Wine: open failures in Windows words, COM numbers from 10
+// on, and the port list of the device setup interface.
+
+#include "comm_test.h"
+#include "ports_class_win32.h"
+#include "serial/port_list.h"
+#include "serial/port_name_win32.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <windows.h>
+
+// The driver's part is played through the program's link, which redirects the library's calls
+// of WriteFile, ClearCommError and SetEvent (--wrap=__imp_...) to here.
+extern "C" {
+extern decltype(&WriteFile) __real___imp_WriteFile;
+extern decltype(&ClearCommError) __real___imp_ClearCommError;
+extern decltype(&SetEvent) __real___imp_SetEvent;
+}
+
+namespace orv::test::driver {
+
+namespace {
+
+std::atomic<bool> Driven{false};
+
+// The component's port is the one handle of the test that is a serial port.
+bool IsPort(HANDLE handle) {
+    DWORD mask = 0;
+    return Driven && GetCommMask(handle, &mask);
+}
+
+BOOL WINAPI FakeWriteFile(HANDLE handle, LPCVOID data, DWORD count, LPDWORD written,
+                          LPOVERLAPPED record) {
+    if (!TakeInParts || !IsPort(handle))
+        return __real___imp_WriteFile(handle, data, count, written, record);
+    *written = static_cast<DWORD>(TakePart(count));
+    return TRUE;
+}
+
+BOOL WINAPI FakeClearCommError(HANDLE handle, LPDWORD errors, LPCOMSTAT status) {
+    const BOOL answered = __real___imp_ClearCommError(handle, errors, status);
+    const int queued = OutputQueued;
+    if (answered && status && queued >= 0 && IsPort(handle))
+        status->cbOutQue = static_cast<DWORD>(queued);
+    return answered;
+}
+
+BOOL WINAPI FakeSetEvent(HANDLE event) {
+    // The thread library may signal events of its own while this one reports.
+    static thread_local bool inside = false;
+    const BOOL done = __real___imp_SetEvent(event);
+    if (done && !inside) {
+        inside = true;
+        Signalled();
+        inside = false;
+    }
+    return done;
+}
+
+} // namespace
+
+void DriveDevice(const std::string&) {
+    Driven = true;
+}
+
+void ReleaseDevice() {
+    Driven = false;
+}
+
+} // namespace orv::test::driver
+
+extern "C" {
+decltype(&WriteFile) __wrap___imp_WriteFile = &orv::test::driver::FakeWriteFile;
+decltype(&ClearCommError) __wrap___imp_ClearCommError = &orv::test::driver::FakeClearCommError;
+decltype(&SetEvent) __wrap___imp_SetEvent = &orv::test::driver::FakeSetEvent;
+}
+
+namespace orv::test {
+namespace {
+
+bool Has(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+TEST_F(CommTest, OpenFailuresSayWhatAndWhy) {
+    std::string detail;
+    Comm.CommName = "";
+    EXPECT_EQ(MessageOf(Comm), "Error opening serial port");
+    EXPECT_FALSE(Comm.IsOpen());
+
+    Comm.CommName = "COM99";
+    EXPECT_EQ(MessageOf(Comm, &detail), "Error opening serial port");
+    EXPECT_TRUE(Has(detail, "\\\\.\\COM99: ")) << detail;
+    EXPECT_TRUE(Has(detail, "no such port")) << detail;
+
+    const std::filesystem::path file =
+        std::filesystem::temp_directory_path() / "orv-not-a-port.txt";
+    std::ofstream(file) << "text";
+    Comm.CommName = file.string();
+    EXPECT_EQ(MessageOf(Comm, &detail), "File handle is not a comm handle ");
+    EXPECT_TRUE(Has(detail, file.string())) << detail;
+    EXPECT_FALSE(Comm.IsOpen());
+    std::filesystem::remove(file);
+
+    // A character device that is no serial port has no driver queues to set up.
+    Comm.CommName = "NUL";
+    EXPECT_EQ(MessageOf(Comm, &detail), "Cannot setup comm buffer");
+    EXPECT_FALSE(Comm.IsOpen());
+
+    // What Windows says of a port held by another program, or of a missing driver.
+    detail = OpenFailureDetail("\\\\.\\COM3", ERROR_ACCESS_DENIED);
+    EXPECT_TRUE(Has(detail, "\\\\.\\COM3: ")) << detail;
+    EXPECT_TRUE(Has(detail, "Another program holds the port")) << detail;
+    detail = OpenFailureDetail("\\\\.\\COM3", ERROR_GEN_FAILURE);
+    EXPECT_TRUE(Has(detail, "driver")) << detail;
+    EXPECT_TRUE(Has(detail, "Device Manager")) << detail;
+}
+
+// These tests' ports are COM10 and above, which Windows opens only as devices: \\.\COM12.
+TEST_F(CommTest, PortsFromComTenOnOpenAsDevices) {
+    ASSERT_GE(std::stoi(Pty.SlavePath.substr(3)), 10);
+    StartAndSettle();
+    EXPECT_EQ(Comm.PortPath(), "\\\\.\\" + Pty.SlavePath);
+    Pty.Write("10+");
+    EXPECT_TRUE(WaitReceived(3));
+}
+
+// The device setup interface of this Wine prefix, with devices of the test's own in the Ports
+// class; HARDWARE\DEVICEMAP\SERIALCOMM only when the class names no COM port at all.
+TEST(PortList, PortsClassThenTheSerialDeviceMap) {
+    TTestPorts ports;
+    ASSERT_TRUE(AddTestPort("COM12", "USB-SERIAL CH340"));
+    ASSERT_TRUE(AddTestPort("com31", ""));
+    ASSERT_TRUE(AddTestPort("LPT1", "Printer Port"));
+    ASSERT_TRUE(AddTestPort("COM", "Not a port"));
+    ASSERT_TRUE(MapTestPort("COM33"));
+
+    std::vector<std::string> entries = ListPortEntries();
+    EXPECT_EQ(std::count(entries.begin(), entries.end(), "COM12: (USB-SERIAL CH340)"), 1);
+    EXPECT_EQ(std::count(entries.begin(), entries.end(), "com31"), 1);
+    for (const std::string& entry : entries) {
+        EXPECT_FALSE(entry.rfind("LPT1", 0) == 0) << entry;
+        EXPECT_FALSE(entry.rfind("COM:", 0) == 0) << entry;
+        EXPECT_NE(entry, "COM33") << "listed from the device map although the class has ports";
+    }
+
+    RemoveTestPortDevices();
+    entries = ListPortEntries();
+    EXPECT_EQ(std::count(entries.begin(), entries.end(), "COM33"), 1);
+    EXPECT_EQ(std::count(entries.begin(), entries.end(), "COM12: (USB-SERIAL CH340)"), 0);
+}
+
+} // namespace
+} // namespace orv::test
