@@ -218,12 +218,16 @@ void TCommPoster::PostHangupCall() {
 }
 
 void TReplyRuleSlot::Set(const std::optional<TReplyRule>& rule, uint64_t write) {
-    std::lock_guard<std::mutex> hold(Lock);
-    if (FellBack)
-        return;
-    Now.Rule = rule;
-    ++Now.Serial;
-    Now.Write = write;
+    {
+        std::lock_guard<std::mutex> hold(Lock);
+        if (FellBack)
+            return;
+        Now.Rule = rule;
+        ++Now.Serial;
+        Now.Write = write;
+    }
+    if (OnSet)
+        OnSet();
 }
 
 TReplyRuleSlot::TView TReplyRuleSlot::Current() {
@@ -248,8 +252,10 @@ bool TReplyCutter::Refresh(size_t inHand) {
 
 bool TBlock::Post(TCommPoster& poster) {
     const size_t n = Length;
+    const bool tail = Tail;
     Length = 0;
-    return n == 0 || poster.PostData(Bytes, n);
+    Tail = false;
+    return n == 0 || poster.PostData(Bytes, n, tail ? MSG_REPLY_TAIL : MSG_RECEIVE_DATA);
 }
 
 bool TReplyCutter::Feed(TBlock& block, const uint8_t* bytes, size_t count, TCommPoster& poster) {
@@ -278,16 +284,20 @@ bool TReplyCutter::DropTail(TBlock& block, const uint8_t* bytes, size_t count,
         return true;
     Slot.FallBack();
     View.Rule.reset();
-    uint8_t tail[sizeof block.Bytes];
-    size_t n = block.Length;
-    std::memcpy(tail, block.Bytes, n);
-    block.Length = 0;
-    if (count > 0) {
-        const size_t more = std::min(count, sizeof tail - n);
-        std::memcpy(tail + n, bytes, more);
-        n += more;
+    block.Tail = true;
+    size_t done = 0;
+    while (done < count) {
+        const size_t take = std::min(count - done, sizeof block.Bytes - block.Length);
+        std::memcpy(block.Bytes + block.Length, bytes + done, take);
+        block.Length += take;
+        done += take;
+        if (block.Length == sizeof block.Bytes) {
+            if (!block.Post(poster))
+                return false;
+            block.Tail = true;
+        }
     }
-    return poster.PostData(tail, n, MSG_REPLY_TAIL);
+    return true;
 }
 
 bool TWriteQueue::Post(std::unique_ptr<uint8_t[]>& block, uint16_t count) {

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -50,6 +51,8 @@ public:
 
     // GUI thread; ignored once the slot has fallen back.
     void Set(const std::optional<TReplyRule>& rule, uint64_t write);
+    // Set before the threads start, where the platform's reader must be told of a new rule.
+    std::function<void()> OnSet;
     // Writer thread: the write numbered `write` is about to start.
     void Starting(uint64_t write) { Started.store(write, std::memory_order_release); }
     // Reader thread.
@@ -67,11 +70,13 @@ private:
     std::atomic<uint64_t> Started{0};
 };
 
-// The bytes a reader has gathered and not yet handed over.
+// The bytes a reader has gathered and not yet handed over: received data, or the tail of a
+// reply that a reply rule found out of place.
 struct TBlock {
     uint8_t Bytes[2048];
     size_t Length = 0;
-    // Hands them over as received data; true at once when there are none.
+    bool Tail = false;
+    // Hands them over (MSG_RECEIVE_DATA or MSG_REPLY_TAIL); true at once when there are none.
     bool Post(TCommPoster& poster);
 };
 
@@ -97,8 +102,9 @@ public:
     // reply (or full); whatever follows a whole reply is out of place and goes as DropTail
     // says. False when a post failed.
     bool Feed(TBlock& block, const uint8_t* bytes, size_t count, TCommPoster& poster);
-    // Bytes that cannot be the reply in flight go, with those in hand, to the owner as a tail
-    // (MSG_REPLY_TAIL), and the rule is given up for this opening. False when the post failed.
+    // Bytes that cannot be the reply in flight make, with those in hand, the block a tail, which
+    // goes on until the line is quiet for the read interval, as any block, and is then handed
+    // over as such; the rule is given up for this opening. False when a post failed.
     bool DropTail(TBlock& block, const uint8_t* bytes, size_t count, TCommPoster& poster);
 
 private:

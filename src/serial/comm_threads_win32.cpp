@@ -3,6 +3,7 @@
 #include "serial/port_name_win32.h"
 
 #include <algorithm>
+#include <cstring>
 #include <stdexcept>
 
 namespace orv {
@@ -106,9 +107,9 @@ void TReadThread::Execute() {
     // The order decides when several are signalled: a stop before line events, line events
     // before read completions.
     const HANDLE waitList[] = {S->StopEvent, EventRecord.hEvent, ReadRecord.hEvent,
-                               S->TimeoutsChanged};
+                               S->TimeoutsChanged, S->RuleChanged};
     while (running) {
-        switch (WaitForMultipleObjects(4, waitList, FALSE, WaitMs())) {
+        switch (WaitForMultipleObjects(5, waitList, FALSE, WaitMs())) {
         case WAIT_OBJECT_0:
             running = false;
             break;
@@ -120,6 +121,9 @@ void TReadThread::Execute() {
             break;
         case WAIT_OBJECT_0 + 3:
             running = RestartRead();
+            break;
+        case WAIT_OBJECT_0 + 4:
+            running = RuleChanged();
             break;
         case WAIT_TIMEOUT:
             running = EndBlockByInterval();
@@ -164,7 +168,7 @@ bool TReadThread::SetupReadEvent() {
         }
         if (!TakeUpRule())
             return false;
-        Asked = ReadSize();
+        Asked = ReadSize(Cutter.Active());
         Arm(ReadRecord);
         DWORD count = 0;
         const bool done = ReadFile(S->PortHandle, Buffer, Asked, &count, &ReadRecord);
@@ -217,8 +221,8 @@ bool TReadThread::HandleReadData(DWORD count) {
         return false;
     if (Cutter.Active())
         return HandleRuledData(count, cut);
-    if (!In.Post(S->Poster)) // gathered under a rule the owner has since taken back
-        return false;
+    if (In.Length > 0)
+        return HandleInHand(count, cut);
     if (count == 0)
         return true;
     DWORD failure = ERROR_SUCCESS;
@@ -258,32 +262,83 @@ bool TReadThread::HandleRuledData(DWORD count, bool cut) {
     return failure == ERROR_SUCCESS || S->Fail(failure);
 }
 
+// A block in hand with no rule (a tail, or bytes gathered under a rule the owner has taken
+// back) goes on while bytes follow within the read interval.
+bool TReadThread::HandleInHand(DWORD count, bool cut) {
+    const DWORD interval = IntervalMs();
+    if (interval != 0 && GetTickCount64() - LastByteAt >= interval && !In.Post(S->Poster))
+        return false;
+    if (count > 0 && !LineEvents && !S->Poster.Post(MSG_MODEM_STATE_CHANGE, ME_RXCHAR))
+        return false;
+    for (DWORD done = 0; done < count;) {
+        const DWORD take =
+            std::min<DWORD>(count - done, static_cast<DWORD>(sizeof In.Bytes - In.Length));
+        std::memcpy(In.Bytes + In.Length, Buffer + done, take);
+        In.Length += take;
+        done += take;
+        const bool tail = In.Tail;
+        if (In.Length == sizeof In.Bytes && !In.Post(S->Poster))
+            return false;
+        In.Tail = tail;
+        LastByteAt = GetTickCount64();
+    }
+    return !cut || In.Post(S->Poster);
+}
+
 // Takes up the rule the owner has set; bytes in hand when a new one comes are out of place.
 bool TReadThread::TakeUpRule() {
     return !Cutter.Refresh(In.Length) || Cutter.DropTail(In, nullptr, 0, S->Poster);
 }
 
-DWORD TReadThread::ReadSize() const {
-    if (!Cutter.Active())
-        return sizeof Buffer;
-    if (In.Length == 0)
-        return 1;
-    return static_cast<DWORD>(
-        std::min(Cutter.Missing(In.Bytes, In.Length), sizeof In.Bytes - In.Length));
+// A new rule may want a read of another size than the one waiting (the first rule after none
+// wants a byte, not a block): that read ends with what it has brought, bytes that came before
+// the rule and are in hand now, and the next read is sized for it.
+bool TReadThread::RuleChanged() {
+    const bool ruled = S->Rules.Current().Rule.has_value();
+    if (!ReadPending || ReadSize(ruled) == Asked)
+        return TakeUpRule();
+    DWORD count = 0;
+    const bool done = Finished(CancelAndWait(S->PortHandle, ReadRecord, count));
+    const DWORD error = done ? ERROR_SUCCESS : GetLastError();
+    ReadPending = false;
+    if (S->IgnoreNull)
+        count = static_cast<DWORD>(std::remove(Buffer, Buffer + count, 0) - Buffer);
+    if (count > 0) {
+        const DWORD take = std::min<DWORD>(count, static_cast<DWORD>(sizeof In.Bytes - In.Length));
+        std::memcpy(In.Bytes + In.Length, Buffer, take);
+        In.Length += take;
+        LastByteAt = GetTickCount64();
+    }
+    if (!done && error != ERROR_OPERATION_ABORTED)
+        return S->Fail(error);
+    LastReadEmpty = false;
+    return SetupReadEvent();
+}
+
+DWORD TReadThread::ReadSize(bool ruled) const {
+    if (ruled && In.Length > 0 && !In.Tail)
+        return static_cast<DWORD>(
+            std::min(Cutter.Missing(In.Bytes, In.Length), sizeof In.Bytes - In.Length));
+    return ruled || In.Length > 0 ? 1 : sizeof Buffer;
+}
+
+// The read interval; 0 when none is set.
+DWORD TReadThread::IntervalMs() const {
+    COMMTIMEOUTS timeouts{};
+    if (!GetCommTimeouts(S->PortHandle, &timeouts))
+        return 0;
+    return timeouts.ReadIntervalTimeout;
 }
 
 // How long the reader may wait: for ever, unless a block is in hand, which the read interval
 // ends once that long has passed since it last grew.
 DWORD TReadThread::WaitMs() const {
-    if (In.Length == 0)
+    const DWORD interval = In.Length == 0 ? 0 : IntervalMs();
+    if (interval == 0)
         return INFINITE;
-    COMMTIMEOUTS timeouts{};
-    if (!GetCommTimeouts(S->PortHandle, &timeouts) || timeouts.ReadIntervalTimeout == 0)
-        return INFINITE;
-    const ULONGLONG due = LastByteAt + timeouts.ReadIntervalTimeout;
+    const ULONGLONG due = LastByteAt + interval;
     const ULONGLONG now = GetTickCount64();
-    return timeouts.ReadIntervalTimeout == MAXDWORD || due <= now ? 0
-                                                                  : static_cast<DWORD>(due - now);
+    return interval == MAXDWORD || due <= now ? 0 : static_cast<DWORD>(due - now);
 }
 
 // The line has been quiet for the read interval with a block in hand: the read waiting for the

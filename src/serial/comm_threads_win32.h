@@ -22,6 +22,8 @@ struct TPortShared {
     // Auto reset: the time-outs have changed, so the reader re-issues the read it has waiting,
     // which the driver would otherwise finish under the old ones.
     HANDLE TimeoutsChanged = nullptr;
+    // Auto reset: the owner has set a reply rule, which may need a read of another size.
+    HANDLE RuleChanged = nullptr;
     // IgnoreNullChar: the driver's own work, which not every driver does (Wine's does not).
     std::atomic<bool> IgnoreNull{false};
     TCommPoster Poster;
@@ -68,8 +70,11 @@ private:
     bool RestartRead();
     bool HandleReadData(DWORD count);
     bool HandleRuledData(DWORD count, bool cut);
+    bool HandleInHand(DWORD count, bool cut);
     bool TakeUpRule();
-    DWORD ReadSize() const;
+    bool RuleChanged();
+    DWORD ReadSize(bool ruled) const;
+    DWORD IntervalMs() const;
     DWORD WaitMs() const;
     bool EndBlockByInterval();
     bool OutputIdle();
@@ -82,8 +87,8 @@ private:
     TPortShared* const S;
     // Under a reply rule, a block is gathered over several reads: the first asks for one byte,
     // so that whether it may answer is judged when it arrives, the next for what the rule
-    // still misses. The driver's read interval ends a read that got some of what it asked
-    // for; the reader's own wait ends one that got nothing.
+    // still misses; a tail is read a byte at a time. The driver's read interval ends a read
+    // that got some of what it asked for; the reader's own wait ends one that got nothing.
     TReplyCutter Cutter;
     TBlock In;
     DWORD Asked = 0;          // bytes the pending read asked for
