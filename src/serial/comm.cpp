@@ -284,6 +284,7 @@ bool TReplyCutter::DropTail(TBlock& block, const uint8_t* bytes, size_t count,
         return true;
     Slot.FallBack();
     View.Rule.reset();
+    TailUntil = Answered ? View.Write + 1 : View.Write;
     block.Tail = true;
     size_t done = 0;
     while (done < count) {

@@ -102,15 +102,18 @@ public:
     // reply (or full); whatever follows a whole reply is out of place and goes as DropTail
     // says. False when a post failed.
     bool Feed(TBlock& block, const uint8_t* bytes, size_t count, TCommPoster& poster);
-    // Bytes that cannot be the reply in flight make, with those in hand, the block a tail, which
-    // goes on until the line is quiet for the read interval, as any block, and is then handed
-    // over as such; the rule is given up for this opening. False when a post failed.
+    // Bytes that cannot be the reply in flight make, with those in hand, the block a tail; the
+    // rule is given up for this opening. False when a post failed.
     bool DropTail(TBlock& block, const uint8_t* bytes, size_t count, TCommPoster& poster);
+    // A tail goes on until the line is quiet for the read interval, as any block, or until the
+    // next request has left the line: what comes then may be its reply.
+    bool TailOver(bool outputIdle) const { return outputIdle && Slot.HasStarted(TailUntil); }
 
 private:
     TReplyRuleSlot& Slot;
     TReplyRuleSlot::TView View;
     bool Answered = false;
+    uint64_t TailUntil = 0; // the write whose start may end a tail
 };
 
 // The writer's requests in posting order. The GUI thread posts, the writer takes; a post never

@@ -239,10 +239,14 @@ void TReadThread::Execute() {
             // is read: the request may leave the line meanwhile.
             if (cutter.Refresh(In.Length) && !cutter.DropTail(In, nullptr, 0, S->Poster))
                 break;
-            const bool mayAnswer = cutter.Active() && cutter.MayAnswer(OutputQueued(fd) == 0);
+            const bool idle = (cutter.Active() || In.Tail) && OutputQueued(fd) == 0;
+            const bool mayAnswer = cutter.Active() && cutter.MayAnswer(idle);
+            const bool tailOver = In.Tail && cutter.TailOver(idle);
             const ssize_t got = read(fd, raw, sizeof raw);
             if (got > 0) {
                 now = Clock::now();
+                if (tailOver && !In.Post(S->Poster))
+                    break;
                 if (In.Length == 0) {
                     // A new block: the total time-out runs in whole periods from the end of
                     // the previous one, like re-armed reads that completed empty.

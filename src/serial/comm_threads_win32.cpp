@@ -266,7 +266,8 @@ bool TReadThread::HandleRuledData(DWORD count, bool cut) {
 // back) goes on while bytes follow within the read interval.
 bool TReadThread::HandleInHand(DWORD count, bool cut) {
     const DWORD interval = IntervalMs();
-    if (interval != 0 && GetTickCount64() - LastByteAt >= interval && !In.Post(S->Poster))
+    const bool quiet = interval != 0 && GetTickCount64() - LastByteAt >= interval;
+    if (count > 0 && (quiet || (In.Tail && Cutter.TailOver(OutputIdle()))) && !In.Post(S->Poster))
         return false;
     if (count > 0 && !LineEvents && !S->Poster.Post(MSG_MODEM_STATE_CHANGE, ME_RXCHAR))
         return false;

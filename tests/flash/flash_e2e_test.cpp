@@ -348,7 +348,9 @@ TEST_F(FlashE2E, TheStopQuestionOnATerminalAndAStopThePlcRefuses) {
 TEST_F(FlashE2E, AnInterruptAbortsTheDownloadAndStillSendsTheRestoreCommand) {
     const std::string flashOut = gDir + "/interrupted.flash";
     PlcSim sim({"--name", "flashint", "--no-pace", "--flash-out", flashOut});
-    Process p({ToolPath("flash"), "--port", sim.Name, "--image", gImage, "--json"});
+    // Interval timing leaves the interrupt half a minute of download to land in.
+    Process p(
+        {ToolPath("flash"), "--port", sim.Name, "--image", gImage, "--json", "--interval-timing"});
     ASSERT_TRUE(p.WaitForOutput("\"page\":130", 30s)) << p.Out();
     p.Signal(SIGINT);
     const auto code = p.Wait(30s);
