@@ -178,7 +178,7 @@ bool TReadThread::SetupReadEvent() {
         }
         if (!Finished(done))
             return S->Fail(GetLastError());
-        if (!HandleReadData(count))
+        if (!HandleReadData(count, count < Asked))
             return false;
     }
 }
@@ -190,7 +190,7 @@ bool TReadThread::HandleReadEvent() {
     DWORD count = 0;
     const bool done = Finished(GetOverlappedResult(S->PortHandle, &ReadRecord, &count, FALSE));
     const DWORD error = done ? ERROR_SUCCESS : GetLastError();
-    if (!HandleReadData(count))
+    if (!HandleReadData(count, count < Asked))
         return false;
     return done || S->Fail(error);
 }
@@ -204,7 +204,7 @@ bool TReadThread::RestartRead() {
     const bool done = Finished(CancelAndWait(S->PortHandle, ReadRecord, count));
     const DWORD error = done ? ERROR_SUCCESS : GetLastError();
     ReadPending = false;
-    if (count > 0 && !HandleReadData(count))
+    if (count > 0 && !HandleReadData(count, false))
         return false;
     if (!done && error != ERROR_OPERATION_ABORTED)
         return S->Fail(error);
@@ -212,8 +212,8 @@ bool TReadThread::RestartRead() {
     return SetupReadEvent();
 }
 
-bool TReadThread::HandleReadData(DWORD count) {
-    const bool cut = count < Asked; // the read interval ended the read
+// cut: the read interval ended the read, and with it the block.
+bool TReadThread::HandleReadData(DWORD count, bool cut) {
     LastReadEmpty = count == 0;
     if (S->IgnoreNull)
         count = static_cast<DWORD>(std::remove(Buffer, Buffer + count, 0) - Buffer);
@@ -292,24 +292,19 @@ bool TReadThread::TakeUpRule() {
 }
 
 // A new rule may want a read of another size than the one waiting (the first rule after none
-// wants a byte, not a block): that read ends with what it has brought, bytes that came before
-// the rule and are in hand now, and the next read is sized for it.
+// wants a byte, not a block): that read ends with what it has brought, and the next one is
+// sized for the rule.
 bool TReadThread::RuleChanged() {
     const bool ruled = S->Rules.Current().Rule.has_value();
     if (!ReadPending || ReadSize(ruled) == Asked)
         return TakeUpRule();
+    // What the read has brought may be the reply already: it is judged as if it came now.
     DWORD count = 0;
     const bool done = Finished(CancelAndWait(S->PortHandle, ReadRecord, count));
     const DWORD error = done ? ERROR_SUCCESS : GetLastError();
     ReadPending = false;
-    if (S->IgnoreNull)
-        count = static_cast<DWORD>(std::remove(Buffer, Buffer + count, 0) - Buffer);
-    if (count > 0) {
-        const DWORD take = std::min<DWORD>(count, static_cast<DWORD>(sizeof In.Bytes - In.Length));
-        std::memcpy(In.Bytes + In.Length, Buffer, take);
-        In.Length += take;
-        LastByteAt = GetTickCount64();
-    }
+    if (!HandleReadData(count, false))
+        return false;
     if (!done && error != ERROR_OPERATION_ABORTED)
         return S->Fail(error);
     LastReadEmpty = false;
@@ -351,7 +346,7 @@ bool TReadThread::EndBlockByInterval() {
     const bool done = Finished(CancelAndWait(S->PortHandle, ReadRecord, count));
     const DWORD error = done ? ERROR_SUCCESS : GetLastError();
     ReadPending = false;
-    if (!HandleReadData(count) || !In.Post(S->Poster))
+    if (!HandleReadData(count, true))
         return false;
     if (!done && error != ERROR_OPERATION_ABORTED)
         return S->Fail(error);

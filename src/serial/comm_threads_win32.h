@@ -68,7 +68,7 @@ private:
     bool SetupReadEvent();
     bool HandleReadEvent();
     bool RestartRead();
-    bool HandleReadData(DWORD count);
+    bool HandleReadData(DWORD count, bool cut);
     bool HandleRuledData(DWORD count, bool cut);
     bool HandleInHand(DWORD count, bool cut);
     bool TakeUpRule();

@@ -184,21 +184,6 @@ TEST_F(CommTest, BytesOutOfPlaceUnderAReplyRuleAreATailAndEndTheRule) {
     ASSERT_TRUE(Sink.PumpUntil([&] { return !Tails.empty(); }, 2000ms));
     EXPECT_EQ(Blocks, std::vector<Bytes>{Bytes({0x06, 0x0D})});
     EXPECT_EQ(Tails, std::vector<Bytes>{Bytes({'x', 'y', 'z'})});
-
-    // Bytes in hand when the next request is about to go are a tail too.
-    Comm.StopComm();
-    Comm.SetReadIntervalTimeout(1000);
-    Tails.clear();
-    Blocks.clear();
-    Empties = 0;
-    StartAndSettle();
-    Pty.Write(std::string("w"));
-    Sleep(100);
-    Comm.SetReplyRule(TReplyRule{2});
-    ASSERT_TRUE(Comm.WriteCommData(request, 2));
-    ASSERT_TRUE(Sink.PumpUntil([&] { return !Tails.empty(); }, 3000ms));
-    EXPECT_EQ(Tails, std::vector<Bytes>{Bytes({'w'})});
-    EXPECT_TRUE(Blocks.empty());
 }
 
 TEST_F(CommTest, NulBytesDroppedWhenAsked) {
