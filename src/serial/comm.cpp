@@ -258,6 +258,20 @@ bool TBlock::Post(TCommPoster& poster) {
     return n == 0 || poster.PostData(Bytes, n, tail ? MSG_REPLY_TAIL : MSG_RECEIVE_DATA);
 }
 
+bool TBlock::Append(const uint8_t* bytes, size_t count, TCommPoster& poster) {
+    for (size_t done = 0; done < count;) {
+        const size_t take = std::min(count - done, sizeof Bytes - Length);
+        std::memcpy(Bytes + Length, bytes + done, take);
+        Length += take;
+        done += take;
+        const bool tail = Tail;
+        if (Length == sizeof Bytes && !Post(poster))
+            return false;
+        Tail = tail;
+    }
+    return true;
+}
+
 bool TReplyCutter::Feed(TBlock& block, const uint8_t* bytes, size_t count, TCommPoster& poster) {
     size_t done = 0;
     while (done < count) {
@@ -286,19 +300,7 @@ bool TReplyCutter::DropTail(TBlock& block, const uint8_t* bytes, size_t count,
     View.Rule.reset();
     TailUntil = Answered ? View.Write + 1 : View.Write;
     block.Tail = true;
-    size_t done = 0;
-    while (done < count) {
-        const size_t take = std::min(count - done, sizeof block.Bytes - block.Length);
-        std::memcpy(block.Bytes + block.Length, bytes + done, take);
-        block.Length += take;
-        done += take;
-        if (block.Length == sizeof block.Bytes) {
-            if (!block.Post(poster))
-                return false;
-            block.Tail = true;
-        }
-    }
-    return true;
+    return block.Append(bytes, count, poster);
 }
 
 bool TWriteQueue::Post(std::unique_ptr<uint8_t[]>& block, uint16_t count) {

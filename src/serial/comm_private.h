@@ -78,6 +78,8 @@ struct TBlock {
     bool Tail = false;
     // Hands them over (MSG_RECEIVE_DATA or MSG_REPLY_TAIL); true at once when there are none.
     bool Post(TCommPoster& poster);
+    // Adds bytes, handing the block over each time it is full. False when a post failed.
+    bool Append(const uint8_t* bytes, size_t count, TCommPoster& poster);
 };
 
 // The reader's half of the reply rule, the same on every platform: which bytes may be the reply

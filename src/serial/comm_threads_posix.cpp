@@ -93,16 +93,7 @@ void TReadThread::PostHangupCall() {
 }
 
 bool TReadThread::HandleReadData(const uint8_t* buffer, size_t count) {
-    size_t done = 0;
-    while (done < count) {
-        const size_t take = std::min(count - done, sizeof In.Bytes - In.Length);
-        std::memcpy(In.Bytes + In.Length, buffer + done, take);
-        In.Length += take;
-        done += take;
-        if (In.Length == sizeof In.Bytes && !In.Post(S->Poster))
-            return false;
-    }
-    return true;
+    return In.Append(buffer, count, S->Poster);
 }
 
 // Errors the driver counts (overrun has no in-band mark at all) and the modem lines, where the

@@ -271,18 +271,10 @@ bool TReadThread::HandleInHand(DWORD count, bool cut) {
         return false;
     if (count > 0 && !LineEvents && !S->Poster.Post(MSG_MODEM_STATE_CHANGE, ME_RXCHAR))
         return false;
-    for (DWORD done = 0; done < count;) {
-        const DWORD take =
-            std::min<DWORD>(count - done, static_cast<DWORD>(sizeof In.Bytes - In.Length));
-        std::memcpy(In.Bytes + In.Length, Buffer + done, take);
-        In.Length += take;
-        done += take;
-        const bool tail = In.Tail;
-        if (In.Length == sizeof In.Bytes && !In.Post(S->Poster))
-            return false;
-        In.Tail = tail;
+    if (!In.Append(Buffer, count, S->Poster))
+        return false;
+    if (count > 0)
         LastByteAt = GetTickCount64();
-    }
     return !cut || In.Post(S->Poster);
 }
 
