@@ -117,9 +117,11 @@ public:
     // The rule for the reply to the next WriteCommData, or none. With none (the default) a
     // block ends only by the read-interval time-out, or when full. With a rule, a block also
     // ends the moment it is a whole reply. Bytes that come before that write has left the line,
-    // or after its whole reply, cannot be its reply: they are taken for the tail of an earlier
-    // one, dropped and reported by OnReplyTail, and the interval alone ends blocks again until
-    // the port is next opened. Does nothing while the port is closed.
+    // or after its whole reply, cannot be its reply: they are the tail of a reply longer than
+    // its rule, which lasts until the line is quiet for the read interval or the next request
+    // has left the line. A tail is not delivered as data but reported by OnReplyTail, and from
+    // then on the interval alone ends blocks, until the port is next opened. Does nothing while
+    // the port is closed.
     void SetReplyRule(const std::optional<TReplyRule>& rule);
     uint32_t GetModemState();
     bool IsOpen() const { return Port != nullptr; }
@@ -133,7 +135,7 @@ public:
     std::function<void(TComm* Sender, uint32_t ModemEvent)> OnModemStateChange;
     std::function<void(TComm* Sender)> OnRequestHangup;
     std::function<void(TComm* Sender)> OnSendDataEmpty;
-    // The bytes a reply rule found out of place, dropped from the data.
+    // A tail that a reply rule found out of place, kept out of the data.
     std::function<void(TComm* Sender, const uint8_t* Buffer, uint16_t BufferLength)> OnReplyTail;
 
     // With ParityCheck on, a byte received with a parity or framing error raises
