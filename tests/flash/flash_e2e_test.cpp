@@ -372,6 +372,57 @@ TEST_F(FlashE2E, ALineThatVanishesEndsTheRunWithAClearFailure) {
     EXPECT_NE(r.Err.find("hung up"), std::string::npos) << r.Err;
 }
 
+// A paced multi-drop line with gaps in its station numbers, at 9600 baud.
+TEST_F(FlashE2E, AScanListsTheStationsThatAnswerAndOnlyThose) {
+    PlcSim sim({"--name", "flashscan", "--stations", "1,4:version=1.50:date=01/2009", "--stations",
+                "9-10:flash-type=3:register-code=2", "--stations", "30"});
+    const RunResult r = Flash({"--port", sim.Name, "--scan", "--stations", "0-11,30", "--json"});
+    ASSERT_EQ(r.Exit, 0) << Describe(r);
+    const auto events = Events(r.Out);
+    const auto found = Named(events, "scan_station");
+    std::vector<int> stations;
+    for (const Json& e : found)
+        stations.push_back(e.at("station").get<int>());
+    EXPECT_EQ(stations, (std::vector<int>{1, 4, 9, 10, 30}));
+    ASSERT_EQ(found.size(), 5u);
+    EXPECT_EQ(found[1].at("version"), "1.50");
+    EXPECT_EQ(found[1].at("date"), "01/2009");
+    EXPECT_EQ(found[2].at("flash"), "MA");
+    EXPECT_EQ(found[2].at("register_code").get<int>(), 2);
+    EXPECT_EQ(found[4].at("plc_station").get<int>(), 30);
+    EXPECT_EQ(events.back().at("event"), "done");
+    EXPECT_EQ(events.back().at("asked").get<int>(), 13);
+    EXPECT_EQ(events.back().at("found"), Json({1, 4, 9, 10, 30}));
+
+    // The table for people; a range without any station is exit 5.
+    const RunResult table = Flash({"--port", sim.Name, "--scan", "--stations", "3-4"});
+    ASSERT_EQ(table.Exit, 0) << Describe(table);
+    EXPECT_NE(table.Out.find("      4  1.50        01/2009       W29C020     0\n"),
+              std::string::npos)
+        << table.Out;
+    EXPECT_NE(table.Out.find("1 station answered of 2 asked"), std::string::npos) << table.Out;
+    const RunResult none = Flash({"--port", sim.Name, "--scan", "--stations", "2,5-8", "--json"});
+    EXPECT_EQ(none.Exit, 5) << Describe(none);
+    EXPECT_TRUE(Named(Events(none.Out), "scan_station").empty());
+    EXPECT_EQ(Events(none.Out).back().at("result"), "no-station");
+}
+
+// A damaged reply is asked again; a station that only ever sends garbage is not a station.
+TEST_F(FlashE2E, AScanCountsOnlyReadableReplies) {
+    PlcSim once({"--name", "flashscan1", "--no-pace", "--station", "6", "--fault", "garble:1x"});
+    const RunResult again = Flash({"--port", once.Name, "--scan", "--stations", "5-7", "--json"});
+    ASSERT_EQ(again.Exit, 0) << Describe(again);
+    const auto found = Named(Events(again.Out), "scan_station");
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0].at("version"), "1.00");
+
+    PlcSim noise({"--name", "flashscan2", "--no-pace", "--station", "6", "--fault", "garble:1"});
+    const RunResult none = Flash({"--port", noise.Name, "--scan", "--stations", "6", "--json"});
+    EXPECT_EQ(none.Exit, 5) << Describe(none);
+    EXPECT_TRUE(Named(Events(none.Out), "scan_station").empty());
+    EXPECT_EQ(Events(none.Out).back().at("unreadable"), Json({6}));
+}
+
 TEST_F(FlashE2E, BadArgumentsExit2AndOtherRefusalsSayWhy) {
     const std::vector<std::vector<std::string>> bad{
         {},
@@ -391,6 +442,13 @@ TEST_F(FlashE2E, BadArgumentsExit2AndOtherRefusalsSayWhy) {
         {"--port", "x", "--status", "--json=1"},
         {"--list", "--port", "x"},
         {"--port", "x", "--status", "--trace=yes"},
+        {"--port", "x", "--scan", "--stations", "3-1"},
+        {"--port", "x", "--scan", "--stations", "256"},
+        {"--port", "x", "--scan", "--station", "3"},
+        {"--port", "x", "--status", "--stations", "1-3"},
+        {"--scan"},
+        {"--plan", gImage, "--port", "x"},
+        {"--plan", gImage, "--stop-plc", "ask"},
     };
     for (const auto& args : bad) {
         const RunResult r = Flash(args, 10s);

@@ -61,6 +61,13 @@ Bytes MakeImage(int pages, uint8_t firstPage, bool goodCrc = true) {
     return image;
 }
 
+// A folder for a simulator's flash files, removed with everything in it.
+struct TempDir {
+    char path[32] = "/tmp/plcsim-flash-XXXXXX";
+    bool made = mkdtemp(path) != nullptr;
+    ~TempDir() { std::filesystem::remove_all(path); }
+};
+
 Bytes Exchange(int fd, const Bytes& frame, size_t want, int timeoutMs = 1000) {
     Send(fd, frame);
     return Receive(fd, want, timeoutMs);
@@ -182,11 +189,7 @@ TEST(PlcSimPty, ChangeModeRefusedWhileRunningAcceptedAfterStop) {
 }
 
 TEST(PlcSimPty, WholeImageDownloadedPageByPage) {
-    struct TempDir {
-        char path[32] = "/tmp/plcsim-flash-XXXXXX";
-        bool made = mkdtemp(path) != nullptr;
-        ~TempDir() { std::filesystem::remove_all(path); }
-    } dir;
+    TempDir dir;
     ASSERT_TRUE(dir.made);
     const std::string flashPath = std::string(dir.path) + "/flash.bin";
     SimProcess sim({"--no-pace", "--once", "--flash-out", flashPath});
@@ -227,6 +230,53 @@ TEST(PlcSimPty, WholeImageDownloadedPageByPage) {
     EXPECT_EQ(restore[5], '0');
     EXPECT_EQ(sim.Wait(3000), 0);
     EXPECT_FALSE(Exists(sim.LinkPath()));
+}
+
+// Several PLCs on one line: each answers only its own frames with its own settings, and only
+// the one in download mode takes page frames, into a flash (and a file) of its own.
+TEST(PlcSimPty, MultiDropStationsAnswerForThemselves) {
+    TempDir dir;
+    ASSERT_TRUE(dir.made);
+    const std::string flashPath = std::string(dir.path) + "/flash";
+    SimProcess sim({"--no-pace", "--version", "1.20", "--flash-out", flashPath, "--stations", "2",
+                    "--stations", "5,7:version=1.50:date=11/2012:register-code=3:running"});
+    const int fd = sim.OpenPort();
+    ASSERT_GE(fd, 0);
+
+    const Bytes two = Exchange(fd, StationFrame("02", "00"), 66);
+    ASSERT_EQ(two.size(), 66u);
+    EXPECT_EQ(Text(two, 1, 2), "02");
+    EXPECT_EQ(Text(two, 26, 7), "1200303");
+    EXPECT_EQ(two[6], '0');
+    const Bytes seven = Exchange(fd, StationFrame("07", "00"), 66);
+    ASSERT_EQ(seven.size(), 66u);
+    EXPECT_EQ(Text(seven, 57, 2), "07");
+    EXPECT_EQ(Text(seven, 26, 7), "1501112");
+    EXPECT_EQ(seven[6], '3');
+    EXPECT_TRUE(Exchange(fd, StationFrame("03", "00"), 66, 300).empty());
+
+    // 5 runs and refuses; 2 goes into download mode, while 5 still answers station frames.
+    const Bytes refused = Exchange(fd, StationFrame("05", "3E"), 9);
+    ASSERT_EQ(refused.size(), 9u);
+    EXPECT_NE(refused[5], '0');
+    const Bytes accepted = Exchange(fd, StationFrame("02", "3E"), 9);
+    ASSERT_EQ(accepted.size(), 9u);
+    EXPECT_EQ(Text(accepted, 1, 5), "023E0");
+    const Bytes image = MakeImage(129, 128);
+    EXPECT_EQ(Exchange(fd, PageFrame(2, 0, false, image.data()), 2), kAck);
+    EXPECT_EQ(Exchange(fd, StationFrame("05", "00"), 66).size(), 66u);
+    // Nobody else takes a page frame: the one for station 5 is refused by 2, the only one
+    // listening for pages.
+    EXPECT_EQ(Exchange(fd, PageFrame(5, 128, true, &image[128 * 256]), 2), kNak);
+    EXPECT_EQ(Exchange(fd, PageFrame(2, 128, true, &image[128 * 256]), 2), kAck);
+    EXPECT_EQ(sim.ReadLine(2000), "station 2: download complete: 129 pages, image CRC ok");
+
+    EXPECT_EQ(Text(Exchange(fd, StationFrame("02", "00"), 66), 26, 7), "2050721");
+    EXPECT_EQ(Text(Exchange(fd, StationFrame("05", "00"), 66), 26, 7), "1501112");
+    EXPECT_EQ(Text(Exchange(fd, StationFrame("07", "00"), 66), 26, 7), "1501112");
+    EXPECT_EQ(std::filesystem::file_size(flashPath + ".2"), image.size());
+    EXPECT_FALSE(Exists(flashPath + ".5"));
+    EXPECT_FALSE(Exists(flashPath));
 }
 
 TEST(PlcSimPty, DamagedFramesRefused) {
@@ -345,7 +395,11 @@ TEST(PlcSimPty, BadArgumentsExitTwo) {
                                           {"--version", "1.6"},
                                           {"--speed", "4800"},
                                           {"--bogus"},
-                                          {"--name", "a/b"}}) {
+                                          {"--name", "a/b"},
+                                          {"--stations", "1-3", "--stations", "3:running"},
+                                          {"--stations", "1:colour=red"},
+                                          {"--stations", "4-2"},
+                                          {"--station", "1", "--stations", "2"}}) {
         SimProcess sim(args, true);
         EXPECT_EQ(sim.Wait(3000), 2) << args[0];
         EXPECT_TRUE(sim.FirstLine().empty());

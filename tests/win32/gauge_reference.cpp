@@ -2,7 +2,7 @@
 // Windows gauge is compared with under Wine:
 //   gauge_reference DIR
 #include "gauge_states.h"
-#include "widgets/cgauge.h"
+#include "qt/cgauge.h"
 
 #include <QApplication>
 #include <QDir>

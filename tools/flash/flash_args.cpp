@@ -1,6 +1,7 @@
 #include "flash_args.h"
 
 #include "command_line.h"
+#include "common/number_list.h"
 #include "protocol/station.h"
 
 #include <algorithm>
@@ -18,15 +19,22 @@ const char* const kSynopsis =
     "                 [--station 1] [--speed 115200] (--image FILE | --status)\n"
     "                 [--stop-plc ask|yes|no] [--nak-retries 2] [--interval-timing]\n"
     "                 [--trace] [--json]\n"
+    "       orv-flash --port PORT [--baud ...] [--parity ...] [--databits ...] --scan\n"
+    "                 [--stations 0-31] [--trace] [--json]\n"
+    "       orv-flash --plan FILE [--baud ...] [--parity ...] [--databits ...] [--speed ...]\n"
+    "                 [--stop-plc yes|no] [--nak-retries 2] [--interval-timing] [--trace]\n"
+    "                 [--json]\n"
     "       orv-flash --list\n"
     "       orv-flash --version\n"
     "\n"
     "The PLC's status, and the update of its OS, from the command line: the same query and\n"
-    "update sequence as the windows, verified by a status read after the restore.";
+    "update sequence as the windows, verified by a status read after the restore. --scan lists\n"
+    "the stations on a line; --plan updates many PLCs, one line of its file each.";
 
 const char* const kExitCodes =
     "exit: 0 done and verified, 1 failed, 2 bad arguments, 3 port not opened,\n"
-    "      4 the PLC does not report the image's OS after the update";
+    "      4 the PLC does not report the image's OS after the update, 5 a scan found no\n"
+    "      station; with --plan 0 only when every PLC was updated and verified, else 1";
 
 std::string Lower(std::string_view text) {
     std::string out(text);
@@ -136,6 +144,16 @@ FlashArgsResult ParseFlashArgs(const std::vector<std::string>& args) {
                  "every frame sent and received, in hex with time stamps, on stderr");
     app.add_flag("--json", a.Json, "one JSON object per event on stdout");
     app.add_flag("--list", list, "list the ports --port takes, then exit");
+    bool scan = false;
+    app.add_flag("--scan", scan, "ask every station of --stations for its status, and list them");
+    app.add_option("--stations", a.StationsText, "with --scan: the stations to ask (1,3,10-12)")
+        ->type_name("LIST")
+        ->check(Check(
+            "LIST", [](const std::string& v) { return ParseNumberList(v, 0, 255).has_value(); },
+            "a list of stations 0 to 255 like 0-31 or 1,3,10-12"));
+    app.add_option("--plan", a.Plan, "update the PLCs this CSV file lists, one line each")
+        ->type_name("FILE")
+        ->check(cli::NotEmpty("FILE", "empty file name"));
 
     const cli::TOutcome parsed = cli::Parse(app, args);
     result.Help = app.help();
@@ -161,14 +179,35 @@ FlashArgsResult ParseFlashArgs(const std::vector<std::string>& args) {
     a.NakRetries = nakRetries[0] - '0';
     a.CommName = PortNameFromEntry(a.Port);
 
+    a.Stations = *ParseNumberList(a.StationsText, 0, 255);
+
     if (list) {
-        if (!a.Image.empty() || status || !a.Port.empty())
+        if (!a.Image.empty() || status || !a.Port.empty() || scan || !a.Plan.empty())
             return fail("--list stands alone");
         a.Mode = FlashArgs::TMode::List;
         return result;
     }
+    if (app.count("--stations") > 0 && !scan)
+        return fail("--stations goes with --scan (--station names the one PLC of the others)");
+    if (!a.Plan.empty()) {
+        if (!a.Port.empty() || !a.Image.empty() || status || scan || app.count("--station") > 0)
+            return fail("--plan takes the ports, stations and images from its file");
+        if (a.StopPlc == StopPlcAnswer::Ask && app.count("--stop-plc") > 0)
+            return fail("--plan runs unattended: --stop-plc is yes or no");
+        // Nobody is there to be asked for a dozen PLCs at once.
+        if (a.StopPlc == StopPlcAnswer::Ask)
+            a.StopPlc = StopPlcAnswer::No;
+        a.Mode = FlashArgs::TMode::Plan;
+        return result;
+    }
     if (a.Port.empty())
         return fail("--port is missing");
+    if (scan) {
+        if (!a.Image.empty() || status || app.count("--station") > 0)
+            return fail("--scan asks the stations of --stations, and only their status");
+        a.Mode = FlashArgs::TMode::Scan;
+        return result;
+    }
     if (a.Image.empty() == !status)
         return fail(status ? "--image and --status exclude each other"
                            : "say what to do: --image FILE or --status");

@@ -9,7 +9,7 @@ namespace orv {
 enum class StopPlcAnswer { Ask, Yes, No };
 
 struct FlashArgs {
-    enum class TMode { Update, Status, List };
+    enum class TMode { Update, Status, List, Scan, Plan };
     TMode Mode = TMode::Update;
     std::string Port;     // as given
     std::string CommName; // what StartComm opens: the entry's name, a bare name or a path
@@ -26,6 +26,9 @@ struct FlashArgs {
     bool Json = false;
     bool IntervalTiming = false; // replies end only by the read interval, as in the windows
     int NakRetries = 2;          // a refused page is sent again this many times
+    std::vector<int> Stations;   // --scan: the stations asked, ascending
+    std::string StationsText = "0-31";
+    std::string Plan; // --plan: the plan file; the options above are its lines' defaults
 };
 
 struct FlashArgsResult {

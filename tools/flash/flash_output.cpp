@@ -50,6 +50,11 @@ JsonEvent& JsonEvent::Null(std::string_view key) {
     return *this;
 }
 
+JsonEvent& JsonEvent::Json(std::string_view key, nlohmann::ordered_json value) {
+    object_[std::string(key)] = std::move(value);
+    return *this;
+}
+
 JsonEvent& JsonEvent::StrList(std::string_view key, const std::vector<std::string>& values) {
     auto list = nlohmann::ordered_json::array();
     for (const std::string& v : values)
@@ -62,9 +67,14 @@ std::string JsonEvent::Text() const {
     return object_.dump(-1, ' ', /*ensure_ascii=*/true);
 }
 
-FlashOutput::FlashOutput(bool json, bool trace)
-    : json_(json), trace_(trace), tty_(TConsole::OutputIsTerminal()),
-      start_(std::chrono::steady_clock::now()) {}
+FlashOutput::FlashOutput(bool json, bool trace, std::chrono::steady_clock::time_point start)
+    : json_(json), trace_(trace), tty_(TConsole::OutputIsTerminal()), start_(start) {}
+
+void FlashOutput::MarkPlanLine(int line) {
+    planLine_ = line;
+    label_ = "[line " + std::to_string(line) + "] ";
+    tty_ = false;
+}
 
 double FlashOutput::Seconds() const {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
@@ -89,7 +99,7 @@ void FlashOutput::Line(const std::string& text) {
         return;
     const bool redraw = progressShown_;
     ClearProgress();
-    std::fputs(text.c_str(), stdout);
+    std::fputs((label_ + text).c_str(), stdout);
     std::fputc('\n', stdout);
     if (redraw)
         DrawProgress();
@@ -102,7 +112,7 @@ void FlashOutput::ErrorLine(const std::string& text) {
         ClearProgress();
         std::fflush(stdout);
     }
-    std::fputs(text.c_str(), stderr);
+    std::fputs((label_ + text).c_str(), stderr);
     std::fputc('\n', stderr);
     std::fflush(stderr);
     if (redraw)
@@ -110,9 +120,13 @@ void FlashOutput::ErrorLine(const std::string& text) {
 }
 
 void FlashOutput::Event(JsonEvent event) {
+    if (planLine_ > 0)
+        event.Int("plan_line", planLine_);
+    event.Num("t", Seconds());
+    if (OnEvent)
+        OnEvent(event.Object());
     if (!json_)
         return;
-    event.Num("t", Seconds());
     std::fputs(event.Text().c_str(), stdout);
     std::fputc('\n', stdout);
     std::fflush(stdout);
@@ -154,7 +168,7 @@ void FlashOutput::Progress(const ProgressInfo& info) {
     const int decile = info.Percent / 10;
     if (decile != lastPlainDecile_) {
         lastPlainDecile_ = decile;
-        std::fputs(buf, stdout);
+        std::fputs((label_ + buf).c_str(), stdout);
         std::fputc('\n', stdout);
         std::fflush(stdout);
     }

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <string_view>
@@ -26,7 +27,9 @@ public:
     JsonEvent& Bool(std::string_view key, bool value);
     JsonEvent& Null(std::string_view key);
     JsonEvent& StrList(std::string_view key, const std::vector<std::string>& values);
+    JsonEvent& Json(std::string_view key, nlohmann::ordered_json value);
     std::string Text() const;
+    const nlohmann::ordered_json& Object() const { return object_; }
 
 private:
     nlohmann::ordered_json object_;
@@ -44,7 +47,15 @@ struct ProgressInfo {
 
 class FlashOutput {
 public:
-    FlashOutput(bool json, bool trace);
+    // start: when "t" is 0; the runs of a plan share the plan's.
+    FlashOutput(bool json, bool trace,
+                std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now());
+
+    // One run of a plan: its lines start with "[line N] ", its events carry plan_line N, and
+    // its progress is never redrawn in place (other runs write between).
+    void MarkPlanLine(int line);
+    // Sees every event, in every mode, before it is written.
+    std::function<void(const nlohmann::ordered_json&)> OnEvent;
 
     bool Json() const { return json_; }
     double Seconds() const; // since start
@@ -71,6 +82,8 @@ private:
     bool trace_;
     bool tty_;
     bool progressShown_ = false;
+    int planLine_ = 0;
+    std::string label_;
     std::string progressText_;
     int lastPlainDecile_ = -1;
     std::chrono::steady_clock::time_point start_;

@@ -70,6 +70,8 @@ public:
     int ExitCode() const { return exitCode_; }
     // Start, then run the loop until the job is over, and close the port: the exit code.
     int Run();
+    // Closes the port of a finished job, so that another session may open it.
+    void ClosePort() { comm_.StopComm(); }
 
     // On the loop's thread: the first interrupt aborts and restores, the second quits.
     void Interrupt();

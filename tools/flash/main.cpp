@@ -5,11 +5,14 @@
 #include "flash_args.h"
 #include "flash_console.h"
 #include "flash_output.h"
+#include "flash_plan.h"
+#include "flash_scan.h"
 #include "flash_session.h"
 #include "serial/port_list.h"
 
 #include <cstdio>
 #include <exception>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -33,16 +36,23 @@ int main(int argc, char** argv) {
     try {
         TEventLoop loop;
         TLoopCommSink sink(loop);
-        FlashSession* running = nullptr; // read and written on the loop's thread only
-        TConsole console([&loop, &running] {
-            loop.Post([&running] {
-                if (running)
-                    running->Interrupt();
+        std::function<void()> interrupt; // read and written on the loop's thread only
+        TConsole console([&loop, &interrupt] {
+            loop.Post([&interrupt] {
+                if (interrupt)
+                    interrupt();
             });
         });
+        if (parsed.Args.Mode == FlashArgs::TMode::Plan)
+            return RunPlan(parsed.Args, loop, sink, console, interrupt);
         FlashOutput out(parsed.Args.Json, parsed.Args.Trace);
+        if (parsed.Args.Mode == FlashArgs::TMode::Scan) {
+            FlashScan scan(parsed.Args, out, loop, sink);
+            interrupt = [&scan] { scan.Interrupt(); };
+            return scan.Run();
+        }
         FlashSession session(parsed.Args, out, loop, sink, console);
-        running = &session;
+        interrupt = [&session] { session.Interrupt(); };
         return session.Run();
     } catch (const std::exception& e) {
         std::fprintf(stderr, "orv-flash: %s\n", e.what());

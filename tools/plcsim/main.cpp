@@ -1,6 +1,7 @@
 // orv-plcsim: plays an Orv PLC at the far end of a serial line, on a pseudo-terminal or a real
-// serial device. One thread, one poll loop; every delay is a deadline, so pacing never blocks
-// the reading of what the program sends meanwhile.
+// serial device; or several PLCs on one multi-drop line, each hearing the line through its own
+// UART. One thread, one poll loop; every delay is a deadline, so pacing never blocks the reading
+// of what the program sends meanwhile.
 
 #include "common/hex.h"
 #include "json_text.h"
@@ -125,6 +126,7 @@ struct Heard {
 constexpr uint8_t kTailByte = 0x15;
 
 struct PendingReply {
+    size_t drop = 0; // the PLC that answers
     double at = 0;
     std::vector<uint8_t> bytes;
     bool lost = false;
@@ -132,9 +134,27 @@ struct PendingReply {
     Outcome outcome;
 };
 
+// One PLC on the line: every PLC hears every byte, through its own UART settings, and assembles
+// its own frames; only the one addressed answers.
+struct Drop {
+    explicit Drop(const PlcConfig& config) : plc(config) {}
+    Plc plc;
+    FrameAssembler assembler;
+    std::deque<Heard> heard;
+    bool downloaded = false;
+    bool restored = false; // the restore command came after its download
+};
+
 class Simulator {
 public:
-    explicit Simulator(Options options) : o_(std::move(options)), plc_(o_.plc), dice_(o_.seed) {}
+    explicit Simulator(Options options) : o_(std::move(options)), dice_(o_.seed) {
+        multiDrop_ = !o_.stations.empty();
+        if (!multiDrop_)
+            o_.stations.push_back(o_.plc);
+        drops_.reserve(o_.stations.size());
+        for (const PlcConfig& config : o_.stations)
+            drops_.emplace_back(config);
+    }
 
     int Run();
 
@@ -143,18 +163,23 @@ private:
     void Close();
     void ReadChunk();
     void Arrive(const Chunk& chunk);
+    bool AnyHeard() const;
     void Digest();
-    void Handle(const RxFrame& frame, double now);
+    void Handle(size_t drop, const RxFrame& frame, double now);
     void SendPending();
-    void Finish(const Outcome& out);
+    void Finish(size_t drop, const Outcome& out);
     void WriteBurst(const std::vector<uint8_t>& bytes);
     void WaitUntilRead();
     void Stop(int code, const std::string& message = {});
     void PeerLines(LineFormat& tx, LineFormat& rx);
+    // The line the log describes: the UART of the PLC that answered last.
+    const LineFormat& Line() const { return drops_[lastDrop_].plc.Line(); }
+    std::string FlashOutPath(const Plc& plc) const;
 
     Options o_;
-    Plc plc_;
-    FrameAssembler assembler_;
+    std::vector<Drop> drops_;
+    bool multiDrop_ = false;
+    size_t lastDrop_ = 0;
     FaultDice dice_;
     EventLog log_;
     bool isPty_ = true;
@@ -162,12 +187,11 @@ private:
     int fd_ = -1;
     std::string link_;
     std::deque<Chunk> rx_;
-    std::deque<Heard> heard_;
     std::optional<PendingReply> pending_;
     double rxBusy_ = 0;
     double txBusy_ = 0;
     int pageFrames_ = 0;
-    bool downloaded_ = false;
+    bool downloaded_ = false; // by any PLC on the line
     double doneAt_ = 0;
     double lastRx_ = 0;
     bool stop_ = false;
@@ -182,14 +206,14 @@ bool Simulator::Open(std::string& error) {
             error = "cannot open " + o_.device + ": " + std::strerror(errno);
             return false;
         }
-        return SetTtyLine(fd_, plc_.Line(), error);
+        return SetTtyLine(fd_, Line(), error);
     }
     std::string folder;
     if (!VirtualPortFolder(folder, error) || !OpenPty(pty_, error))
         return false;
     fd_ = pty_.master;
     // Until the program sets its own, its side of the line matches the PLC.
-    if (!SetTtyLine(pty_.slave, plc_.Line(), error))
+    if (!SetTtyLine(pty_.slave, Line(), error))
         return false;
     const std::string link = folder + "/" + o_.name;
     if (!RegisterLink(link, pty_.slavePath, error))
@@ -210,7 +234,7 @@ void Simulator::Close() {
 }
 
 void Simulator::PeerLines(LineFormat& tx, LineFormat& rx) {
-    tx = rx = plc_.Line();
+    tx = rx = Line();
     LineFormat ptx;
     LineFormat prx;
     if (!isPty_ || !ReadPeerLine(fd_, ptx, prx))
@@ -251,58 +275,96 @@ void Simulator::ReadChunk() {
 }
 
 void Simulator::Arrive(const Chunk& chunk) {
-    std::vector<LineChar> chars;
-    if (isPty_) {
-        chars = CarryOverLine(chunk.raw, chunk.peerTx, plc_.Line());
-    } else {
-        for (uint8_t b : chunk.raw)
-            chars.push_back({b, false});
+    for (size_t i = 0; i < drops_.size(); ++i) {
+        Drop& d = drops_[i];
+        std::vector<LineChar> chars;
+        if (isPty_) {
+            chars = CarryOverLine(chunk.raw, chunk.peerTx, d.plc.Line());
+        } else {
+            for (uint8_t b : chunk.raw)
+                chars.push_back({b, false});
+        }
+        if (i == lastDrop_) {
+            nlohmann::ordered_json extra;
+            const std::vector<uint8_t> heard = Values(chars);
+            const bool errors =
+                std::any_of(chars.begin(), chars.end(), [](auto& c) { return c.error; });
+            if (heard != chunk.raw || errors)
+                extra["heard"] = Hex(heard);
+            log_.Write("rx", d.plc.Line(), isPty_ ? &chunk.peerTx : nullptr, &chunk.raw,
+                       heard != chunk.raw || errors ? "garbled on the line" : "received", extra);
+        }
+        for (const LineChar& c : chars)
+            d.heard.push_back({c, chunk.readTime});
+        // A UART's buffer is finite: a peer that floods a PLC busy answering loses the excess.
+        constexpr size_t kUartBuffer = 64 * 1024;
+        if (d.heard.size() > kUartBuffer) {
+            const size_t lost = d.heard.size() - kUartBuffer;
+            d.heard.erase(d.heard.begin(), d.heard.begin() + static_cast<long>(lost));
+            nlohmann::ordered_json extra;
+            if (multiDrop_)
+                extra["station"] = d.plc.Station();
+            log_.Write("fault", d.plc.Line(), nullptr, nullptr,
+                       "receive overrun: " + std::to_string(lost) + " bytes lost", extra);
+        }
     }
-    nlohmann::ordered_json extra;
-    const std::vector<uint8_t> heard = Values(chars);
-    const bool errors = std::any_of(chars.begin(), chars.end(), [](auto& c) { return c.error; });
-    if (heard != chunk.raw || errors)
-        extra["heard"] = Hex(heard);
-    log_.Write("rx", plc_.Line(), isPty_ ? &chunk.peerTx : nullptr, &chunk.raw,
-               heard != chunk.raw || errors ? "garbled on the line" : "received", extra);
-    for (const LineChar& c : chars)
-        heard_.push_back({c, chunk.readTime});
-    // A UART's buffer is finite: a peer that floods a PLC busy answering loses the excess.
-    constexpr size_t kUartBuffer = 64 * 1024;
-    if (heard_.size() > kUartBuffer) {
-        const size_t lost = heard_.size() - kUartBuffer;
-        heard_.erase(heard_.begin(), heard_.begin() + static_cast<long>(lost));
-        log_.Write("fault", plc_.Line(), nullptr, nullptr,
-                   "receive overrun: " + std::to_string(lost) + " bytes lost");
-    }
+}
+
+bool Simulator::AnyHeard() const {
+    return std::any_of(drops_.begin(), drops_.end(),
+                       [](const Drop& d) { return !d.heard.empty(); });
 }
 
 void Simulator::Digest() {
-    while (!heard_.empty() && !pending_ && !stop_) {
-        const Heard h = heard_.front();
-        heard_.pop_front();
-        if (auto frame = assembler_.Feed(h.c, h.t))
-            Handle(*frame, Now());
+    // The line is half duplex: while one PLC answers, nobody takes in more.
+    for (size_t i = 0; i < drops_.size(); ++i) {
+        Drop& d = drops_[i];
+        while (!d.heard.empty() && !pending_ && !stop_) {
+            const Heard h = d.heard.front();
+            d.heard.pop_front();
+            if (auto frame = d.assembler.Feed(h.c, h.t))
+                Handle(i, *frame, Now());
+        }
     }
 }
 
-void Simulator::Handle(const RxFrame& frame, double now) {
+void Simulator::Handle(size_t drop, const RxFrame& frame, double now) {
+    Drop& d = drops_[drop];
     Outcome out;
-    if (assembler_.DownloadMode()) {
-        out = plc_.OnPageFrame(frame, [this] { return dice_.Roll(o_.faults.nak); });
+    if (d.assembler.DownloadMode()) {
+        out = d.plc.OnPageFrame(frame, [this] { return dice_.Roll(o_.faults.nak); });
     } else {
-        out = plc_.OnStationFrame(frame);
+        out = d.plc.OnStationFrame(frame);
     }
-    log_.Write("frame", plc_.Line(), nullptr, &frame.bytes, out.note);
+    nlohmann::ordered_json extra;
+    if (multiDrop_)
+        extra["station"] = d.plc.Station();
+    if (!multiDrop_ || !out.otherStation) {
+        log_.Write("frame", d.plc.Line(), nullptr, &frame.bytes, out.note, extra);
+    } else if (drop == 0) {
+        // Every PLC hears every frame: one line for a frame that no PLC here takes.
+        const auto to =
+            ParseHexByte(std::string_view(reinterpret_cast<const char*>(&frame.bytes[1]), 2));
+        const bool here = std::any_of(drops_.begin(), drops_.end(),
+                                      [&](const Drop& o) { return to && o.plc.Station() == *to; });
+        if (!here)
+            log_.Write("frame", d.plc.Line(), nullptr, &frame.bytes,
+                       "frame for station " +
+                           std::string(frame.bytes.begin() + 1, frame.bytes.begin() + 3) +
+                           ": no such station on the line");
+    }
     if (!out.reply || o_.faults.silent) {
         if (out.reply)
-            log_.Write("fault", plc_.Line(), nullptr, &*out.reply, "reply withheld (silent)");
-        plc_.ReplyGone();
-        assembler_.SetDownloadMode(plc_.DownloadMode());
-        Finish(out);
+            log_.Write("fault", d.plc.Line(), nullptr, &*out.reply, "reply withheld (silent)",
+                       extra);
+        d.plc.ReplyGone();
+        d.assembler.SetDownloadMode(d.plc.DownloadMode());
+        Finish(drop, out);
         return;
     }
+    lastDrop_ = drop;
     PendingReply p;
+    p.drop = drop;
     p.bytes = *out.reply;
     p.lost = dice_.Roll(o_.faults.drop);
     if (out.pageWritten && o_.faults.dropAck >= 0 &&
@@ -325,7 +387,7 @@ void Simulator::Handle(const RxFrame& frame, double now) {
     if (o_.pace) {
         if (out.pageWritten)
             at += o_.pageWriteMs / 1000.0;
-        const LineFormat& line = plc_.Line();
+        const LineFormat& line = d.plc.Line();
         const double start = std::max(at, txBusy_);
         at = start + static_cast<double>(p.bytes.size()) * line.BitsPerChar() / line.speed;
         txBusy_ = at;
@@ -354,77 +416,95 @@ void Simulator::WriteBurst(const std::vector<uint8_t>& bytes) {
         poll(&p, 1, 20);
     }
     if (done < bytes.size())
-        log_.Write("fault", plc_.Line(), nullptr, nullptr,
+        log_.Write("fault", Line(), nullptr, nullptr,
                    std::to_string(bytes.size() - done) + " reply bytes lost: line not read");
 }
 
 void Simulator::SendPending() {
     PendingReply p = std::move(*pending_);
     pending_.reset();
+    Drop& d = drops_[p.drop];
+    nlohmann::ordered_json extra;
+    if (multiDrop_)
+        extra["station"] = d.plc.Station();
     if (p.lost) {
-        log_.Write("fault", plc_.Line(), nullptr, &p.bytes, "reply dropped");
+        log_.Write("fault", d.plc.Line(), nullptr, &p.bytes, "reply dropped", extra);
     } else {
         std::vector<uint8_t> wire = p.bytes;
-        LineFormat peer = plc_.Line();
-        nlohmann::ordered_json extra;
+        LineFormat peer = d.plc.Line();
         if (isPty_) {
             LineFormat tx;
             PeerLines(tx, peer);
-            wire = Values(CarryOverLine(p.bytes, plc_.Line(), peer));
+            wire = Values(CarryOverLine(p.bytes, d.plc.Line(), peer));
             if (wire != p.bytes)
                 extra["delivered"] = Hex(wire);
         }
         WriteBurst(wire);
-        log_.Write("tx", plc_.Line(), isPty_ ? &peer : nullptr, &p.bytes,
-                   p.garbled       ? "reply, one byte damaged (fault garble)"
-                   : extra.empty() ? "reply"
-                                   : "reply, garbled on the line",
+        log_.Write("tx", d.plc.Line(), isPty_ ? &peer : nullptr, &p.bytes,
+                   p.garbled                     ? "reply, one byte damaged (fault garble)"
+                   : extra.contains("delivered") ? "reply, garbled on the line"
+                                                 : "reply",
                    extra);
     }
-    const LineFormat before = plc_.Line();
-    plc_.ReplyGone();
-    assembler_.SetDownloadMode(plc_.DownloadMode());
-    if (!(plc_.Line() == before)) {
-        log_.Write("event", plc_.Line(), nullptr, nullptr,
-                   "line now " + std::to_string(plc_.Line().speed) + " " + plc_.Line().Text());
+    const LineFormat before = d.plc.Line();
+    d.plc.ReplyGone();
+    d.assembler.SetDownloadMode(d.plc.DownloadMode());
+    if (!(d.plc.Line() == before)) {
+        log_.Write("event", d.plc.Line(), nullptr, nullptr,
+                   (multiDrop_ ? "station " + std::to_string(d.plc.Station()) + ": " : "") +
+                       "line now " + std::to_string(d.plc.Line().speed) + " " +
+                       d.plc.Line().Text());
+        // A serial device has one UART for every PLC played on it: it follows the last change.
         std::string error;
-        if (!isPty_ && !SetTtyLine(fd_, plc_.Line(), error))
+        if (!isPty_ && !SetTtyLine(fd_, d.plc.Line(), error))
             std::fprintf(stderr, "orv-plcsim: %s\n", error.c_str());
     }
-    Finish(p.outcome);
+    Finish(p.drop, p.outcome);
 }
 
-void Simulator::Finish(const Outcome& out) {
+std::string Simulator::FlashOutPath(const Plc& plc) const {
+    return multiDrop_ ? o_.flashOut + "." + std::to_string(plc.Station()) : o_.flashOut;
+}
+
+void Simulator::Finish(size_t drop, const Outcome& out) {
+    Drop& d = drops_[drop];
+    const std::string who = multiDrop_ ? "station " + std::to_string(d.plc.Station()) + ": " : "";
     if (out.downloadDone) {
-        downloaded_ = true;
+        downloaded_ = d.downloaded = true;
+        d.restored = false;
         doneAt_ = Now();
         // The flash file is complete before the verdict announces it.
         if (!o_.flashOut.empty()) {
-            const auto& flash = plc_.Flash();
-            std::ofstream f(o_.flashOut, std::ios::binary | std::ios::trunc);
+            const auto& flash = d.plc.Flash();
+            const std::string path = FlashOutPath(d.plc);
+            std::ofstream f(path, std::ios::binary | std::ios::trunc);
             f.write(reinterpret_cast<const char*>(flash.data()),
                     static_cast<std::streamsize>(flash.size()));
             f.close();
             if (!f)
-                std::fprintf(stderr, "orv-plcsim: cannot write %s\n", o_.flashOut.c_str());
+                std::fprintf(stderr, "orv-plcsim: cannot write %s\n", path.c_str());
         }
-        std::printf("%s\n", plc_.Verdict().c_str());
+        std::printf("%s%s\n", who.c_str(), d.plc.Verdict().c_str());
         std::fflush(stdout);
-        log_.Write("event", plc_.Line(), nullptr, nullptr, plc_.Verdict());
+        log_.Write("event", d.plc.Line(), nullptr, nullptr, who + d.plc.Verdict());
     }
     if (out.pageFrame)
         ++pageFrames_;
     const bool vanish =
-        o_.faults.vanishAfter >= 0 && plc_.DownloadMode() && pageFrames_ >= o_.faults.vanishAfter;
+        o_.faults.vanishAfter >= 0 && d.plc.DownloadMode() && pageFrames_ >= o_.faults.vanishAfter;
     if (vanish) {
         WaitUntilRead();
-        log_.Write("fault", plc_.Line(), nullptr, nullptr,
+        log_.Write("fault", d.plc.Line(), nullptr, nullptr,
                    "line closed after " + std::to_string(pageFrames_) + " page frames");
         Stop(0, "line closed after " + std::to_string(pageFrames_) + " page frames (vanish)");
         return;
     }
-    if (o_.once && downloaded_ && out.registerWrite) {
-        log_.Write("event", plc_.Line(), nullptr, nullptr, "restore after the download: exiting");
+    if (d.downloaded && out.registerWrite)
+        d.restored = true;
+    const bool allRestored =
+        std::all_of(drops_.begin(), drops_.end(), [](const Drop& x) { return x.restored; });
+    if (o_.once && out.registerWrite && allRestored) {
+        log_.Write("event", d.plc.Line(), nullptr, nullptr, "restore after the download: exiting");
         WaitUntilRead();
         Stop(0);
     }
@@ -478,7 +558,13 @@ int Simulator::Run() {
     const std::string name = isPty_ ? o_.name : o_.device.substr(o_.device.find_last_of('/') + 1);
     std::printf("listening on %s as %s\n", path.c_str(), name.c_str());
     std::fflush(stdout);
-    log_.Write("event", plc_.Line(), nullptr, nullptr, "listening on " + path + " as " + name);
+    log_.Write("event", Line(), nullptr, nullptr, "listening on " + path + " as " + name);
+    if (multiDrop_) {
+        std::string list;
+        for (const Drop& d : drops_)
+            list += (list.empty() ? "" : ",") + std::to_string(d.plc.Station());
+        log_.Write("event", Line(), nullptr, nullptr, "stations " + list + " on the line");
+    }
 
     while (!stop_) {
         const double now = Now();
@@ -490,14 +576,13 @@ int Simulator::Run() {
             SendPending();
             continue;
         }
-        if (!pending_ && !heard_.empty()) {
+        if (!pending_ && AnyHeard()) {
             Digest();
             continue;
         }
         if (o_.once && downloaded_) {
             if (now - std::max(doneAt_, lastRx_) >= 5.0) {
-                log_.Write("event", plc_.Line(), nullptr, nullptr,
-                           "5 s of silence after the download");
+                log_.Write("event", Line(), nullptr, nullptr, "5 s of silence after the download");
                 Stop(0);
                 break;
             }
@@ -527,7 +612,7 @@ int Simulator::Run() {
             break;
         }
         if (r > 0 && (fds[1].revents & POLLIN)) {
-            log_.Write("event", plc_.Line(), nullptr, nullptr, "signal: exiting");
+            log_.Write("event", Line(), nullptr, nullptr, "signal: exiting");
             break;
         }
         if (r > 0 && (fds[0].revents & (POLLIN | POLLHUP | POLLERR)))

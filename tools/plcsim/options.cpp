@@ -1,7 +1,9 @@
 #include "options.h"
 
 #include "command_line.h"
+#include "common/number_list.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 
@@ -107,20 +109,26 @@ const char* const kSynopsis =
     "                  [--format 8E1] [--running] [--refuse-stop] [--page-write-ms MS]\n"
     "                  [--no-pace] [--flash-out FILE] [--log FILE] [--fault SPEC]...\n"
     "                  [--seed N] [--once] [--keep-os] [--reply-tail N]\n"
+    "                  [--stations LIST[:SETTINGS]]...\n"
     "\n"
     "Plays an Orv PLC on a pseudo-terminal registered as NAME (default plcsim0) in\n"
-    "$XDG_RUNTIME_DIR/orv-ports/, or on the serial device PATH.";
+    "$XDG_RUNTIME_DIR/orv-ports/, or on the serial device PATH; with --stations, several\n"
+    "PLCs on the one line.";
 
 const char* const kFaultHelp =
     "fault SPEC: comma-separated drop:P garble:P nak:P (P a probability, or Nx for the first N\n"
     "times), delay:MS, silent, vanish-after:N, drop-ack:PAGE (the first acknowledgement of\n"
-    "that page is lost); --fault may be given more than once.";
+    "that page is lost); --fault may be given more than once.\n"
+    "stations: LIST is station numbers and ranges (1,3,10-12); each SETTING after a colon is\n"
+    "version=M.mm, date=MM/YYYY, flash-type=N, register-code=N, running, stopped, refuse-stop\n"
+    "or keep-os, and overrides the single-PLC option of the same name for those stations;\n"
+    "--stations may be given more than once: --stations 1-3 --stations 7:version=1.50:running";
 
 // The options as typed; checked by their validators, converted once the whole line is read.
 struct Typed {
     std::string name, device, station, registerCode, version, date, flashType, speed,
         format = "8E1", pageWriteMs, flashOut, log, seed, replyTail;
-    std::vector<std::string> faults;
+    std::vector<std::string> faults, stations;
     bool noPace = false;
 };
 
@@ -166,6 +174,58 @@ bool LineSpeed(const std::string& v) {
     return ParseInt(v, 1, 4000000, n) &&
            (n == 9600 || n == 19200 || n == 38400 || n == 57600 || n == 115200);
 }
+
+} // namespace
+
+std::string ParseStations(std::string_view spec, const PlcConfig& defaults,
+                          std::vector<PlcConfig>& stations) {
+    const size_t colon = std::min(spec.find(':'), spec.size());
+    const std::string_view listText = spec.substr(0, colon);
+    const auto list = ParseNumberList(listText, 0, 255);
+    if (!list)
+        return "\"" + std::string(listText) + "\" is not a list of stations 0-255 like 1,3,10-12";
+    PlcConfig config = defaults;
+    size_t start = colon;
+    while (start < spec.size()) {
+        const size_t end = std::min(spec.find(':', start + 1), spec.size());
+        const std::string item(spec.substr(start + 1, end - start - 1));
+        start = end;
+        const size_t eq = item.find('=');
+        const std::string key = item.substr(0, eq);
+        const std::string value = eq == std::string::npos ? std::string() : item.substr(eq + 1);
+        const bool hasValue = eq != std::string::npos;
+        long long n = 0;
+        if (key == "running" && !hasValue) {
+            config.running = true;
+        } else if (key == "stopped" && !hasValue) {
+            config.running = false;
+        } else if (key == "refuse-stop" && !hasValue) {
+            config.refuseStop = true;
+        } else if (key == "keep-os" && !hasValue) {
+            config.keepOs = true;
+        } else if (key == "version" && ParseVersion(value, &config.os)) {
+        } else if (key == "date" && ParseDate(value, &config.os)) {
+        } else if (key == "flash-type" && ParseInt(value, 0, 9, n)) {
+            config.os.flash = static_cast<char>('0' + n);
+        } else if (key == "register-code" && ParseInt(value, 0, 4, n)) {
+            config.registerCode = static_cast<int>(n);
+        } else {
+            return "bad station setting \"" + item + "\"";
+        }
+    }
+    for (const int station : *list) {
+        const auto same = [station](const PlcConfig& c) { return c.station == station; };
+        if (std::any_of(stations.begin(), stations.end(), same))
+            return "station " + std::to_string(station) + " is given twice";
+        config.station = static_cast<uint8_t>(station);
+        stations.push_back(config);
+    }
+    std::sort(stations.begin(), stations.end(),
+              [](const PlcConfig& a, const PlcConfig& b) { return a.station < b.station; });
+    return {};
+}
+
+namespace {
 
 void Describe(CLI::App& app, Options& o, Typed& t) {
     cli::Configure(app, kSynopsis, kFaultHelp);
@@ -248,6 +308,14 @@ void Describe(CLI::App& app, Options& o, Typed& t) {
                    "send N more bytes (0x15 each) after every reply, as some PLCs do (default 0)")
         ->type_name("N")
         ->check(Number("N", 0, 64));
+    app.add_option("--stations", t.stations,
+                   "several PLCs on the line, with their own settings (below)")
+        ->type_name("LIST[:SETTINGS]")
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
+        ->check(Check("LIST[:SETTINGS]", [](const std::string& v) {
+            std::vector<PlcConfig> scratch;
+            return ParseStations(v, PlcConfig{}, scratch);
+        }));
 }
 
 } // namespace
@@ -273,6 +341,8 @@ std::string ParseOptions(const std::vector<std::string>& args, Options& o) {
     }
     if (!t.name.empty() && !t.device.empty())
         return "--name and --device exclude each other";
+    if (!t.station.empty() && !t.stations.empty())
+        return "--station and --stations exclude each other";
 
     long long n = 0;
     if (!t.name.empty())
@@ -305,6 +375,11 @@ std::string ParseOptions(const std::vector<std::string>& args, Options& o) {
         std::from_chars(t.seed.data(), t.seed.data() + t.seed.size(), o.seed);
     const uint32_t speed = t.speed.empty() ? 9600 : static_cast<uint32_t>(std::stoul(t.speed));
     o.plc.line = *ParseFormat(t.format, speed);
+    for (const std::string& spec : t.stations) {
+        std::string error = ParseStations(spec, o.plc, o.stations);
+        if (!error.empty())
+            return "--stations: " + error;
+    }
     return {};
 }
 

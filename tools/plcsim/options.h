@@ -47,6 +47,9 @@ struct Options {
     std::string name = "plcsim0";
     std::string device;
     PlcConfig plc;
+    // --stations: several PLCs on the one line, in ascending station order, each starting from
+    // plc's settings; empty when the line has just the one PLC of plc.
+    std::vector<PlcConfig> stations;
     int pageWriteMs = 5;
     bool pace = true;
     std::string flashOut;
@@ -57,6 +60,13 @@ struct Options {
     bool once = false;
     bool help = false;
 };
+
+// One --stations value, "LIST[:KEY=VALUE|:FLAG]...": the PLCs of LIST ("1,3,10-12") with
+// defaults' settings changed by the keys (version, date, flash-type, register-code) and flags
+// (running, stopped, refuse-stop, keep-os). Adds them to stations; returns an error text, empty
+// when the whole value was understood, and refuses a station already there.
+std::string ParseStations(std::string_view spec, const PlcConfig& defaults,
+                          std::vector<PlcConfig>& stations);
 
 // Returns an error text, empty on success; --help sets options.help.
 std::string ParseOptions(const std::vector<std::string>& args, Options& options);

@@ -330,6 +330,7 @@ Outcome Plc::OnStationFrame(const RxFrame& frame) {
     const auto station = ParseHexByte(std::string_view(reinterpret_cast<const char*>(&b[1]), 2));
     if (!station || *station != config_.station) {
         out.note = "frame for station " + std::string(b.begin() + 1, b.begin() + 3) + ", ignored";
+        out.otherStation = true;
         return out;
     }
     const uint8_t* command = &b[3];

@@ -118,6 +118,7 @@ struct Outcome {
     bool pageWritten = false;                  // ... and went into the flash
     bool downloadDone = false;                 // the last page was accepted
     bool registerWrite = false;                // an accepted line-settings write
+    bool otherStation = false;                 // a sound frame addressed to another station
 };
 
 class Plc {
@@ -125,6 +126,7 @@ public:
     explicit Plc(const PlcConfig& config);
 
     bool DownloadMode() const { return download_; }
+    uint8_t Station() const { return config_.station; }
     // The line settings the PLC's UART uses right now.
     const LineFormat& Line() const { return line_; }
     bool Running() const { return running_; }

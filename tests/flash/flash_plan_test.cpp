@@ -1,0 +1,182 @@
+// orv-flash --plan over simulated multi-drop lines, each an orv-plcsim of its own.
+
+#include "flash_testkit.h"
+
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <map>
+#include <thread>
+
+namespace orv::flashtest {
+namespace {
+
+using namespace std::chrono_literals;
+using Json = nlohmann::json;
+
+// 290 frames from page 255 on: the shortest download an image allows (the PLC then finds its
+// image CRC wrong and keeps its OS, which a run that is interrupted never reaches).
+const ImageRecipe kShortImage{0x22000, 255, "1.61", "03/2010", 2, 3};
+
+void Write(const std::string& path, const std::string& text) {
+    std::ofstream(path) << text;
+}
+
+std::vector<Json> Named(const std::vector<Json>& events, const std::string& name, int line = 0) {
+    std::vector<Json> out;
+    for (const Json& e : events)
+        if (e.is_object() && e.value("event", "") == name &&
+            (line == 0 || e.value("plan_line", 0) == line))
+            out.push_back(e);
+    return out;
+}
+
+// Where in the stream an event of a plan line comes first.
+long Position(const std::vector<Json>& events, const std::string& name, int line) {
+    for (size_t i = 0; i < events.size(); ++i)
+        if (events[i].value("event", "") == name && events[i].value("plan_line", 0) == line)
+            return static_cast<long>(i);
+    return -1;
+}
+
+std::map<int, Json> SummaryByLine(const std::vector<Json>& events) {
+    std::map<int, Json> rows;
+    for (const Json& row : events.back().at("plcs"))
+        rows[row.at("plan_line").get<int>()] = row;
+    return rows;
+}
+
+TEST(FlashPlan, APlanIsRefusedWholeBeforeAnyPlcIsTouched) {
+    const std::string dir = ScratchDir("plan-refused");
+    MakeImage(dir + "/os161.bin", kShortImage);
+    const std::string log = dir + "/sim.log";
+    PlcSim sim({"--name", "flashplanr", "--no-pace", "--log", log});
+    Write(dir + "/plan.csv", "port,station,image\n"
+                             "flashplanr,1,os161.bin\n"
+                             "flashplanr,2,missing.bin\n"
+                             "flashplanr,300,os161.bin\n"
+                             "\"" +
+                                 sim.Path + "\",1,os161.bin\n");
+    const RunResult r =
+        RunTool({ToolPath("flash"), "--plan", dir + "/plan.csv", "--stop-plc", "yes"}, 30s);
+    EXPECT_EQ(r.Exit, 2) << r.Out << r.Err;
+    EXPECT_NE(r.Err.find("plan.csv:3: OS File << " + dir + "/missing.bin >> not Exist !!"),
+              std::string::npos)
+        << r.Err;
+    EXPECT_NE(r.Err.find("plan.csv:4: station: 300 is not"), std::string::npos) << r.Err;
+    // The same device by its path: station 1 twice on one line.
+    EXPECT_NE(r.Err.find("plan.csv:5: station 1 on " + sim.Path + " is on line 2 already"),
+              std::string::npos)
+        << r.Err;
+    EXPECT_EQ(r.Err.find("plan.csv:2"), std::string::npos) << r.Err;
+    EXPECT_TRUE(r.Out.empty()) << r.Out;
+    sim.Stop();
+    const auto bytes = ReadFile(log);
+    EXPECT_EQ(std::string(bytes.begin(), bytes.end()).find("\"dir\":\"rx\""), std::string::npos);
+}
+
+// Two lines side by side: on one, two PLCs one after the other, each with its own line settings
+// and speed; the other vanishes in the middle of its first PLC's download.
+TEST(FlashPlan, TwoLinesOneVanishesTheOtherIsUpdatedAndVerified) {
+    const std::string dir = ScratchDir("plan-two-lines");
+    const std::string image = dir + "/os161.bin";
+    MakeImage(image, ImageRecipe{});
+    PlcSim good({"--name", "flashplana", "--no-pace", "--speed", "19200", "--format", "7E1",
+                 "--flash-out", dir + "/a", "--stations", "1:version=1.50:date=01/2009",
+                 "--stations", "3:running"});
+    PlcSim gone({"--name", "flashplanb", "--no-pace", "--flash-out", dir + "/b", "--stations",
+                 "2,4", "--fault", "vanish-after:40"});
+    Write(dir + "/plan.csv", "# line A runs at 19200 7E1; line B fails part-way\n"
+                             "port,station,image,baud,parity,databits,speed,stop_plc\n"
+                             "flashplana,1,os161.bin,19200,even,7\n"
+                             "flashplana, 3 ,\"os161.bin\",19200,EVEN,7,57600,yes\n"
+                             "\n"
+                             "flashplanb,2,os161.bin\n"
+                             "flashplanb,4,os161.bin,,,,,\n");
+    const RunResult r = RunTool({ToolPath("flash"), "--plan", dir + "/plan.csv", "--json"}, 200s);
+    ASSERT_EQ(r.Exit, 1) << r.Out << r.Err;
+    const std::vector<Json> events = JsonLines(r.Out);
+    ASSERT_FALSE(events.empty());
+    EXPECT_EQ(events.front().at("event"), "plan");
+    ASSERT_EQ(events.back().at("event"), "summary") << events.back();
+    for (const Json& e : events) {
+        const std::string name = e.value("event", "");
+        EXPECT_EQ(e.contains("plan_line"), name != "plan" && name != "summary") << e;
+    }
+
+    const auto rows = SummaryByLine(events);
+    ASSERT_EQ(rows.size(), 4u);
+    EXPECT_EQ(rows.at(3).at("result"), "ok");
+    EXPECT_EQ(rows.at(3).at("os_before").at("version"), "1.50");
+    EXPECT_EQ(rows.at(3).at("os_after").at("version"), "1.61");
+    EXPECT_EQ(rows.at(4).at("result"), "ok");
+    EXPECT_EQ(rows.at(4).at("os_after").at("date"), "03/2010");
+    EXPECT_EQ(rows.at(6).at("result"), "failed");
+    EXPECT_NE(rows.at(6).at("message").get<std::string>().find("hung up"), std::string::npos);
+    EXPECT_TRUE(rows.at(6).at("os_after").is_null());
+    // The port is gone for the next PLC of that line.
+    EXPECT_EQ(rows.at(7).at("result"), "port-error");
+    EXPECT_EQ(events.back().at("updated").get<int>(), 2);
+    EXPECT_EQ(events.back().at("exit").get<int>(), 1);
+    EXPECT_EQ(CompareFlash(dir + "/a.1", image), "");
+    EXPECT_EQ(CompareFlash(dir + "/a.3", image), "");
+    EXPECT_FALSE(std::filesystem::exists(dir + "/b.2"));
+
+    // Each PLC with its own settings and speed change, and its own restore.
+    ASSERT_EQ(Named(events, "start", 4).size(), 1u);
+    EXPECT_EQ(Named(events, "start", 4)[0].at("speed").get<int>(), 57600);
+    EXPECT_EQ(Named(events, "start", 4)[0].at("databits").get<int>(), 7);
+    EXPECT_EQ(Named(events, "start", 3)[0].at("speed").get<int>(), 115200);
+    EXPECT_EQ(Named(events, "question", 4).at(0).at("answer"), true);
+    for (int line : {3, 4}) {
+        ASSERT_EQ(Named(events, "restore", line).size(), 1u) << line;
+        EXPECT_TRUE(Named(events, "restore", line)[0].at("answered").get<bool>()) << line;
+    }
+    // The lines side by side, the PLCs of one line one after the other.
+    EXPECT_LT(Position(events, "start", 6), Position(events, "done", 3));
+    EXPECT_LT(Position(events, "done", 3), Position(events, "start", 4));
+    EXPECT_LT(Position(events, "done", 6), Position(events, "start", 7));
+}
+
+TEST(FlashPlan, AnInterruptAbortsEveryRunAndRestoresEverySpeed) {
+    const std::string dir = ScratchDir("plan-interrupt");
+    MakeImage(dir + "/os161.bin", kShortImage);
+    PlcSim c({"--name", "flashplanc", "--no-pace", "--stations", "1,2"});
+    PlcSim d({"--name", "flashpland", "--no-pace", "--station", "5"});
+    Write(dir + "/plan.csv", "port,station,image\n"
+                             "flashplanc,1,os161.bin\n"
+                             "flashplanc,2,os161.bin\n"
+                             "flashpland,5,os161.bin\n");
+    // Interval timing leaves the interrupt time to land in the middle of the downloads.
+    Process p({ToolPath("flash"), "--plan", dir + "/plan.csv", "--json", "--interval-timing"});
+    // Both lines well into their downloads.
+    for (int i = 0; i < 600; ++i) {
+        const auto events = JsonLines(p.Out());
+        if (Named(events, "progress", 2).size() > 5 && Named(events, "progress", 4).size() > 5)
+            break;
+        std::this_thread::sleep_for(50ms);
+    }
+    p.Signal(SIGINT);
+    EXPECT_EQ(p.Wait(60s), 1) << p.Out() << p.Err();
+    const std::vector<Json> events = JsonLines(p.Out());
+    // The PLCs stay in download mode after an abort, so the restore commands go unanswered;
+    // that they went out is what counts.
+    for (int line : {2, 4}) {
+        EXPECT_FALSE(Named(events, "progress", line).empty()) << line;
+        EXPECT_EQ(Named(events, "restore", line).size(), 1u) << line;
+    }
+    const auto rows = SummaryByLine(events);
+    EXPECT_EQ(rows.at(2).at("result"), "failed");
+    EXPECT_EQ(rows.at(3).at("result"), "not-run");
+    EXPECT_TRUE(Named(events, "start", 3).empty());
+    EXPECT_EQ(rows.at(4).at("result"), "failed");
+
+    // The PLC never started is untouched and answers at the connect speed.
+    const RunResult status =
+        RunTool({ToolPath("flash"), "--port", c.Name, "--station", "2", "--status"}, 30s);
+    EXPECT_EQ(status.Exit, 0) << status.Out << status.Err;
+}
+
+} // namespace
+} // namespace orv::flashtest
