@@ -61,14 +61,21 @@ test-fuzz fuzz: fuzz-build
 	done
 
 # The Debian package of the plain build, orv-os-update_<version>_<arch>.deb, left here for
-# `sudo apt install ./orv-os-update_*.deb`. The Windows zip (from the cross build in
-# build-windows/) is made beside it once that build exists.
+# `sudo apt install ./orv-os-update_*.deb`; and when the cross build exists (make windows), the
+# Windows zip orv-os-update-<version>-windows-x64.zip beside it.
 package: build
-	rm -f orv-os-update_*.deb build/orv-os-update_*.deb
+	rm -f orv-os-update_*.deb build/orv-os-update_*.deb orv-os-update-*-windows-x64.zip \
+	    build-windows/orv-os-update-*-windows-x64.zip
 	cd build && cpack -G DEB
 	mv build/orv-os-update_*.deb .
+	@if [ -f build-windows/build.ninja ]; then \
+	    set -e; cmake --build build-windows -j $(JOBS); \
+	    (cd build-windows && cpack -G ZIP); \
+	    mv build-windows/orv-os-update-*-windows-x64.zip .; \
+	fi
 
-# The package checked as Debian's tools check one, and its programs run from an unpacked copy.
+# The package checked as Debian's tools check one, and its programs run from an unpacked copy;
+# the Windows zip too, when there is one.
 test-package: package
 	@scripts/check-package
 
@@ -114,4 +121,5 @@ format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
 
 clean:
-	rm -rf build build-asan build-tsan build-fuzz build-windows orv-os-update_*.deb
+	rm -rf build build-asan build-tsan build-fuzz build-windows orv-os-update_*.deb \
+	    orv-os-update-*-windows-x64.zip

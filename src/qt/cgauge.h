@@ -2,79 +2,36 @@
 // TCGauge: a self-painting progress gauge (bar, pie, needle dial or bare percentage). Every
 // picture is composed off-screen and the percentage is combined by exclusive or, so each letter
 // pixel shows the inverse of what lies beneath it, over the filled and the empty part alike.
+// Its properties, their rules and its picture are the plain gauge's (forms/gauge_model.h,
+// gauge_picture.h), shared with the GDI gauge; the text's font and the widget are Qt's.
+
+#include "forms/gauge_model.h"
+#include "forms/gauge_picture.h"
 
 #include <QColor>
 #include <QImage>
 #include <QWidget>
 #include <cstdint>
-#include <stdexcept>
 
 namespace orv {
 
-enum TCGaugeKind : uint8_t { gkText, gkHorizontalBar, gkVerticalBar, gkPie, gkNeedle };
-
-enum TFormBorderStyle : uint8_t {
-    bsNone,
-    bsSingle,
-    bsSizeable,
-    bsDialog,
-    bsToolWindow,
-    bsSizeToolWin
-};
-
-// Raised by SetMinValue and SetMaxValue for a value outside what the other bound allows.
-class EGaugeError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
-
-// Left, top, right, bottom in the control's pixels; right and bottom are excluded.
-struct TPaintRect {
-    int Left = 0;
-    int Top = 0;
-    int Right = 0;
-    int Bottom = 0;
-};
-
-class TCGauge : public QWidget {
+class TCGauge : public QWidget, public TGaugeProperties<TCGauge> {
     Q_OBJECT
 
 public:
     explicit TCGauge(QWidget* parent = nullptr);
 
-    int32_t MinValue() const { return FMinValue; }
-    int32_t MaxValue() const { return FMaxValue; }
-    int32_t Progress() const { return FCurrentValue; }
-    TCGaugeKind Kind() const { return FKind; }
-    bool ShowText() const { return FShowText; }
-    TFormBorderStyle BorderStyle() const { return FBorderStyle; }
-    QColor ForeColor() const { return FForeColor; }
-    QColor BackColor() const { return FBackColor; }
+    QColor ForeColor() const { return QColor::fromRgb(FModel.ForeColor()); }
+    QColor BackColor() const { return QColor::fromRgb(FModel.BackColor()); }
     // Fills the area outside the pie and the dial.
-    QColor Color() const { return FColor; }
+    QColor Color() const { return QColor::fromRgb(FModel.Color()); }
     // The font of the percentage.
     QFont Font() const { return font(); }
 
-    // floor((Progress - MinValue) * 100 / (MaxValue - MinValue)); 0 for an empty range.
-    int GetPercentDone() const;
-
-    // Clamps to [MinValue, MaxValue]; repaints only when the whole percentage changes.
-    void SetProgress(int32_t value);
-    // SetProgress(Progress + delta), then repaints in any case.
-    void AddProgress(int32_t delta);
-    // Throws EGaugeError above MaxValue; nothing changes then.
-    void SetMinValue(int32_t value);
-    // A maximum of 0 is ignored; throws EGaugeError below MinValue.
-    void SetMaxValue(int32_t value);
-
-    // These store and repaint only when the value differs.
-    void SeTCGaugeKind(TCGaugeKind value);
-    void SetKind(TCGaugeKind value) { SeTCGaugeKind(value); }
-    void SetShowText(bool value);
-    void SetBorderStyle(TFormBorderStyle value);
-    void SetForeColor(const QColor& value);
-    void SetBackColor(const QColor& value);
-    void SetColor(const QColor& value);
+    // These store and repaint only when the value differs (the font: as Qt does).
+    void SetForeColor(const QColor& value) { Redraw(FModel.SetForeColor(value.rgb())); }
+    void SetBackColor(const QColor& value) { Redraw(FModel.SetBackColor(value.rgb())); }
+    void SetColor(const QColor& value) { Redraw(FModel.SetColor(value.rgb())); }
     void SetFont(const QFont& value) { setFont(value); }
 
     // The picture Paint puts on the screen, in Format_RGB32: width() x height() device pixels
@@ -88,31 +45,17 @@ public:
 protected:
     void paintEvent(QPaintEvent* event) override;
 
-    void PaintBackground(QImage& bitmap) const;
-    void PaintAsNothing(QImage& bitmap, const TPaintRect& r) const;
-    void PaintAsBar(QImage& bitmap, const TPaintRect& r) const;
-    void PaintAsPie(QImage& bitmap, const TPaintRect& r) const;
-    void PaintAsNeedle(QImage& bitmap, const TPaintRect& r) const;
-    void PaintAsText(QImage& bitmap, const TPaintRect& r) const;
+    // The percentage, drawn with the widget's font and XORed onto the picture; the other
+    // drawing steps are the plain gauge's (TGaugePicture).
+    void PaintAsText(QImage& bitmap, const TGaugePicture& picture, const TPaintRect& r) const;
 
 private:
-    // Draws at once when shown; a hidden gauge shows its state when it next appears.
-    void Redraw();
+    friend class TGaugeProperties<TCGauge>;
 
-    // Where the drawing steps' coordinates (the control's pixels) land in a bitmap of the
-    // picture's size.
-    struct TDevicePixels;
-    TDevicePixels DevicePixelsOf(const QImage& bitmap) const;
+    // Draws at once when the picture `changed` and the gauge is shown; a hidden gauge shows its
+    // state when it next appears.
+    void Redraw(bool changed);
 
-    int32_t FMinValue = 0;
-    int32_t FMaxValue = 100;
-    int32_t FCurrentValue = 0;
-    TCGaugeKind FKind = gkHorizontalBar;
-    bool FShowText = true;
-    TFormBorderStyle FBorderStyle = bsSingle;
-    QColor FForeColor = Qt::black;
-    QColor FBackColor = Qt::white;
-    QColor FColor;
     int FPaintCount = 0;
 };
 

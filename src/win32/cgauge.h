@@ -4,44 +4,22 @@
 // with the picture by SRCINVERT, and the percentage, drawn white on black, is combined by
 // SRCINVERT too, so each letter pixel shows the inverse of the colour beneath it, over the
 // filled and the empty part alike. The picture reaches the window in one BitBlt, so nothing
-// flickers. Rules, geometry and colours are those of the Linux program's gauge.
+// flickers. Its properties, their rules and the picture's geometry and shapes are the plain
+// gauge's (forms/gauge_model.h, gauge_picture.h), which the Qt gauge draws with too.
 //
 // Sizes and positions are given at 96 DPI, as the windows' layouts are; the window is placed
 // and the picture drawn at the DPI of the monitor the window is on, with the layout kept and
 // only the drawing finer. The parent should have WS_CLIPCHILDREN: the gauge paints every pixel
 // of its window itself (it is opaque), so nothing behind it needs drawing first.
 
+#include "forms/gauge_model.h"
+#include "forms/gauge_picture.h"
+
 #include <cstdint>
-#include <stdexcept>
 #include <vector>
 #include <windows.h>
 
 namespace orv {
-
-enum TCGaugeKind : uint8_t { gkText, gkHorizontalBar, gkVerticalBar, gkPie, gkNeedle };
-
-enum TFormBorderStyle : uint8_t {
-    bsNone,
-    bsSingle,
-    bsSizeable,
-    bsDialog,
-    bsToolWindow,
-    bsSizeToolWin
-};
-
-// Raised by SetMinValue and SetMaxValue for a value outside what the other bound allows.
-class EGaugeError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
-
-// Left, top, right, bottom in the control's pixels (at 96 DPI); right and bottom are excluded.
-struct TPaintRect {
-    int Left = 0;
-    int Top = 0;
-    int Right = 0;
-    int Bottom = 0;
-};
 
 // A picture as the gauge puts it on the screen: rows from the top, each pixel 0x00RRGGBB.
 struct TGaugeImage {
@@ -54,7 +32,7 @@ struct TGaugeImage {
 
 class TBltBitmap;
 
-class TCGauge {
+class TCGauge : public TGaugeProperties<TCGauge> {
 public:
     TCGauge();
     ~TCGauge();
@@ -74,39 +52,17 @@ public:
     int Width() const { return FWidth; }
     int Height() const { return FHeight; }
 
-    int32_t MinValue() const { return FMinValue; }
-    int32_t MaxValue() const { return FMaxValue; }
-    int32_t Progress() const { return FCurrentValue; }
-    TCGaugeKind Kind() const { return FKind; }
-    bool ShowText() const { return FShowText; }
-    TFormBorderStyle BorderStyle() const { return FBorderStyle; }
-    COLORREF ForeColor() const { return FForeColor; }
-    COLORREF BackColor() const { return FBackColor; }
+    COLORREF ForeColor() const { return ColorRefOf(FModel.ForeColor()); }
+    COLORREF BackColor() const { return ColorRefOf(FModel.BackColor()); }
     // Fills the area outside the pie and the dial; the button face at first.
-    COLORREF Color() const { return FColor; }
+    COLORREF Color() const { return ColorRefOf(FModel.Color()); }
     // The font of the percentage, its height at 96 DPI; the message box font at first.
     const LOGFONTW& Font() const { return FFont; }
 
-    // floor((Progress - MinValue) * 100 / (MaxValue - MinValue)); 0 for an empty range.
-    int GetPercentDone() const;
-
-    // Clamps to [MinValue, MaxValue]; repaints only when the whole percentage changes.
-    void SetProgress(int32_t value);
-    // SetProgress(Progress + delta), then repaints in any case.
-    void AddProgress(int32_t delta);
-    // Throws EGaugeError above MaxValue; nothing changes then.
-    void SetMinValue(int32_t value);
-    // A maximum of 0 is ignored; throws EGaugeError below MinValue.
-    void SetMaxValue(int32_t value);
-
     // These store and repaint only when the value differs.
-    void SeTCGaugeKind(TCGaugeKind value);
-    void SetKind(TCGaugeKind value) { SeTCGaugeKind(value); }
-    void SetShowText(bool value);
-    void SetBorderStyle(TFormBorderStyle value);
-    void SetForeColor(COLORREF value);
-    void SetBackColor(COLORREF value);
-    void SetColor(COLORREF value);
+    void SetForeColor(COLORREF value) { Redraw(FModel.SetForeColor(RgbOf(value))); }
+    void SetBackColor(COLORREF value) { Redraw(FModel.SetBackColor(RgbOf(value))); }
+    void SetColor(COLORREF value) { Redraw(FModel.SetColor(RgbOf(value))); }
     void SetFont(const LOGFONTW& value);
 
     // The picture Paint puts on the screen, drawn at `dpi`: Width x Height scaled by dpi / 96
@@ -121,27 +77,33 @@ public:
     int PaintCount() const { return FPaintCount; }
 
 protected:
-    void PaintBackground(TBltBitmap& bitmap) const;
-    void PaintAsNothing(TBltBitmap& bitmap, const TPaintRect& r) const;
-    void PaintAsBar(TBltBitmap& bitmap, const TPaintRect& r) const;
-    void PaintAsPie(TBltBitmap& bitmap, const TPaintRect& r) const;
-    void PaintAsNeedle(TBltBitmap& bitmap, const TPaintRect& r) const;
-    void PaintAsText(TBltBitmap& bitmap, const TPaintRect& r) const;
+    // The percentage, drawn with the gauge's font and combined by SRCINVERT; the other drawing
+    // steps are the plain gauge's (TGaugePicture).
+    void PaintAsText(TBltBitmap& bitmap, const TGaugePicture& picture, const TPaintRect& r) const;
 
 private:
+    friend class TGaugeProperties<TCGauge>;
+
     static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+    // Between COLORREF (0x00BBGGRR) and the plain gauge's 0xRRGGBB.
+    static TGaugeColour RgbOf(COLORREF colour) {
+        return TGaugeColour(GetRValue(colour)) << 16 | TGaugeColour(GetGValue(colour)) << 8 |
+               GetBValue(colour);
+    }
+    static COLORREF ColorRefOf(TGaugeColour rgb) {
+        return RGB(rgb >> 16 & 0xFF, rgb >> 8 & 0xFF, rgb & 0xFF);
+    }
 
     // Draws the picture into `picture`, a bitmap of the window's size at its DPI.
     void Compose(TBltBitmap& picture) const;
-    // Draws at once when shown; a hidden gauge shows its state when it next appears.
-    void Redraw();
+    // Draws at once when the picture `changed` and the window is shown; a hidden gauge shows
+    // its state when it next appears.
+    void Redraw(bool changed);
     // Puts the window where the bounds say, at its DPI.
     void Place();
     // The percentage's font at `dpi`, made once for each DPI.
     HFONT FontAt(UINT dpi) const;
-
-    struct TDevicePixels;
-    TDevicePixels DevicePixelsOf(const TBltBitmap& bitmap) const;
 
     HWND FHandle = nullptr;
     int FLeft = 0;
@@ -149,15 +111,6 @@ private:
     int FWidth = 100;
     int FHeight = 100;
 
-    int32_t FMinValue = 0;
-    int32_t FMaxValue = 100;
-    int32_t FCurrentValue = 0;
-    TCGaugeKind FKind = gkHorizontalBar;
-    bool FShowText = true;
-    TFormBorderStyle FBorderStyle = bsSingle;
-    COLORREF FForeColor = RGB(0, 0, 0);
-    COLORREF FBackColor = RGB(255, 255, 255);
-    COLORREF FColor;
     LOGFONTW FFont;
     int FPaintCount = 0;
 

@@ -2,12 +2,8 @@
 
 #include <QApplication>
 #include <QTest>
-#include <climits>
 #include <cmath>
-#include <functional>
 #include <gtest/gtest.h>
-#include <string>
-#include <tuple>
 #include <vector>
 
 namespace {
@@ -270,68 +266,6 @@ TEST(GaugeText, SharpAtHighDevicePixelRatios) {
             EXPECT_TRUE(finer) << "the letters are the control's pixels doubled";
         }
     }
-}
-
-std::string ErrorOf(const std::function<void()>& call) {
-    try {
-        call();
-    } catch (const orv::EGaugeError& e) {
-        return e.what();
-    }
-    return "no error";
-}
-
-TEST(GaugeValues, RangeErrorsKeepEverything) {
-    TCGauge g;
-    g.SetProgress(40);
-    EXPECT_EQ(ErrorOf([&] { g.SetMinValue(101); }), "Value must be between -2147483647 and 99");
-    EXPECT_EQ(ErrorOf([&] { g.SetMaxValue(-1); }), "Value must be between 1 and 2147483647");
-    g.SetMaxValue(0); // ignored
-    EXPECT_EQ(std::tuple(g.MinValue(), g.MaxValue(), g.Progress()), std::tuple(0, 100, 40));
-
-    g.SetMaxValue(30); // pulls the progress down with it
-    EXPECT_EQ(g.Progress(), 30);
-    g.SetMinValue(30); // an empty range
-    EXPECT_EQ(g.GetPercentDone(), 0);
-    g.SetMinValue(-50);
-    g.SetProgress(-1000);
-    EXPECT_EQ(g.Progress(), -50);
-    g.SetProgress(1000);
-    EXPECT_EQ(g.Progress(), 30);
-
-    // At the ends of the 32-bit range the bounds in the message do not wrap.
-    g.SetMinValue(INT_MIN);
-    g.SetMaxValue(INT_MIN);
-    EXPECT_EQ(ErrorOf([&] { g.SetMinValue(5); }),
-              "Value must be between -2147483647 and -2147483649");
-}
-
-TEST(GaugeValues, PercentIsAnExactFloorOverAny32BitRange) {
-    TCGauge g;
-    g.SetMaxValue(3);
-    g.SetProgress(1);
-    EXPECT_EQ(g.GetPercentDone(), 33);
-    g.SetProgress(2);
-    EXPECT_EQ(g.GetPercentDone(), 66);
-
-    g.SetMinValue(INT_MIN);
-    g.SetMaxValue(INT_MAX);
-    const std::pair<int32_t, int> cases[] = {{INT_MIN, 0}, {INT_MAX, 100},    {0, 50},
-                                             {-1, 49},     {INT_MAX - 1, 99}, {INT_MIN + 1, 0}};
-    for (auto [progress, percent] : cases) {
-        g.SetProgress(progress);
-        EXPECT_EQ(g.GetPercentDone(), percent) << progress;
-    }
-
-    // AddProgress saturates rather than wrapping past the 32-bit ends.
-    g.SetProgress(INT_MAX);
-    g.AddProgress(1);
-    EXPECT_EQ(g.Progress(), INT_MAX);
-    g.SetProgress(INT_MIN);
-    g.AddProgress(-1);
-    EXPECT_EQ(g.Progress(), INT_MIN);
-    g.AddProgress(INT_MAX);
-    EXPECT_EQ(g.Progress(), -1);
 }
 
 TEST(GaugeRepaint, OnlyWholePercentChangesRepaint) {

@@ -16,10 +16,6 @@ constexpr uint32_t kFore = 0x000080;
 constexpr uint32_t kBack = 0xFFFFFF;
 constexpr uint32_t kFace = 0xF0F0F0;
 
-// Kinds by their number, 0 text to 4 needle, as both gauges number them.
-constexpr int kPie = 3;
-constexpr int kNeedle = 4;
-
 struct TState {
     int Kind;
     int Width, Height;

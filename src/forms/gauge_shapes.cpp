@@ -1,4 +1,4 @@
-#include "win32/gauge_shapes.h"
+#include "forms/gauge_shapes.h"
 
 #include <algorithm>
 #include <cmath>
@@ -142,7 +142,7 @@ void FillSector(TPixelMap& map, const TCurve& c, double start, double span, uint
         for (int64_t x = left; x < right; ++x) {
             const double px = double(x) + 0.5, py = double(y) + 0.5;
             if (c.Contains(px, py) && OnArc(c.Parameter(px, py), start, span))
-                map.Bits[y * map.Stride + x] = brush;
+                map.Bits[y * map.Stride + x] = map.Alpha | brush;
         }
 }
 
@@ -187,7 +187,18 @@ void FillPixels(TPixelMap& map, int64_t left, int64_t top, int64_t right, int64_
     bottom = std::min<int64_t>(bottom, map.Height);
     for (int64_t y = top; y < bottom; ++y) {
         uint32_t* row = map.Bits + y * map.Stride;
-        std::fill(row + std::min(left, right), row + right, colour);
+        std::fill(row + std::min(left, right), row + right, map.Alpha | colour);
+    }
+}
+
+void XorPixels(TPixelMap& picture, const TPixelMap& overlay) {
+    const int width = std::min(picture.Width, overlay.Width);
+    const int height = std::min(picture.Height, overlay.Height);
+    for (int64_t y = 0; y < height; ++y) {
+        uint32_t* to = picture.Bits + y * picture.Stride;
+        const uint32_t* from = overlay.Bits + y * overlay.Stride;
+        for (int x = 0; x < width; ++x)
+            to[x] ^= from[x] & 0xFFFFFF;
     }
 }
 
