@@ -19,10 +19,19 @@ TComm::~TComm() {
         NotifyWindow->Discard(this);
 }
 
+size_t TReplyRule::Missing(const uint8_t* block, size_t length) const {
+    if (length < Length)
+        return Length - length;
+    if (length == 0 || (Terminator >= 0 && block[length - 1] != Terminator))
+        return 1;
+    return 0;
+}
+
 void TComm::StartComm() {
     if (IsOpen())
         throw ECommsError("This serial port already opened");
     ++Session;
+    WritesPosted = 0;
     OpenPort();
     try {
         CreateStopEvent();
@@ -81,7 +90,15 @@ bool TComm::WriteCommData(const uint8_t* data, uint16_t count) {
     if (!block)
         return false;
     std::memcpy(block.get(), data, count);
-    return PostWriteRequest(block, count);
+    if (!PostWriteRequest(block, count))
+        return false;
+    ++WritesPosted;
+    return true;
+}
+
+void TComm::SetReplyRule(const std::optional<TReplyRule>& rule) {
+    if (TReplyRuleSlot* slot = IsOpen() ? RuleSlot() : nullptr)
+        slot->Set(rule, WritesPosted + 1);
 }
 
 void TComm::Deliver(CommNotification& note) {
@@ -105,6 +122,11 @@ void TComm::Deliver(CommNotification& note) {
         break;
     case MSG_SEND_DATA_EMPTY:
         _SendDataEmpty();
+        break;
+    case MSG_REPLY_TAIL:
+        if (note.Block)
+            ReplyTail(note.Block.get(), static_cast<uint16_t>(note.Count & 0xFFFF));
+        note.Block.reset();
         break;
     default:
         break;
@@ -146,6 +168,13 @@ void TComm::_SendDataEmpty() {
     }
 }
 
+void TComm::ReplyTail(const uint8_t* block, uint16_t count) {
+    if (OnReplyTail) {
+        const auto handler = OnReplyTail; // the handler may replace itself
+        handler(this, block, count);
+    }
+}
+
 // ---------------------------------------------------------------------------------------------
 // The worker threads' side
 
@@ -165,9 +194,9 @@ bool TCommPoster::Post(uint32_t message, uint32_t value) {
     return Send(note);
 }
 
-bool TCommPoster::PostData(const uint8_t* bytes, size_t count) {
+bool TCommPoster::PostData(const uint8_t* bytes, size_t count, uint32_t message) {
     CommNotification note;
-    note.Message = MSG_RECEIVE_DATA;
+    note.Message = message;
     note.Count = static_cast<uint32_t>(count);
     note.Block.reset(new (std::nothrow) uint8_t[count + 1]());
     if (!note.Block) {
@@ -186,6 +215,92 @@ void TCommPoster::PostHangupCall() {
     note.Target = Target;
     note.Session = Session;
     (void)Sink->Post(note);
+}
+
+void TReplyRuleSlot::Set(const std::optional<TReplyRule>& rule, uint64_t write) {
+    {
+        std::lock_guard<std::mutex> hold(Lock);
+        if (FellBack)
+            return;
+        Now.Rule = rule;
+        ++Now.Serial;
+        Now.Write = write;
+    }
+    if (OnSet)
+        OnSet();
+}
+
+TReplyRuleSlot::TView TReplyRuleSlot::Current() {
+    std::lock_guard<std::mutex> hold(Lock);
+    return Now;
+}
+
+void TReplyRuleSlot::FallBack() {
+    std::lock_guard<std::mutex> hold(Lock);
+    FellBack = true;
+    Now.Rule.reset();
+}
+
+bool TReplyCutter::Refresh(size_t inHand) {
+    TReplyRuleSlot::TView now = Slot.Current();
+    if (now.Serial == View.Serial)
+        return false;
+    View = std::move(now);
+    Answered = false;
+    return inHand > 0 && View.Rule.has_value();
+}
+
+bool TBlock::Post(TCommPoster& poster) {
+    const size_t n = Length;
+    const bool tail = Tail;
+    Length = 0;
+    Tail = false;
+    return n == 0 || poster.PostData(Bytes, n, tail ? MSG_REPLY_TAIL : MSG_RECEIVE_DATA);
+}
+
+bool TBlock::Append(const uint8_t* bytes, size_t count, TCommPoster& poster) {
+    for (size_t done = 0; done < count;) {
+        const size_t take = std::min(count - done, sizeof Bytes - Length);
+        std::memcpy(Bytes + Length, bytes + done, take);
+        Length += take;
+        done += take;
+        const bool tail = Tail;
+        if (Length == sizeof Bytes && !Post(poster))
+            return false;
+        Tail = tail;
+    }
+    return true;
+}
+
+bool TReplyCutter::Feed(TBlock& block, const uint8_t* bytes, size_t count, TCommPoster& poster) {
+    size_t done = 0;
+    while (done < count) {
+        if (Answered)
+            return DropTail(block, bytes + done, count - done, poster);
+        const size_t take = std::min({View.Rule->Missing(block.Bytes, block.Length), count - done,
+                                      sizeof block.Bytes - block.Length});
+        std::memcpy(block.Bytes + block.Length, bytes + done, take);
+        block.Length += take;
+        done += take;
+        const bool whole = View.Rule->Missing(block.Bytes, block.Length) == 0;
+        if (whole || block.Length == sizeof block.Bytes) {
+            if (!block.Post(poster))
+                return false;
+            Answered = whole;
+        }
+    }
+    return true;
+}
+
+bool TReplyCutter::DropTail(TBlock& block, const uint8_t* bytes, size_t count,
+                            TCommPoster& poster) {
+    if (block.Length + count == 0)
+        return true;
+    Slot.FallBack();
+    View.Rule.reset();
+    TailUntil = Answered ? View.Write + 1 : View.Write;
+    block.Tail = true;
+    return block.Append(bytes, count, poster);
 }
 
 bool TWriteQueue::Post(std::unique_ptr<uint8_t[]>& block, uint16_t count) {
@@ -212,9 +327,11 @@ void TWriteQueue::End() {
     dropped.swap(Queue);
 }
 
-void ServeWriteQueue(TWriterSteps& writer, TWriteQueue& queue, TCommPoster& poster) {
+void ServeWriteQueue(TWriterSteps& writer, TWriteQueue& queue, TCommPoster& poster,
+                     TReplyRuleSlot& rules) {
     using TWait = TWriterSteps::TWait;
     bool noticeDue = true;
+    uint64_t started = 0; // numbered as TComm numbers the requests it posts
     for (;;) {
         TWriteQueue::TRequest request;
         if (!queue.Take(request)) {
@@ -234,6 +351,7 @@ void ServeWriteQueue(TWriterSteps& writer, TWriteQueue& queue, TCommPoster& post
         }
         if (writer.StopSignalled())
             return; // request released with it
+        rules.Starting(++started);
         if (!writer.HandleWriteData(request.Block.get(), request.Count))
             return;
         noticeDue = true;

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 
@@ -14,6 +15,7 @@ namespace orv {
 
 class TComm;
 struct TCommPort;
+class TReplyRuleSlot;
 
 // The platform file defines TCommPort and how it is released.
 struct TCommPortDeleter {
@@ -45,6 +47,7 @@ enum : uint32_t {
     MSG_REQUEST_HANGUP = 0x0403,
     MSG_MODEM_STATE_CHANGE = 0x0404,
     MSG_SEND_DATA_EMPTY = 0x0405,
+    MSG_REPLY_TAIL = 0x0406,
 };
 
 // Line-error flags (OnReceiveError) and modem bits (OnModemStateChange, GetModemState).
@@ -62,12 +65,23 @@ enum : uint32_t {
     MS_RLSD_ON = 0x80,
 };
 
+// What makes a received block a whole reply: at least Length bytes and, when Terminator is a
+// byte value (0 to 255), that byte last.
+struct TReplyRule {
+    size_t Length = 0;
+    int Terminator = -1;
+
+    // The bytes the block still lacks: 0 when it is a whole reply, otherwise the fewest that
+    // could make it one (an empty block lacks at least one).
+    size_t Missing(const uint8_t* block, size_t length) const;
+};
+
 // One notification on its way from a worker thread to the GUI thread. For MSG_RECEIVE_DATA,
 // Block holds Count bytes and one zero byte, and whoever holds the notification owns it.
 struct CommNotification {
     TComm* Target = nullptr;
     uint32_t Message = 0;
-    uint32_t Count = 0;   // byte count (MSG_RECEIVE_DATA)
+    uint32_t Count = 0;   // byte count (MSG_RECEIVE_DATA, MSG_REPLY_TAIL)
     uint32_t Value = 0;   // error flags or modem event bits
     uint32_t Session = 0; // which opening of the port posted it
     std::unique_ptr<uint8_t[]> Block;
@@ -100,6 +114,15 @@ public:
     void StartComm();
     void StopComm();
     bool WriteCommData(const uint8_t* data, uint16_t count);
+    // The rule for the reply to the next WriteCommData, or none. With none (the default) a
+    // block ends only by the read-interval time-out, or when full. With a rule, a block also
+    // ends the moment it is a whole reply. Bytes that come before that write has left the line,
+    // or after its whole reply, cannot be its reply: they are the tail of a reply longer than
+    // its rule, which lasts until the line is quiet for the read interval or the next request
+    // has left the line. A tail is not delivered as data but reported by OnReplyTail, and from
+    // then on the interval alone ends blocks, until the port is next opened. Does nothing while
+    // the port is closed.
+    void SetReplyRule(const std::optional<TReplyRule>& rule);
     uint32_t GetModemState();
     bool IsOpen() const { return Port != nullptr; }
 
@@ -112,6 +135,8 @@ public:
     std::function<void(TComm* Sender, uint32_t ModemEvent)> OnModemStateChange;
     std::function<void(TComm* Sender)> OnRequestHangup;
     std::function<void(TComm* Sender)> OnSendDataEmpty;
+    // A tail that a reply rule found out of place, kept out of the data.
+    std::function<void(TComm* Sender, const uint8_t* Buffer, uint16_t BufferLength)> OnReplyTail;
 
     // With ParityCheck on, a byte received with a parity or framing error raises
     // OnReceiveError (CE_RXPARITY, or CE_FRAME / CE_BREAK where the driver counts them apart)
@@ -196,6 +221,7 @@ private:
     void ModemStateChange(uint32_t word);
     void RequestHangup();
     void _SendDataEmpty();
+    void ReplyTail(const uint8_t* block, uint16_t count);
     [[noreturn]] void AbandonStart(const char* message, const std::exception& cause);
     void ClosePort();
 
@@ -218,6 +244,8 @@ private:
     // Hands a block of count bytes (and one zero byte) to the writer; false, with the block
     // left to the caller, once the writer has ended.
     bool PostWriteRequest(std::unique_ptr<uint8_t[]>& block, uint16_t count);
+    // Where the reply rule of the open port goes; nothing while closed.
+    TReplyRuleSlot* RuleSlot();
 
     uint32_t FBaudRate = 9600;
     bool FParityCheck = false;
@@ -249,7 +277,8 @@ private:
     // this is set.
     std::unique_ptr<TCommPort, TCommPortDeleter> Port;
     ICommSink* NotifyWindow;
-    uint32_t Session = 0; // counts the openings of the port
+    uint32_t Session = 0;      // counts the openings of the port
+    uint64_t WritesPosted = 0; // write requests the writer took in this opening
     std::string FPortPath;
 };
 

@@ -233,6 +233,10 @@ void TComm::CloseWriteThread() {
         CloseThread(*Port, Port->WriterThread, TCOFLUSH);
 }
 
+TReplyRuleSlot* TComm::RuleSlot() {
+    return Port ? &Port->Shared.Rules : nullptr;
+}
+
 bool TComm::PostWriteRequest(std::unique_ptr<uint8_t[]>& block, uint16_t count) {
     return Port->WriterThread && Port->WriterThread->PostWrite(block, count);
 }

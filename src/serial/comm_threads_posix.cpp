@@ -87,27 +87,13 @@ void TReadThread::WaitFor() {
 
 // The block in hand holds the last bytes the line brought: they go out before the hang-up.
 void TReadThread::PostHangupCall() {
-    const size_t n = BlockLength;
-    BlockLength = 0;
-    if (n > 0 && !S->Poster.PostData(Block, n))
+    if (!In.Post(S->Poster))
         return; // that failure has posted the hang-up
     S->Poster.PostHangupCall();
 }
 
 bool TReadThread::HandleReadData(const uint8_t* buffer, size_t count) {
-    size_t done = 0;
-    while (done < count) {
-        const size_t take = std::min(count - done, sizeof Block - BlockLength);
-        std::memcpy(Block + BlockLength, buffer + done, take);
-        BlockLength += take;
-        done += take;
-        if (BlockLength == sizeof Block) {
-            BlockLength = 0;
-            if (!S->Poster.PostData(Block, sizeof Block))
-                return false;
-        }
-    }
-    return true;
+    return In.Append(buffer, count, S->Poster);
 }
 
 // Errors the driver counts (overrun has no in-band mark at all) and the modem lines, where the
@@ -171,6 +157,7 @@ void TReadThread::Execute() {
     constexpr auto ModemPeriod = std::chrono::milliseconds(200);
 
     TLineDecoder decoder;
+    TReplyCutter cutter(S->Rules);
     uint8_t raw[2048];
     uint8_t decoded[sizeof raw + 2];
     Clock::time_point readStart = Clock::now();
@@ -180,11 +167,13 @@ void TReadThread::Execute() {
 
     for (;;) {
         TThreadSettings s = S->SettingsSnapshot();
+        if (cutter.Refresh(In.Length) && !cutter.DropTail(In, nullptr, 0, S->Poster))
+            break;
 
         // When the block in hand is complete, by the read-interval and total time-outs. With
         // both at 0 a block completes only when full, as the platform's time-out rules have it.
         Clock::time_point deadline = Clock::time_point::max();
-        if (BlockLength > 0) {
+        if (In.Length > 0) {
             if (s.Interval == UINT32_MAX)
                 deadline = lastByte; // "return at once with what is there"
             else if (s.Interval > 0)
@@ -193,9 +182,7 @@ void TReadThread::Execute() {
         }
         Clock::time_point now = Clock::now();
         if (deadline <= now) {
-            const size_t n = BlockLength;
-            BlockLength = 0;
-            if (!S->Poster.PostData(Block, n))
+            if (!In.Post(S->Poster))
                 break;
             readStart = now;
             totalDeadline = Clock::time_point::max();
@@ -239,15 +226,25 @@ void TReadThread::Execute() {
         decoder.ReplacedChar = s.ReplacedChar;
         uint32_t marks = 0;
         if (fds[2].revents) {
+            // Whether what is waiting now may answer the request in flight is judged before it
+            // is read: the request may leave the line meanwhile.
+            if (cutter.Refresh(In.Length) && !cutter.DropTail(In, nullptr, 0, S->Poster))
+                break;
+            const bool idle = (cutter.Active() || In.Tail) && OutputQueued(fd) == 0;
+            const bool mayAnswer = cutter.Active() && cutter.MayAnswer(idle);
+            const bool tailOver = In.Tail && cutter.TailOver(idle);
             const ssize_t got = read(fd, raw, sizeof raw);
             if (got > 0) {
                 now = Clock::now();
-                if (BlockLength == 0) {
+                if (tailOver && !In.Post(S->Poster))
+                    break;
+                if (In.Length == 0) {
                     // A new block: the total time-out runs in whole periods from the end of
                     // the previous one, like re-armed reads that completed empty.
                     // Capped at 49 days, far beyond any use, to keep the clock arithmetic sound.
                     const uint64_t total = std::min<uint64_t>(
-                        uint64_t(s.TotalMultiplier) * sizeof Block + s.TotalConstant, UINT32_MAX);
+                        uint64_t(s.TotalMultiplier) * sizeof In.Bytes + s.TotalConstant,
+                        UINT32_MAX);
                     if (total > 0) {
                         const auto period = std::chrono::milliseconds(total);
                         const auto periods = (now - readStart) / period + 1;
@@ -258,8 +255,20 @@ void TReadThread::Execute() {
                 }
                 lastByte = now;
                 const size_t n = decoder.Decode(raw, static_cast<size_t>(got), decoded, marks);
-                if (!HandleReadData(decoded, n))
-                    break;
+                if (!cutter.Active()) {
+                    if (!HandleReadData(decoded, n))
+                        break;
+                } else if (!mayAnswer) {
+                    if (!cutter.DropTail(In, decoded, n, S->Poster))
+                        break;
+                } else {
+                    if (!cutter.Feed(In, decoded, n, S->Poster))
+                        break;
+                    if (In.Length == 0) {
+                        readStart = now; // a whole reply ended the block
+                        totalDeadline = Clock::time_point::max();
+                    }
+                }
             } else if (got == 0) {
                 PostHangupCall(); // end of file: the other end has gone
                 break;
@@ -396,7 +405,7 @@ TWriteThread::TWait TWriteThread::WaitForWake(int ms) {
 
 void TWriteThread::Execute() {
     RaisePriority(1);
-    ServeWriteQueue(*this, Queue, S->Poster);
+    ServeWriteQueue(*this, Queue, S->Poster, S->Rules);
     Queue.End();
     tcflush(S->PortHandle, TCOFLUSH);
 }

@@ -34,6 +34,7 @@ struct TPortShared {
     int StopEvent = -1;
     int SettingsChanged = -1; // wakes the reader, whose wait may end by the old interval
     TCommPoster Poster;
+    TReplyRuleSlot Rules;
 
     TThreadSettings SettingsSnapshot() {
         std::lock_guard<std::mutex> lock(SettingsLock);
@@ -62,8 +63,7 @@ private:
 
     TPortShared* const S;
     std::thread Thread;
-    uint8_t Block[2048];
-    size_t BlockLength = 0;
+    TBlock In; // the block in hand
     bool HasCounters = false;
     bool HasModemLines = false;
     int LastModem = 0;

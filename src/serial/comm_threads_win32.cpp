@@ -3,6 +3,7 @@
 #include "serial/port_name_win32.h"
 
 #include <algorithm>
+#include <cstring>
 #include <stdexcept>
 
 namespace orv {
@@ -106,9 +107,9 @@ void TReadThread::Execute() {
     // The order decides when several are signalled: a stop before line events, line events
     // before read completions.
     const HANDLE waitList[] = {S->StopEvent, EventRecord.hEvent, ReadRecord.hEvent,
-                               S->TimeoutsChanged};
+                               S->TimeoutsChanged, S->RuleChanged};
     while (running) {
-        switch (WaitForMultipleObjects(4, waitList, FALSE, INFINITE)) {
+        switch (WaitForMultipleObjects(5, waitList, FALSE, WaitMs())) {
         case WAIT_OBJECT_0:
             running = false;
             break;
@@ -120,6 +121,12 @@ void TReadThread::Execute() {
             break;
         case WAIT_OBJECT_0 + 3:
             running = RestartRead();
+            break;
+        case WAIT_OBJECT_0 + 4:
+            running = RuleChanged();
+            break;
+        case WAIT_TIMEOUT:
+            running = EndBlockByInterval();
             break;
         default:
             running = S->Fail(GetLastError());
@@ -159,16 +166,19 @@ bool TReadThread::SetupReadEvent() {
         } else if (S->StopSignalled()) {
             return false;
         }
+        if (!TakeUpRule())
+            return false;
+        Asked = ReadSize(Cutter.Active());
         Arm(ReadRecord);
         DWORD count = 0;
-        const bool done = ReadFile(S->PortHandle, Buffer, sizeof Buffer, &count, &ReadRecord);
+        const bool done = ReadFile(S->PortHandle, Buffer, Asked, &count, &ReadRecord);
         if (!done && GetLastError() == ERROR_IO_PENDING) {
             ReadPending = true;
             return true;
         }
         if (!Finished(done))
             return S->Fail(GetLastError());
-        if (!HandleReadData(count))
+        if (!HandleReadData(count, count < Asked))
             return false;
     }
 }
@@ -180,7 +190,7 @@ bool TReadThread::HandleReadEvent() {
     DWORD count = 0;
     const bool done = Finished(GetOverlappedResult(S->PortHandle, &ReadRecord, &count, FALSE));
     const DWORD error = done ? ERROR_SUCCESS : GetLastError();
-    if (!HandleReadData(count))
+    if (!HandleReadData(count, count < Asked))
         return false;
     return done || S->Fail(error);
 }
@@ -194,7 +204,7 @@ bool TReadThread::RestartRead() {
     const bool done = Finished(CancelAndWait(S->PortHandle, ReadRecord, count));
     const DWORD error = done ? ERROR_SUCCESS : GetLastError();
     ReadPending = false;
-    if (count > 0 && !HandleReadData(count))
+    if (count > 0 && !HandleReadData(count, false))
         return false;
     if (!done && error != ERROR_OPERATION_ABORTED)
         return S->Fail(error);
@@ -202,10 +212,17 @@ bool TReadThread::RestartRead() {
     return SetupReadEvent();
 }
 
-bool TReadThread::HandleReadData(DWORD count) {
+// cut: the read interval ended the read, and with it the block.
+bool TReadThread::HandleReadData(DWORD count, bool cut) {
     LastReadEmpty = count == 0;
     if (S->IgnoreNull)
         count = static_cast<DWORD>(std::remove(Buffer, Buffer + count, 0) - Buffer);
+    if (!TakeUpRule())
+        return false;
+    if (Cutter.Active())
+        return HandleRuledData(count, cut);
+    if (In.Length > 0)
+        return HandleInHand(count, cut);
     if (count == 0)
         return true;
     DWORD failure = ERROR_SUCCESS;
@@ -220,6 +237,125 @@ bool TReadThread::HandleReadData(DWORD count) {
     if (!S->Poster.PostData(Buffer, count))
         return false;
     return failure == ERROR_SUCCESS || S->Fail(failure);
+}
+
+bool TReadThread::HandleRuledData(DWORD count, bool cut) {
+    DWORD failure = ERROR_SUCCESS;
+    if (count > 0) {
+        if (!LineEvents) {
+            if (!ReportLineErrors(failure))
+                return false;
+            if (failure == ERROR_SUCCESS && !S->Poster.Post(MSG_MODEM_STATE_CHANGE, ME_RXCHAR))
+                return false;
+        }
+        // The first bytes of a block are judged as they come: the request in flight may have
+        // left the line only after them.
+        const bool fed = In.Length > 0 || Cutter.MayAnswer(OutputIdle())
+                             ? Cutter.Feed(In, Buffer, count, S->Poster)
+                             : Cutter.DropTail(In, Buffer, count, S->Poster);
+        if (!fed)
+            return false;
+        LastByteAt = GetTickCount64();
+    }
+    if (cut && !In.Post(S->Poster))
+        return false;
+    return failure == ERROR_SUCCESS || S->Fail(failure);
+}
+
+// A block in hand with no rule (a tail, or bytes gathered under a rule the owner has taken
+// back) goes on while bytes follow within the read interval.
+bool TReadThread::HandleInHand(DWORD count, bool cut) {
+    const DWORD interval = IntervalMs();
+    const bool quiet = interval != 0 && GetTickCount64() - LastByteAt >= interval;
+    if (count > 0 && (quiet || (In.Tail && Cutter.TailOver(OutputIdle()))) && !In.Post(S->Poster))
+        return false;
+    if (count > 0 && !LineEvents && !S->Poster.Post(MSG_MODEM_STATE_CHANGE, ME_RXCHAR))
+        return false;
+    if (!In.Append(Buffer, count, S->Poster))
+        return false;
+    if (count > 0)
+        LastByteAt = GetTickCount64();
+    return !cut || In.Post(S->Poster);
+}
+
+// Takes up the rule the owner has set; bytes in hand when a new one comes are out of place.
+bool TReadThread::TakeUpRule() {
+    return !Cutter.Refresh(In.Length) || Cutter.DropTail(In, nullptr, 0, S->Poster);
+}
+
+// A new rule may want a read of another size than the one waiting (the first rule after none
+// wants a byte, not a block): that read ends with what it has brought, and the next one is
+// sized for the rule.
+bool TReadThread::RuleChanged() {
+    const bool ruled = S->Rules.Current().Rule.has_value();
+    if (!ReadPending || ReadSize(ruled) == Asked)
+        return TakeUpRule();
+    // What the read has brought may be the reply already: it is judged as if it came now.
+    DWORD count = 0;
+    const bool done = Finished(CancelAndWait(S->PortHandle, ReadRecord, count));
+    const DWORD error = done ? ERROR_SUCCESS : GetLastError();
+    ReadPending = false;
+    if (!HandleReadData(count, false))
+        return false;
+    if (!done && error != ERROR_OPERATION_ABORTED)
+        return S->Fail(error);
+    LastReadEmpty = false;
+    return SetupReadEvent();
+}
+
+DWORD TReadThread::ReadSize(bool ruled) const {
+    if (ruled && In.Length > 0 && !In.Tail)
+        return static_cast<DWORD>(
+            std::min(Cutter.Missing(In.Bytes, In.Length), sizeof In.Bytes - In.Length));
+    return ruled || In.Length > 0 ? 1 : sizeof Buffer;
+}
+
+// The read interval; 0 when none is set.
+DWORD TReadThread::IntervalMs() const {
+    COMMTIMEOUTS timeouts{};
+    if (!GetCommTimeouts(S->PortHandle, &timeouts))
+        return 0;
+    return timeouts.ReadIntervalTimeout;
+}
+
+// How long the reader may wait: for ever, unless a block is in hand, which the read interval
+// ends once that long has passed since it last grew.
+DWORD TReadThread::WaitMs() const {
+    const DWORD interval = In.Length == 0 ? 0 : IntervalMs();
+    if (interval == 0)
+        return INFINITE;
+    const ULONGLONG due = LastByteAt + interval;
+    const ULONGLONG now = GetTickCount64();
+    return interval == MAXDWORD || due <= now ? 0 : static_cast<DWORD>(due - now);
+}
+
+// The line has been quiet for the read interval with a block in hand: the read waiting for the
+// rest ends with what it has, and the block goes as it is.
+bool TReadThread::EndBlockByInterval() {
+    if (!ReadPending)
+        return In.Post(S->Poster) && SetupReadEvent();
+    DWORD count = 0;
+    const bool done = Finished(CancelAndWait(S->PortHandle, ReadRecord, count));
+    const DWORD error = done ? ERROR_SUCCESS : GetLastError();
+    ReadPending = false;
+    if (!HandleReadData(count, true))
+        return false;
+    if (!done && error != ERROR_OPERATION_ABORTED)
+        return S->Fail(error);
+    LastReadEmpty = false;
+    return SetupReadEvent();
+}
+
+// Whether everything written has left the driver. The look also reads and clears the
+// line-error flags: any found are reported.
+bool TReadThread::OutputIdle() {
+    DWORD errors = 0;
+    COMSTAT status{};
+    if (!ClearCommError(S->PortHandle, &errors, &status))
+        return true; // the port has gone: its next call says so
+    if (errors)
+        (void)S->Poster.Post(MSG_RECEIVE_ERROR, errors);
+    return status.cbOutQue == 0;
 }
 
 // Reads and clears the line-error flags and reports any. failure is the system's error when
@@ -336,7 +472,7 @@ bool TWriteThread::PostWrite(std::unique_ptr<uint8_t[]>& block, uint16_t count) 
 void TWriteThread::Execute() {
     Record.hEvent = CreateEventW(nullptr, TRUE, TRUE, nullptr);
     if (Record.hEvent)
-        ServeWriteQueue(*this, Queue, S->Poster);
+        ServeWriteQueue(*this, Queue, S->Poster, S->Rules);
     else
         S->Poster.PostHangupCall();
     Queue.End();

@@ -22,9 +22,12 @@ struct TPortShared {
     // Auto reset: the time-outs have changed, so the reader re-issues the read it has waiting,
     // which the driver would otherwise finish under the old ones.
     HANDLE TimeoutsChanged = nullptr;
+    // Auto reset: the owner has set a reply rule, which may need a read of another size.
+    HANDLE RuleChanged = nullptr;
     // IgnoreNullChar: the driver's own work, which not every driver does (Wine's does not).
     std::atomic<bool> IgnoreNull{false};
     TCommPoster Poster;
+    TReplyRuleSlot Rules;
 
     bool StopSignalled() const { return WaitForSingleObject(StopEvent, 0) == WAIT_OBJECT_0; }
     // The rule for a failed I/O call: a handle that is no longer valid ends the thread quietly
@@ -55,7 +58,7 @@ private:
 
 class TReadThread : public TCommThread {
 public:
-    explicit TReadThread(TPortShared& shared) : S(&shared) {}
+    explicit TReadThread(TPortShared& shared) : S(&shared), Cutter(shared.Rules) {}
     ~TReadThread() { Join(); }
     void Create() { CreateSuspended(&Run, this, THREAD_PRIORITY_HIGHEST); }
 
@@ -65,7 +68,16 @@ private:
     bool SetupReadEvent();
     bool HandleReadEvent();
     bool RestartRead();
-    bool HandleReadData(DWORD count);
+    bool HandleReadData(DWORD count, bool cut);
+    bool HandleRuledData(DWORD count, bool cut);
+    bool HandleInHand(DWORD count, bool cut);
+    bool TakeUpRule();
+    bool RuleChanged();
+    DWORD ReadSize(bool ruled) const;
+    DWORD IntervalMs() const;
+    DWORD WaitMs() const;
+    bool EndBlockByInterval();
+    bool OutputIdle();
     bool SetupCommEvent();
     bool HandleCommEvent(bool completedAsynchronously);
     bool LineEventsRefused(DWORD error);
@@ -73,6 +85,14 @@ private:
     void CancelOutstanding();
 
     TPortShared* const S;
+    // Under a reply rule, a block is gathered over several reads: the first asks for one byte,
+    // so that whether it may answer is judged when it arrives, the next for what the rule
+    // still misses; a tail is read a byte at a time. The driver's read interval ends a read
+    // that got some of what it asked for; the reader's own wait ends one that got nothing.
+    TReplyCutter Cutter;
+    TBlock In;
+    DWORD Asked = 0;          // bytes the pending read asked for
+    ULONGLONG LastByteAt = 0; // GetTickCount64 when the block in hand last grew
     OVERLAPPED ReadRecord{};
     OVERLAPPED EventRecord{};
     uint8_t Buffer[2048];

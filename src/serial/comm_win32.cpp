@@ -89,6 +89,8 @@ struct TCommPort {
             CloseHandle(Shared.StopEvent);
         if (Shared.TimeoutsChanged)
             CloseHandle(Shared.TimeoutsChanged);
+        if (Shared.RuleChanged)
+            CloseHandle(Shared.RuleChanged);
         if (Shared.PortHandle != INVALID_HANDLE_VALUE)
             CloseHandle(Shared.PortHandle);
     }
@@ -146,6 +148,10 @@ void TComm::CreateStopEvent() {
     shared.TimeoutsChanged = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     if (!shared.TimeoutsChanged)
         throw std::runtime_error(SystemMessage(GetLastError()));
+    shared.RuleChanged = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    if (!shared.RuleChanged)
+        throw std::runtime_error(SystemMessage(GetLastError()));
+    shared.Rules.OnSet = [event = shared.RuleChanged] { SetEvent(event); };
 }
 
 void TComm::CreateReadThread() {
@@ -174,6 +180,10 @@ void TComm::CloseReadThread() {
 void TComm::CloseWriteThread() {
     if (Port)
         CloseThread(*Port, Port->WriterThread, PURGE_TXABORT | PURGE_TXCLEAR);
+}
+
+TReplyRuleSlot* TComm::RuleSlot() {
+    return Port ? &Port->Shared.Rules : nullptr;
 }
 
 bool TComm::PostWriteRequest(std::unique_ptr<uint8_t[]>& block, uint16_t count) {

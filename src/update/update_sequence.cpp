@@ -154,6 +154,7 @@ void UpdateSequence::StartProgramming(bool blind) {
         view_.Wait(kWaitBeforeFirstPageMs);
     CurrentPage = 0;
     RetryCount = 0;
+    refusals_ = 0;
     view_.SetAbortEnabled(true);
     view_.SetExitEnabled(false);
     BlindTry = blind;
@@ -162,9 +163,21 @@ void UpdateSequence::StartProgramming(bool blind) {
 
 void UpdateSequence::NextPage() {
     StopSettling();
+    refusals_ = 0;
     CurrentPage = CurrentPage == 0 ? FirstPage : CurrentPage + 1;
     SendPage(CurrentPage);
     RetryCount = 0;
+}
+
+// The PLC writes a page it is sent again, so a refused page may go once more. As after a
+// time-out, two copies may now be answered, so an acknowledgement moves on only once the line
+// has been quiet (a refusal meanwhile starts over).
+void UpdateSequence::SendRefusedPageAgain() {
+    StopSettling();
+    ++refusals_;
+    view_.SetStatusBar(Numbered("Prog NACK .. Try #", refusals_));
+    resent_ = true;
+    SendPage(CurrentPage);
 }
 
 // A page sent again on a time-out may be acknowledged twice: once late for the first copy,
@@ -295,7 +308,9 @@ void UpdateSequence::OnUpdateReply(const uint8_t* buffer, uint16_t length) {
         }
         break;
     case Programming:
-        if (buffer[1] != kAck) {
+        if (buffer[1] != kAck && refusals_ < NakRetries) {
+            SendRefusedPageAgain();
+        } else if (buffer[1] != kAck) {
             UpdateState = Idle;
             StopSettling();
             Abandon(RefusalText(buffer, length));

@@ -81,6 +81,9 @@ public:
     int CurrentPage = 0;
     int FirstPage = 0;
     int PageCount = 0;
+    // A refused page is sent again this many times before "Prog NACK"; 0, as the windows
+    // have it, gives up at the first refusal.
+    int NakRetries = 0;
     // Held from "Update OS" until the run completes, fails or is aborted; nothing is sent from
     // it, and no stray reply or tick moves the run, once it is released.
     std::optional<PreparedImage> Image;
@@ -89,6 +92,7 @@ private:
     void EnterChangeMode();
     void StartProgramming(bool blind);
     void NextPage();
+    void SendRefusedPageAgain();
     void Settle();
     void StopSettling();
     void Abandon(const std::string& message);
@@ -117,6 +121,7 @@ private:
     // Acknowledged after a resend: the next page waits for a quiet line (Timer2 then runs at
     // the port's read interval).
     bool settling_ = false;
+    int refusals_ = 0;                 // of the current page
     std::array<uint8_t, 5> command_{}; // the station frame in flight, up to its command code
 };
 

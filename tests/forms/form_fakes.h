@@ -65,7 +65,8 @@ class FakeStartupWindow : public WithBoxes<IStartupWindow> {
 public:
     void SetStatusText(const std::string& text) override { statusText = text; }
     void SetButtonEnabled(TStartupButton button, bool enabled) override {
-        (button == TStartupButton::btNext ? nextEnabled : speedEnabled) = enabled;
+        if (button == TStartupButton::btNext)
+            nextEnabled = enabled;
     }
     void SetVisible(bool v) override { visible = v; }
     void Close() override {
@@ -75,7 +76,7 @@ public:
 
     TStartupForm* form = nullptr;
     std::string statusText;
-    bool nextEnabled = true, speedEnabled = true, visible = true, closed = false;
+    bool nextEnabled = true, visible = true, closed = false;
 };
 
 class FakeUpdateWindow : public WithBoxes<IUpdateWindow> {
@@ -83,8 +84,8 @@ public:
     std::string FileText() override { return fileText; }
     void SetFileText(const std::string& text) override { fileText = text; }
     void SetPanelStatus(const std::string& text) override { panel = text; }
-    void SetStatusBar(const std::string& text) override { statusBar = text; }
-    void SetGauge(int percent) override { gauge = percent; }
+    void SetStatusBar(const std::string&) override {}
+    void SetGauge(int) override {}
     void SetButtonEnabled(TUpdateButton button, bool enabled) override {
         buttons[button] = enabled;
     }
@@ -105,8 +106,8 @@ public:
     bool Enabled(TUpdateButton button) { return buttons.at(button); }
 
     TUpdateForm* form = nullptr;
-    std::string fileText, panel, statusBar;
-    int gauge = -1, shown = 0;
+    std::string fileText, panel;
+    int shown = 0;
     bool ended = false;
     std::map<TUpdateButton, bool> buttons;
     Operator whileShown;
@@ -163,9 +164,8 @@ class FakeStopPlcWindow : public IStopPlcWindow {
 public:
     bool ShowModal() override {
         ++asked;
-        return answerYes;
+        return false;
     }
-    bool answerYes = false;
     int asked = 0;
 };
 
@@ -224,8 +224,8 @@ public:
     void SetDataBits(int bits) override { dataBits = bits; }
     void SetParity(LineParity p) override { parity = p; }
     uint32_t ReadIntervalMs() const override { return 100; }
-    void SetCommName(const std::string& n) override { name = n; }
-    void SetRtsEnabled() override { rtsEnabled = true; }
+    void SetCommName(const std::string&) override {}
+    void SetRtsEnabled() override {}
     std::vector<std::string> ListPorts() override {
         if (listFails)
             throw std::runtime_error("the device list cannot be read");
@@ -244,9 +244,8 @@ public:
     std::vector<std::string> ports;
     bool listFails = false;
     std::exception_ptr openError;
-    bool open = false, rtsEnabled = false;
+    bool open = false;
     int opens = 0, closes = 0;
-    std::string name;
     uint32_t baud = 0;
     int dataBits = 0;
     LineParity parity = LineParity::None;

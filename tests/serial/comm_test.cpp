@@ -112,6 +112,80 @@ TEST_F(CommTest, ReadIntervalGroupsBytesIntoBlocks) {
         EXPECT_LE(b.size(), 2048u);
 }
 
+// With no read interval a block ends only when full, so any block shorter than that was ended
+// by the rule.
+TEST_F(CommTest, AReplyRuleEndsEachBlockTheMomentItIsAWholeReply) {
+    Comm.SetReadIntervalTimeout(0);
+    StartAndSettle();
+    const uint8_t page[] = {1, 0x0D, 0x13};
+    Comm.SetReplyRule(TReplyRule{2});
+    ASSERT_TRUE(Comm.WriteCommData(page, 3));
+    ASSERT_EQ(Pty.Read(3, 2000ms).size(), 3u);
+    Pty.Write(Bytes{0x06, 0x0D});
+    ASSERT_TRUE(WaitReceived(2));
+    EXPECT_EQ(Blocks, std::vector<Bytes>{Bytes({0x06, 0x0D})});
+
+    // A station reply: whole at its ETX once it is at least as long as the envelope.
+    Blocks.clear();
+    const std::string request = "\x02"
+                                "013EDB\x03";
+    Comm.SetReplyRule(TReplyRule{9, 0x03});
+    ASSERT_TRUE(Comm.WriteCommData(reinterpret_cast<const uint8_t*>(request.data()), 8));
+    ASSERT_EQ(Pty.Read(8, 2000ms).size(), 8u);
+    Pty.Write(std::string("\x02"
+                          "01\x03"));
+    Sleep(50);
+    Pty.Write(std::string("3E0D"));
+    Sleep(50);
+    Pty.Write(std::string("B\x03"));
+    ASSERT_TRUE(WaitReceived(10));
+    EXPECT_EQ(Blocks, std::vector<Bytes>{Bytes({2, '0', '1', 3, '3', 'E', '0', 'D', 'B', 3})})
+        << "an ETX inside the envelope ends nothing";
+    EXPECT_TRUE(Tails.empty());
+}
+
+// Bytes that come before the request has left the line, or after its whole reply, are the tail
+// of an earlier reply: dropped, reported, and from then on the interval alone ends blocks.
+TEST_F(CommTest, BytesOutOfPlaceUnderAReplyRuleAreATailAndEndTheRule) {
+    StartAndSettle();
+    const uint8_t request[] = {'r', 'q'};
+    driver::Drive(Pty.SlavePath);
+    driver::OutputQueued = 2; // still on the line
+    Comm.SetReplyRule(TReplyRule{2});
+    ASSERT_TRUE(Comm.WriteCommData(request, 2));
+    ASSERT_EQ(Pty.Read(2, 2000ms).size(), 2u);
+    Pty.Write(std::string("ab"));
+    ASSERT_TRUE(Sink.PumpUntil([&] { return !Tails.empty(); }, 2000ms));
+    EXPECT_EQ(Tails, std::vector<Bytes>{Bytes({'a', 'b'})});
+    driver::OutputQueued = 0;
+    Comm.SetReplyRule(TReplyRule{2});
+    ASSERT_TRUE(Comm.WriteCommData(request, 2));
+    ASSERT_EQ(Pty.Read(2, 2000ms).size(), 2u);
+    Pty.Write(std::string("cd"));
+    Sleep(20);
+    Pty.Write(std::string("ef"));
+    ASSERT_TRUE(WaitReceived(4));
+    EXPECT_EQ(Blocks, std::vector<Bytes>{Bytes({'c', 'd', 'e', 'f'})}) << "the rule is gone";
+    EXPECT_EQ(Tails.size(), 1u);
+
+    // A new opening takes rules again. A reply with more than its rule says: the reply goes
+    // out whole, the rest is the tail, which lasts until the line is quiet for the interval.
+    Comm.StopComm();
+    Tails.clear();
+    Blocks.clear();
+    Empties = 0;
+    StartAndSettle();
+    Comm.SetReplyRule(TReplyRule{2});
+    ASSERT_TRUE(Comm.WriteCommData(request, 2));
+    ASSERT_EQ(Pty.Read(2, 2000ms).size(), 2u);
+    Pty.Write(std::string("\x06\x0Dxy"));
+    Sleep(20);
+    Pty.Write(std::string("z"));
+    ASSERT_TRUE(Sink.PumpUntil([&] { return !Tails.empty(); }, 2000ms));
+    EXPECT_EQ(Blocks, std::vector<Bytes>{Bytes({0x06, 0x0D})});
+    EXPECT_EQ(Tails, std::vector<Bytes>{Bytes({'x', 'y', 'z'})});
+}
+
 TEST_F(CommTest, NulBytesDroppedWhenAsked) {
     Comm.SetIgnoreNullChar(true);
     StartAndSettle();

@@ -31,6 +31,9 @@ protected:
         Comm.OnRequestHangup = [this](TComm*) { ++Hangups; };
         Comm.OnReceiveError = [this](TComm*, uint32_t mask) { Errors.push_back(mask); };
         Comm.OnModemStateChange = [this](TComm*, uint32_t word) { Modem.push_back(word); };
+        Comm.OnReplyTail = [this](TComm*, const uint8_t* buffer, uint16_t length) {
+            Tails.emplace_back(buffer, buffer + length);
+        };
     }
 
     void TearDown() override { driver::Release(); }
@@ -60,6 +63,7 @@ protected:
     std::vector<Bytes> Blocks;
     std::vector<uint32_t> Errors;
     std::vector<uint32_t> Modem;
+    std::vector<Bytes> Tails;
     int Empties = 0;
     int Hangups = 0;
 };

@@ -370,6 +370,41 @@ TEST_F(UpdateSequenceTest, RefusedPageEndsInProgNackAndStraysAreIgnored) {
     EXPECT_EQ(view.messages.size(), 1u);
 }
 
+TEST_F(UpdateSequenceTest, RefusedPagesGoAgainUpToNakRetriesEachThenProgNack) {
+    seq.NakRetries = 2;
+    port.readInterval = 37;
+    Start();
+    Reply(speedUp);
+    Reply(modeOk);
+    Ack();
+    ASSERT_EQ(seq.CurrentPage, 3);
+    const std::vector<uint8_t> nak{0x15, 0x15};
+    Reply(nak);
+    Reply(nak);
+    EXPECT_EQ(view.LastBar(), "Prog NACK .. Try #2");
+    ASSERT_EQ(PageOf(port.writes.back()), 3);
+    size_t writes = port.writes.size();
+    // Either copy may be the one acknowledged: the next page waits for a quiet line.
+    Ack();
+    EXPECT_EQ(port.writes.size(), writes);
+    EXPECT_EQ(timer.interval, 37);
+    Tick();
+    ASSERT_EQ(PageOf(port.writes.back()), 4);
+    EXPECT_EQ(timer.interval, 800);
+
+    // Each page has its own retries; a time-out in between does not count as one.
+    Reply(nak);
+    Tick();
+    Reply(nak);
+    writes = port.writes.size();
+    EXPECT_TRUE(view.messages.empty());
+    Reply(nak);
+    EXPECT_EQ(port.writes.size(), writes);
+    ASSERT_EQ(view.messages.size(), 1u);
+    EXPECT_EQ(view.messages[0].rfind("Prog NACK\nThe PLC refused page 4", 0), 0u);
+    EXPECT_EQ(seq.UpdateState, UpdateSequence::Idle);
+}
+
 TEST_F(UpdateSequenceTest, StopQuestionYesStopsThenChangesModeAgain) {
     Start();
     Reply(speedUp);

@@ -17,11 +17,13 @@ namespace {
 const char* const kSynopsis =
     "usage: orv-flash --port PORT [--baud 9600] [--parity even|odd|none] [--databits 8|7]\n"
     "                 [--station 1] [--speed 115200] (--image FILE | --status)\n"
-    "                 [--stop-plc ask|yes|no] [--trace] [--json]\n"
+    "                 [--stop-plc ask|yes|no] [--nak-retries 2] [--interval-timing]\n"
+    "                 [--trace] [--json]\n"
     "       orv-flash --port PORT [--baud ...] [--parity ...] [--databits ...] --scan\n"
     "                 [--stations 0-31] [--trace] [--json]\n"
     "       orv-flash --plan FILE [--baud ...] [--parity ...] [--databits ...] [--speed ...]\n"
-    "                 [--stop-plc yes|no] [--trace] [--json]\n"
+    "                 [--stop-plc yes|no] [--nak-retries 2] [--interval-timing] [--trace]\n"
+    "                 [--json]\n"
     "       orv-flash --list\n"
     "       orv-flash --version\n"
     "\n"
@@ -85,7 +87,7 @@ FlashArgsResult ParseFlashArgs(const std::vector<std::string>& args) {
     FlashArgsResult result;
     FlashArgs& a = result.Args;
     std::string baud = "9600", speed = "115200", parity = "even", databits = "8", station = "1",
-                stopPlc = "ask";
+                stopPlc = "ask", nakRetries = "2";
     bool status = false, list = false;
 
     CLI::App app("", "orv-flash");
@@ -130,6 +132,14 @@ FlashArgsResult ParseFlashArgs(const std::vector<std::string>& args) {
         ->check(Check(
             "ANSWER", [](const std::string& v) { return ChoiceIndex(v, kStopAnswers).has_value(); },
             "ask, yes or no"));
+    app.add_option("--nak-retries", nakRetries,
+                   "send a page the PLC refused again up to N times before \"Prog NACK\", 0 to 9")
+        ->type_name("N")
+        ->check(Check(
+            "N", [](const std::string& v) { return v.size() == 1 && v[0] >= '0' && v[0] <= '9'; },
+            "a whole number from 0 to 9"));
+    app.add_flag("--interval-timing", a.IntervalTiming,
+                 "end each reply by 100 ms of silence, as the windows do, not when it is whole");
     app.add_flag("--trace", a.Trace,
                  "every frame sent and received, in hex with time stamps, on stderr");
     app.add_flag("--json", a.Json, "one JSON object per event on stdout");
@@ -166,6 +176,7 @@ FlashArgsResult ParseFlashArgs(const std::vector<std::string>& args) {
     a.DataBits = databits == "8" ? 8 : 7;
     a.Station = *ParseStationNumber(station);
     a.StopPlc = static_cast<StopPlcAnswer>(*ChoiceIndex(stopPlc, kStopAnswers));
+    a.NakRetries = nakRetries[0] - '0';
     a.CommName = PortNameFromEntry(a.Port);
 
     a.Stations = *ParseNumberList(a.StationsText, 0, 255);

@@ -24,7 +24,9 @@ struct FlashArgs {
     StopPlcAnswer StopPlc = StopPlcAnswer::Ask;
     bool Trace = false;
     bool Json = false;
-    std::vector<int> Stations; // --scan: the stations asked, ascending
+    bool IntervalTiming = false; // replies end only by the read interval, as in the windows
+    int NakRetries = 2;          // a refused page is sent again this many times
+    std::vector<int> Stations;   // --scan: the stations asked, ascending
     std::string StationsText = "0-31";
     std::string Plan; // --plan: the plan file; the options above are its lines' defaults
 };

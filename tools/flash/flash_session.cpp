@@ -1,5 +1,8 @@
 #include "flash_session.h"
 
+#include "common/hex.h"
+
+#include <algorithm>
 #include <memory>
 #include <thread>
 
@@ -38,6 +41,24 @@ bool StartsWith(const std::string& text, const char* prefix) {
     return text.rfind(prefix, 0) == 0;
 }
 
+// The whole reply each frame of the engines asks for: two bytes for a page frame; for a station
+// frame a station reply, whole at its ETX: the 66-byte status reply for the status request, at
+// least the envelope of a short reply (STX, station, command echo, error code, checksum, ETX)
+// for the others. Nothing for anything else: its reply ends by the interval.
+std::optional<TReplyRule> ReplyRuleFor(const uint8_t* frame, uint16_t count) {
+    constexpr size_t kShortReplyLength = 9;
+    if (count == kPageFrameSize && frame[1] == 0x0D && frame[2] == 0x13)
+        return TReplyRule{2};
+    if (count >= 8 && frame[0] == STX && frame[count - 1] == ETX)
+        return TReplyRule{
+            frame[3] == '0' && frame[4] == '0' ? kStatusReplyLength : kShortReplyLength, ETX};
+    return std::nullopt;
+}
+
+std::string OsText(const std::string& version, const std::string& date, const std::string& flash) {
+    return "OS " + PrintableText(version) + " of " + PrintableText(date) + " (flash " + flash + ")";
+}
+
 } // namespace
 
 // ---- FlashLinePort ----
@@ -66,6 +87,8 @@ void FlashLinePort::Close() {
 
 bool FlashLinePort::Write(const uint8_t* data, uint16_t count) {
     out_.Trace('>', LineText(), data, count);
+    if (FastReplies)
+        comm_.SetReplyRule(ReplyRuleFor(data, count));
     const bool queued = comm_.WriteCommData(data, count);
     if (queued && OnWritten)
         OnWritten();
@@ -123,6 +146,8 @@ FlashSession::FlashSession(const FlashArgs& args, FlashOutput& out, TEventLoop& 
     timer2_.SetInterval(800);
     watchdog_.SetInterval(1000);
 
+    port_.FastReplies = !args_.IntervalTiming;
+    sequence_.NakRetries = args_.NakRetries;
     port_.OnWritten = [this] { Activity(); };
     port_.OnRefused = [this] {
         // The engines do not look at the result; without the bytes on their way no time-out
@@ -134,6 +159,9 @@ FlashSession::FlashSession(const FlashArgs& args, FlashOutput& out, TEventLoop& 
     };
     comm_.OnSendDataEmpty = [this](TComm*) { Guard([this] { sequence_.CommSendDataEmpty(); }); };
     comm_.OnRequestHangup = [this](TComm*) { OnHangup(); };
+    comm_.OnReplyTail = [this](TComm*, const uint8_t* data, uint16_t count) {
+        OnReplyTail(data, count);
+    };
     comm_.OnReceiveError = [this](TComm*, uint32_t flags) {
         char text[48];
         std::snprintf(text, sizeof text, "line error 0x%X", static_cast<unsigned>(flags));
@@ -231,12 +259,14 @@ void FlashSession::EmitStart() {
         .Int("baud", args_.Baud)
         .Str("parity", kParity[args_.ParityIndex])
         .Int("databits", args_.DataBits)
-        .Int("station", args_.Station);
+        .Int("station", args_.Station)
+        .Str("timing", args_.IntervalTiming ? "interval" : "fast");
     if (update) {
         static const char* const kAnswer[] = {"ask", "yes", "no"};
         e.Int("speed", args_.Speed)
             .Str("image", args_.Image)
-            .Str("stop_plc", kAnswer[static_cast<int>(args_.StopPlc)]);
+            .Str("stop_plc", kAnswer[static_cast<int>(args_.StopPlc)])
+            .Int("nak_retries", args_.NakRetries);
     }
     out_.Event(std::move(e));
 }
@@ -292,6 +322,8 @@ void FlashSession::ShowMessage(const std::string& text) {
     out_.Event(std::move(JsonEvent("message").Str("text", text)));
     out_.Line(text);
     if (phase_ == Phase::Status) {
+        if (text == "Get PLC Status Fail !!")
+            statusFailed_ = true;
         if (text == "Connect Fail")
             Post([this, text] { Finish(kExitFailed, text); });
         return;
@@ -505,11 +537,16 @@ void FlashSession::AfterClose() {
         if (!restoreAnswered_)
             out_.Line("Restore Speed: no reply from the PLC");
     }
-    if (downloadOk_ && failure_.empty()) {
-        StartVerify();
+    if (failure_.empty())
+        failure_ = downloadOk_ ? "" : "the update did not complete";
+    // Whatever failed, the PLC may hold the image all the same (a lost last acknowledgement):
+    // its status says, unless the technician asked to stop.
+    if (!failure_.empty() && interrupts_ > 0) {
+        Finish(kExitFailed, failure_);
         return;
     }
-    Finish(kExitFailed, failure_.empty() ? "the update did not complete" : failure_);
+    afterFailure_ = !failure_.empty();
+    StartVerify();
 }
 
 // ---- verification ----
@@ -517,7 +554,8 @@ void FlashSession::AfterClose() {
 void FlashSession::StartVerify() {
     phase_ = Phase::Verify;
     verifyStart_ = Clock::now();
-    out_.Line("Verify: reading the PLC's status");
+    out_.Line(afterFailure_ ? "After the failure: reading the PLC's status"
+                            : "Verify: reading the PLC's status");
     StartVerifyQuery();
 }
 
@@ -533,6 +571,14 @@ void FlashSession::StartVerifyQuery() {
 void FlashSession::VerifyConcluded() {
     if (phase_ != Phase::Verify)
         return;
+    if (statusReply_ && afterFailure_) {
+        const StatusReply& r = *statusReply_;
+        plcAfter_ = r;
+        imageOs_ = r.Version == imageInfo_.Version && r.ReleaseDate == imageInfo_.ReleaseDate &&
+                   r.FlashType == imageInfo_.FlashType;
+        Finish(kExitFailed, failure_ + "; " + AfterFailureText(&r));
+        return;
+    }
     if (statusReply_) {
         Compare(*statusReply_);
         return;
@@ -542,8 +588,24 @@ void FlashSession::VerifyConcluded() {
         StartVerifyQuery();
         return;
     }
+    if (afterFailure_) {
+        Finish(kExitFailed, failure_ + "; " + AfterFailureText(nullptr));
+        return;
+    }
     Finish(kExitVerify, "verification failed: Get PLC Status Fail !! (no status reply within " +
                             std::to_string(kVerifyWindow.count()) + " s of the restore)");
+}
+
+std::string FlashSession::AfterFailureText(const StatusReply* reply) {
+    if (!reply)
+        return "afterwards the PLC's status could not be read (Get PLC Status Fail !!)";
+    const std::string image =
+        OsText(imageInfo_.Version, imageInfo_.ReleaseDate, imageInfo_.FlashType);
+    if (imageOs_.value_or(false))
+        return "afterwards the PLC reports the image's " + image;
+    return "afterwards the PLC reports " +
+           OsText(reply->Version, reply->ReleaseDate, reply->FlashType) + ", not the image's " +
+           image;
 }
 
 void FlashSession::Compare(const StatusReply& reply) {
@@ -584,10 +646,26 @@ void FlashSession::OnReceive(const uint8_t* data, uint16_t count) {
     out_.Trace('<', port_.LineText(), data, count);
     if (finished_)
         return;
-    if (phase_ == Phase::Restore && sequence_.UpdateState == UpdateSequence::RestoreSpeed &&
-        count >= 2 && !dispatch_.AbortRequested)
-        restoreAnswered_ = true;
+    const bool restoring =
+        phase_ == Phase::Restore && sequence_.UpdateState == UpdateSequence::RestoreSpeed;
     Guard([&] { dispatch_.Dispatch(data, count); });
+    // Only the reply the sequence took closes it; a late answer to another command does not.
+    if (restoring && sequence_.UpdateState == UpdateSequence::Idle)
+        restoreAnswered_ = true;
+}
+
+void FlashSession::OnReplyTail(const uint8_t* data, uint16_t count) {
+    Activity();
+    if (!port_.FastReplies)
+        return; // said once
+    port_.FastReplies = false;
+    std::string bytes = HexDump(data, std::min<size_t>(count, 16));
+    if (count > 16)
+        bytes += " ...";
+    out_.TraceNote("interval timing from now on: " + std::to_string(count) +
+                   " bytes came where no reply could (" + bytes + "), dropped");
+    out_.Event(std::move(JsonEvent("fallback").Str("timing", "interval").Int("dropped", count)));
+    out_.Line("The PLC sends more than its replies: interval timing from now on");
 }
 
 void FlashSession::OnHangup() {
@@ -608,6 +686,10 @@ void FlashSession::Interrupt() {
     ++interrupts_;
     if (finished_)
         return;
+    if (afterFailure_ && phase_ == Phase::Verify) {
+        Finish(kExitFailed, failure_ + "; interrupted while reading the PLC's status afterwards");
+        return;
+    }
     if (interrupts_ > 1 || phase_ == Phase::Status || phase_ == Phase::Verify) {
         Finish(kExitFailed, "interrupted");
         return;
@@ -652,9 +734,13 @@ void FlashSession::Fail(const std::string& text) {
     Finish(kExitFailed, text);
 }
 
-void FlashSession::Finish(int code, const std::string& message, const std::string& detail) {
+void FlashSession::Finish(int code, const std::string& text, const std::string& detail) {
     if (finished_)
         return;
+    std::string message = text;
+    if (statusFailed_ && !message.empty() && args_.Mode == FlashArgs::TMode::Update)
+        message += "; before it: Get PLC Status Fail !! (the update went on with station " +
+                   std::to_string(args_.Station) + " as typed)";
     finished_ = true;
     exitCode_ = code;
     phase_ = Phase::Done;
@@ -671,6 +757,16 @@ void FlashSession::Finish(int code, const std::string& message, const std::strin
     e.Int("exit", code).Str("result", ResultName(code)).Str("message", message);
     if (!detail.empty())
         e.Str("detail", detail);
+    if (afterFailure_) {
+        if (imageOs_)
+            e.Bool("image_os", *imageOs_);
+        else
+            e.Null("image_os");
+        if (plcAfter_)
+            e.Str("plc_version", plcAfter_->Version)
+                .Str("plc_date", plcAfter_->ReleaseDate)
+                .Str("plc_flash", plcAfter_->FlashType);
+    }
     out_.Event(std::move(e));
 }
 

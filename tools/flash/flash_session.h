@@ -42,6 +42,9 @@ public:
     uint32_t ReadIntervalMs() const override { return comm_.ReadIntervalTimeout(); }
 
     std::string LineText() const; // "115200 8E1"
+    // Each frame written asks the port to end its reply the moment it is whole (TComm's reply
+    // rule); off, only the read interval ends one, as in the windows.
+    bool FastReplies = false;
     // Called after every write the port took, and with the refusal of one it did not.
     std::function<void()> OnWritten;
     std::function<void()> OnRefused;
@@ -123,12 +126,14 @@ private:
     void Compare(const StatusReply& reply);
 
     void OnReceive(const uint8_t* data, uint16_t count);
+    void OnReplyTail(const uint8_t* data, uint16_t count);
     void OnHangup();
     void Watchdog();
     bool AskOnTerminal(const std::string& question);
 
+    std::string AfterFailureText(const StatusReply* reply);
     void Fail(const std::string& text);
-    void Finish(int code, const std::string& message, const std::string& detail = {});
+    void Finish(int code, const std::string& text, const std::string& detail = {});
 
     FlashArgs args_;
     FlashOutput& out_;
@@ -154,6 +159,10 @@ private:
     bool downloadOk_ = false;
     bool restoreSent_ = false;
     bool restoreAnswered_ = false;
+    bool afterFailure_ = false;   // the status is read after a failed run, not to verify
+    bool statusFailed_ = false;   // the first status query got no answer
+    std::optional<bool> imageOs_; // after a failed run: whether the PLC reports the image's OS
+    std::optional<StatusReply> plcAfter_;
     std::string failure_;
     std::string lastPanel_;
     std::string lastStatusBar_;

@@ -122,6 +122,9 @@ struct Heard {
     double t;
 };
 
+// What --reply-tail sends after a reply: a page refusal, should a reader take it for one.
+constexpr uint8_t kTailByte = 0x15;
+
 struct PendingReply {
     size_t drop = 0; // the PLC that answers
     double at = 0;
@@ -364,6 +367,11 @@ void Simulator::Handle(size_t drop, const RxFrame& frame, double now) {
     p.drop = drop;
     p.bytes = *out.reply;
     p.lost = dice_.Roll(o_.faults.drop);
+    if (out.pageWritten && o_.faults.dropAck >= 0 &&
+        (frame.bytes[4] << 8 | frame.bytes[5]) == o_.faults.dropAck) {
+        p.lost = true;
+        o_.faults.dropAck = -1;
+    }
     if (!p.lost && dice_.Roll(o_.faults.garble)) {
         // A damaged byte, never a NUL: the program's port drops those.
         const size_t i = dice_.Pick(p.bytes.size());
@@ -374,6 +382,7 @@ void Simulator::Handle(size_t drop, const RxFrame& frame, double now) {
         p.bytes[i] ^= mask;
         p.garbled = true;
     }
+    p.bytes.insert(p.bytes.end(), static_cast<size_t>(o_.replyTail), kTailByte);
     double at = now + o_.faults.delayMs / 1000.0;
     if (o_.pace) {
         if (out.pageWritten)

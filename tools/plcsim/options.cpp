@@ -70,6 +70,8 @@ std::string ParseFaults(std::string_view spec, Faults& faults) {
             faults.delayMs = static_cast<int>(n);
         } else if (kind == "vanish-after" && hasValue && ParseInt(value, 0, 1000000, n)) {
             faults.vanishAfter = static_cast<int>(n);
+        } else if (kind == "drop-ack" && hasValue && ParseInt(value, 0, 65535, n)) {
+            faults.dropAck = static_cast<int>(n);
         } else {
             return "bad fault \"" + std::string(item) + "\"";
         }
@@ -106,7 +108,8 @@ const char* const kSynopsis =
     "                  [--version M.mm] [--date MM/YYYY] [--flash-type N] [--speed BAUD]\n"
     "                  [--format 8E1] [--running] [--refuse-stop] [--page-write-ms MS]\n"
     "                  [--no-pace] [--flash-out FILE] [--log FILE] [--fault SPEC]...\n"
-    "                  [--seed N] [--once] [--keep-os] [--stations LIST[:SETTINGS]]...\n"
+    "                  [--seed N] [--once] [--keep-os] [--reply-tail N]\n"
+    "                  [--stations LIST[:SETTINGS]]...\n"
     "\n"
     "Plays an Orv PLC on a pseudo-terminal registered as NAME (default plcsim0) in\n"
     "$XDG_RUNTIME_DIR/orv-ports/, or on the serial device PATH; with --stations, several\n"
@@ -114,7 +117,8 @@ const char* const kSynopsis =
 
 const char* const kFaultHelp =
     "fault SPEC: comma-separated drop:P garble:P nak:P (P a probability, or Nx for the first N\n"
-    "times), delay:MS, silent, vanish-after:N; --fault may be given more than once.\n"
+    "times), delay:MS, silent, vanish-after:N, drop-ack:PAGE (the first acknowledgement of\n"
+    "that page is lost); --fault may be given more than once.\n"
     "stations: LIST is station numbers and ranges (1,3,10-12); each SETTING after a colon is\n"
     "version=M.mm, date=MM/YYYY, flash-type=N, register-code=N, running, stopped, refuse-stop\n"
     "or keep-os, and overrides the single-PLC option of the same name for those stations;\n"
@@ -123,7 +127,7 @@ const char* const kFaultHelp =
 // The options as typed; checked by their validators, converted once the whole line is read.
 struct Typed {
     std::string name, device, station, registerCode, version, date, flashType, speed,
-        format = "8E1", pageWriteMs, flashOut, log, seed;
+        format = "8E1", pageWriteMs, flashOut, log, seed, replyTail;
     std::vector<std::string> faults, stations;
     bool noPace = false;
 };
@@ -300,6 +304,10 @@ void Describe(CLI::App& app, Options& o, Typed& t) {
     app.add_flag("--once", o.once,
                  "exit after a download and its restore command (or 5 s of silence)");
     app.add_flag("--keep-os", o.plc.keepOs, "keep reporting the old OS after a download");
+    app.add_option("--reply-tail", t.replyTail,
+                   "send N more bytes (0x15 each) after every reply, as some PLCs do (default 0)")
+        ->type_name("N")
+        ->check(Number("N", 0, 64));
     app.add_option("--stations", t.stations,
                    "several PLCs on the line, with their own settings (below)")
         ->type_name("LIST[:SETTINGS]")
@@ -361,6 +369,8 @@ std::string ParseOptions(const std::vector<std::string>& args, Options& o) {
         o.logFile = t.log;
     for (const std::string& spec : t.faults)
         ParseFaults(spec, o.faults);
+    if (ParseInt(t.replyTail, 0, 64, n))
+        o.replyTail = static_cast<int>(n);
     if (!t.seed.empty())
         std::from_chars(t.seed.data(), t.seed.data() + t.seed.size(), o.seed);
     const uint32_t speed = t.speed.empty() ? 9600 : static_cast<uint32_t>(std::stoul(t.speed));

@@ -25,6 +25,7 @@ struct Faults {
     int delayMs = 0;  // every reply goes out this much later
     bool silent = false;
     int vanishAfter = -1; // close the line after this many page frames
+    int dropAck = -1;     // the first acknowledgement of this page is lost
 };
 
 // "drop:0.2,garble:3x,delay:300,silent,vanish-after:10". Returns an error text, empty when the
@@ -55,6 +56,7 @@ struct Options {
     std::string logFile;
     Faults faults;
     uint64_t seed = 1;
+    int replyTail = 0; // bytes sent after each reply, beyond what the protocol says
     bool once = false;
     bool help = false;
 };
