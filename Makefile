@@ -5,7 +5,7 @@ CMAKE_GEN := -G Ninja
 FUZZ_SECONDS ?= 60
 
 .PHONY: all deps build test test-plain test-asan test-tsan test-fuzz test-package fuzz bench soak run \
-        package format clean windows test-windows
+        package format clean windows test-windows run-windows
 
 all: build
 
@@ -116,6 +116,10 @@ soak: build
 
 run: build
 	@scripts/run-demo
+
+# The same with orv-os-update.exe under Wine, the simulator's terminal mapped as COM8.
+run-windows: build windows
+	@scripts/run-demo-windows
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')

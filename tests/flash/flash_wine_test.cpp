@@ -1,8 +1,9 @@
 // orv-flash.exe under Wine against orv-plcsim, whose pseudo-terminal is mapped as COM5: the
 // status, a whole update with the flash compared byte for byte, the port list and a missing
-// port. A Linux program of the plain build, run by the Windows build's CTest, which names Wine,
-// the prefix, orv-flash.exe and the tool that adds a port to the prefix's Ports device class in
-// ORV_WINE, WINEPREFIX, ORV_FLASH_EXE and ORV_TEST_PORTS_EXE.
+// port; and the program's windows the same way on COM7. A Linux program of the plain build, run
+// by the Windows build's CTest, which names Wine, the prefix, orv-flash.exe, the windows' test
+// program and the tool that adds a port to the prefix's Ports device class in ORV_WINE,
+// WINEPREFIX, ORV_FLASH_EXE, ORV_WINDOWS_TESTS_EXE and ORV_TEST_PORTS_EXE.
 
 #include "flash_testkit.h"
 
@@ -101,7 +102,8 @@ private:
 class FlashWine : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        for (const char* name : {"ORV_WINE", "ORV_FLASH_EXE", "ORV_TEST_PORTS_EXE", "WINEPREFIX"})
+        for (const char* name : {"ORV_WINE", "ORV_FLASH_EXE", "ORV_WINDOWS_TESTS_EXE",
+                                 "ORV_TEST_PORTS_EXE", "WINEPREFIX"})
             ASSERT_FALSE(Environment(name).empty())
                 << name << " unset: run by the Windows build's CTest";
         gDir = ScratchDir("wine");
@@ -161,6 +163,24 @@ TEST_F(FlashWine, AMissingPortFailsWithExitCode3) {
     EXPECT_EQ(r.Exit, 3) << Describe(r);
     EXPECT_EQ(r.Err.rfind("orv-flash: Error opening serial port\n  \\\\.\\COM6: ", 0), 0u) << r.Err;
     EXPECT_NE(r.Err.find("There is no such port on this computer"), std::string::npos) << r.Err;
+}
+
+// The windows' own test program drives "Get PLC's Status" and a whole update with the stop
+// question answered Yes (windows_test.cpp, Win32WithPlcSim); the flash is compared here.
+TEST_F(FlashWine, ProgramWindowsReadTheStatusAndUpdateARunningPlc) {
+    const std::string flashOut = gDir + "/windows.flash";
+    PlcSim sim({"--name", "winegui", "--no-pace", "--speed", "9600", "--format", "7E1", "--running",
+                "--station", "10", "--version", "1.61", "--date", "03/2010", "--flash-type", "2",
+                "--flash-out", flashOut});
+    TComLink com7(7, sim.Path);
+    setenv("ORV_PLCSIM_COM", "COM7", 1);
+    setenv("ORV_PLCSIM_IMAGE", WindowsPath(gImage).c_str(), 1);
+    const RunResult r = Wine({Environment("ORV_WINDOWS_TESTS_EXE"),
+                              "--gtest_filter=Win32WithPlcSim.*", "--gtest_brief=1"},
+                             120s);
+    ASSERT_EQ(r.Exit, 0) << Describe(r);
+    EXPECT_NE(r.Out.find("1 test"), std::string::npos) << r.Out;
+    EXPECT_EQ(CompareFlash(flashOut, gImage), "");
 }
 
 } // namespace

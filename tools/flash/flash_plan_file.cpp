@@ -136,7 +136,14 @@ PlanReading ParsePlan(std::string text, const std::string& path, const FlashArgs
                       const PlanImageCheck& checkImage) {
     PlanReading plan;
     auto error = [&](int line, const std::string& text) {
-        plan.Errors.push_back(path + (line > 0 ? ":" + std::to_string(line) : "") + ": " + text);
+        // Appended piece by piece: GCC 12 at -O3 takes `":" + std::to_string(line)` for an
+        // overlapping copy (-Wrestrict) and stops the cross build.
+        std::string where = path;
+        if (line > 0) {
+            where += ':';
+            where += std::to_string(line);
+        }
+        plan.Errors.push_back(where + ": " + text);
     };
     if (text.rfind("\xEF\xBB\xBF", 0) == 0)
         text.erase(0, 3); // a spreadsheet's byte-order mark
