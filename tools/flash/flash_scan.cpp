@@ -27,11 +27,6 @@ int BitsPerChar(const FlashArgs& args) {
     return 1 + args.DataBits + (args.ParityIndex == 2 ? 0 : 1) + 1;
 }
 
-const char* ParityName(int index) {
-    static const char* const kNames[] = {"even", "odd", "none"};
-    return kNames[index];
-}
-
 } // namespace
 
 int ScanReadIntervalMs(int baud, int bitsPerChar) {
@@ -118,7 +113,7 @@ int FlashScan::Run() {
                              .Str("mode", "scan")
                              .Str("port", args_.Port)
                              .Int("baud", args_.Baud)
-                             .Str("parity", ParityName(args_.ParityIndex))
+                             .Str("parity", kParityNames[args_.ParityIndex])
                              .Int("databits", args_.DataBits)
                              .Str("stations", args_.StationsText)
                              .Int("timeout_ms", timeoutMs_)));

@@ -251,21 +251,19 @@ bool FlashSession::CheckImage() {
 }
 
 void FlashSession::EmitStart() {
-    static const char* const kParity[] = {"even", "odd", "none"};
     const bool update = args_.Mode == FlashArgs::TMode::Update;
     JsonEvent e("start");
     e.Str("mode", update ? "update" : "status")
         .Str("port", args_.Port)
         .Int("baud", args_.Baud)
-        .Str("parity", kParity[args_.ParityIndex])
+        .Str("parity", kParityNames[args_.ParityIndex])
         .Int("databits", args_.DataBits)
         .Int("station", args_.Station)
         .Str("timing", args_.IntervalTiming ? "interval" : "fast");
     if (update) {
-        static const char* const kAnswer[] = {"ask", "yes", "no"};
         e.Int("speed", args_.Speed)
             .Str("image", args_.Image)
-            .Str("stop_plc", kAnswer[static_cast<int>(args_.StopPlc)])
+            .Str("stop_plc", kStopPlcNames[static_cast<int>(args_.StopPlc)])
             .Int("nak_retries", args_.NakRetries);
     }
     out_.Event(std::move(e));
