@@ -165,6 +165,17 @@ TEST_F(FlashWine, AMissingPortFailsWithExitCode3) {
     EXPECT_NE(r.Err.find("There is no such port on this computer"), std::string::npos) << r.Err;
 }
 
+// The command line reaches the program as UTF-8 whatever the code page, so an image named
+// outside ASCII is read (and checked before the missing port is found).
+TEST_F(FlashWine, AnImageNamedOutsideAsciiIsRead) {
+    const std::string image = gDir + "/Pr\u00FCfung \u00D6S.bin";
+    fs::copy_file(gImage, image, fs::copy_options::overwrite_existing);
+    TComLink nothing(6, "");
+    const RunResult r = Flash({"--port", "COM6", "--image", WindowsPath(image)}, 30s);
+    EXPECT_EQ(r.Exit, 3) << Describe(r);
+    EXPECT_NE(r.Out.find("OS 1.61 of 03/2010"), std::string::npos) << Describe(r);
+}
+
 // The windows' own test program drives "Get PLC's Status" and a whole update with the stop
 // question answered Yes (windows_test.cpp, Win32WithPlcSim); the flash is compared here.
 TEST_F(FlashWine, ProgramWindowsReadTheStatusAndUpdateARunningPlc) {

@@ -55,15 +55,13 @@ std::optional<int> SpeedListIndex(std::string_view text) {
 }
 
 // The position of text among choices, letter case ignored.
-std::optional<int> ChoiceIndex(std::string_view text, const std::vector<std::string>& choices) {
-    const auto it = std::find(choices.begin(), choices.end(), Lower(text));
+std::optional<int> ChoiceIndex(std::string_view text, const std::array<const char*, 3>& choices) {
+    const std::string lower = Lower(text);
+    const auto it = std::find(choices.begin(), choices.end(), lower);
     if (it == choices.end())
         return std::nullopt;
     return static_cast<int>(it - choices.begin());
 }
-
-const std::vector<std::string> kParities{"even", "odd", "none"};
-const std::vector<std::string> kStopAnswers{"ask", "yes", "no"};
 
 using cli::Check;
 
@@ -107,7 +105,7 @@ FlashArgsResult ParseFlashArgs(const std::vector<std::string>& args) {
     app.add_option("--parity", parity, "the line's parity: even, odd or none")
         ->type_name("PARITY")
         ->check(Check(
-            "PARITY", [](const std::string& v) { return ChoiceIndex(v, kParities).has_value(); },
+            "PARITY", [](const std::string& v) { return ChoiceIndex(v, kParityNames).has_value(); },
             "even, odd or none"));
     app.add_option("--databits", databits, "the line's data bits: 8 or 7")
         ->type_name("BITS")
@@ -130,7 +128,8 @@ FlashArgsResult ParseFlashArgs(const std::vector<std::string>& args) {
                    "when the PLC is running: ask (on a terminal; No without one), yes or no")
         ->type_name("ANSWER")
         ->check(Check(
-            "ANSWER", [](const std::string& v) { return ChoiceIndex(v, kStopAnswers).has_value(); },
+            "ANSWER",
+            [](const std::string& v) { return ChoiceIndex(v, kStopPlcNames).has_value(); },
             "ask, yes or no"));
     app.add_option("--nak-retries", nakRetries,
                    "send a page the PLC refused again up to N times before \"Prog NACK\", 0 to 9")
@@ -172,10 +171,10 @@ FlashArgsResult ParseFlashArgs(const std::vector<std::string>& args) {
     a.Baud = kSpeedList[static_cast<size_t>(a.BaudIndex)];
     a.SpeedIndex = *SpeedListIndex(speed);
     a.Speed = kSpeedList[static_cast<size_t>(a.SpeedIndex)];
-    a.ParityIndex = *ChoiceIndex(parity, kParities);
+    a.ParityIndex = *ChoiceIndex(parity, kParityNames);
     a.DataBits = databits == "8" ? 8 : 7;
     a.Station = *ParseStationNumber(station);
-    a.StopPlc = static_cast<StopPlcAnswer>(*ChoiceIndex(stopPlc, kStopAnswers));
+    a.StopPlc = static_cast<StopPlcAnswer>(*ChoiceIndex(stopPlc, kStopPlcNames));
     a.NakRetries = nakRetries[0] - '0';
     a.CommName = PortNameFromEntry(a.Port);
 

@@ -1,12 +1,18 @@
 #pragma once
 // The command line of orv-flash, checked whole before anything touches a port.
 
+#include <array>
 #include <string>
 #include <vector>
 
 namespace orv {
 
 enum class StopPlcAnswer { Ask, Yes, No };
+
+// The words of --parity by ParityIndex and of --stop-plc by StopPlcAnswer, as the command line,
+// the plan file and the JSON events spell them.
+inline constexpr std::array<const char*, 3> kParityNames{"even", "odd", "none"};
+inline constexpr std::array<const char*, 3> kStopPlcNames{"ask", "yes", "no"};
 
 struct FlashArgs {
     enum class TMode { Update, Status, List, Scan, Plan };

@@ -1,5 +1,6 @@
 #include "flash_output.h"
 
+#include "common/hex.h"
 #include "flash_console.h"
 #include "json_text.h"
 
@@ -185,16 +186,11 @@ void FlashOutput::EndProgress() {
 void FlashOutput::Trace(char dir, const std::string& line, const uint8_t* data, size_t count) {
     if (!trace_)
         return;
-    static const char* const kHex = "0123456789ABCDEF";
     char head[64];
     std::snprintf(head, sizeof head, "[%10.6f] %c %s %zu:", Seconds(), dir, line.c_str(), count);
     std::string text = head;
-    text.reserve(text.size() + count * 3 + 1);
-    for (size_t i = 0; i < count; ++i) {
-        text += ' ';
-        text += kHex[data[i] >> 4];
-        text += kHex[data[i] & 0xF];
-    }
+    if (count > 0)
+        text += ' ' + HexDump(data, count);
     ErrorLine(text);
 }
 

@@ -148,10 +148,9 @@ PlanReading ParsePlan(std::string text, const std::string& path, const FlashArgs
     if (text.rfind("\xEF\xBB\xBF", 0) == 0)
         text.erase(0, 3); // a spreadsheet's byte-order mark
 
-    static const char* const kParity[] = {"even", "odd", "none"};
     const std::map<std::string, std::string> fallback{
         {"baud", std::to_string(defaults.Baud)},
-        {"parity", kParity[defaults.ParityIndex]},
+        {"parity", kParityNames[defaults.ParityIndex]},
         {"databits", std::to_string(defaults.DataBits)},
         {"speed", std::to_string(defaults.Speed)},
         {"stop_plc", defaults.StopPlc == StopPlcAnswer::Yes ? "yes" : "no"},

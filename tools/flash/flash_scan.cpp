@@ -27,11 +27,6 @@ int BitsPerChar(const FlashArgs& args) {
     return 1 + args.DataBits + (args.ParityIndex == 2 ? 0 : 1) + 1;
 }
 
-const char* ParityName(int index) {
-    static const char* const kNames[] = {"even", "odd", "none"};
-    return kNames[index];
-}
-
 } // namespace
 
 int ScanReadIntervalMs(int baud, int bitsPerChar) {
@@ -83,11 +78,6 @@ FlashScan::FlashScan(const FlashArgs& args, FlashOutput& out, TEventLoop& loop, 
                                 (comm_.PortPath().empty() ? args_.CommName : comm_.PortPath()) +
                                 " is gone");
     };
-    comm_.OnReceiveError = [this](TComm*, uint32_t flags) {
-        char text[48];
-        std::snprintf(text, sizeof text, "line error 0x%X", static_cast<unsigned>(flags));
-        out_.TraceNote(text);
-    };
     port_.OnRefused = [this] {
         loop_.Post([this] { Finish(kExitFailed, "the serial port refused a write"); });
     };
@@ -100,25 +90,14 @@ FlashScan::~FlashScan() {
 int FlashScan::Run() {
     const int bits = BitsPerChar(args_);
     timeoutMs_ = ScanTimeoutMs(args_.Baud, bits);
-    comm_.CommName = args_.CommName;
-    comm_.SetParityCheck(true);
-    comm_.SetIgnoreNullChar(true);
-    comm_.SetOutx_XonXoffFlow(false);
-    comm_.SetInx_XonXoffFlow(false);
-    comm_.SetReadIntervalTimeout(static_cast<uint32_t>(ScanReadIntervalMs(args_.Baud, bits)));
-    comm_.SetBaudRate(static_cast<uint32_t>(args_.Baud));
-    comm_.SetParity(args_.ParityIndex == 0   ? TParity::Even
-                    : args_.ParityIndex == 1 ? TParity::Odd
-                                             : TParity::None);
-    comm_.SetByteSize(args_.DataBits == 8 ? TByteSize::_8 : TByteSize::_7);
-    comm_.SetRtsControl(TRtsControl::RtsEnable);
+    port_.SetUp(args_, static_cast<uint32_t>(ScanReadIntervalMs(args_.Baud, bits)));
 
     start_ = Clock::now();
     out_.Event(std::move(JsonEvent("start")
                              .Str("mode", "scan")
                              .Str("port", args_.Port)
                              .Int("baud", args_.Baud)
-                             .Str("parity", ParityName(args_.ParityIndex))
+                             .Str("parity", kParityNames[args_.ParityIndex])
                              .Int("databits", args_.DataBits)
                              .Str("stations", args_.StationsText)
                              .Int("timeout_ms", timeoutMs_)));

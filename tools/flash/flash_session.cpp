@@ -75,6 +75,31 @@ void FlashLinePort::NoteLine() {
     out_.TraceNote("line " + LineText());
 }
 
+void FlashLinePort::SetUp(const FlashArgs& args, uint32_t readIntervalMs) {
+    comm_.CommName = args.CommName;
+    comm_.SetParityCheck(true);
+    comm_.SetIgnoreNullChar(true);
+    comm_.SetOutx_XonXoffFlow(false);
+    comm_.SetInx_XonXoffFlow(false);
+    comm_.SetTxContinueOnXoff(false);
+    comm_.SetReadIntervalTimeout(readIntervalMs);
+    ApplyLine(args);
+    comm_.SetRtsControl(TRtsControl::RtsEnable);
+    comm_.OnReceiveError = [this](TComm*, uint32_t flags) {
+        char text[48];
+        std::snprintf(text, sizeof text, "line error 0x%X", static_cast<unsigned>(flags));
+        out_.TraceNote(text);
+    };
+}
+
+void FlashLinePort::ApplyLine(const FlashArgs& args) {
+    comm_.SetBaudRate(static_cast<uint32_t>(args.Baud));
+    comm_.SetParity(args.ParityIndex == 0   ? TParity::Even
+                    : args.ParityIndex == 1 ? TParity::Odd
+                                            : TParity::None);
+    comm_.SetByteSize(args.DataBits == 8 ? TByteSize::_8 : TByteSize::_7);
+}
+
 void FlashLinePort::Open() {
     comm_.StartComm();
     out_.TraceNote("open " + comm_.PortPath() + " " + LineText());
@@ -162,11 +187,6 @@ FlashSession::FlashSession(const FlashArgs& args, FlashOutput& out, TEventLoop& 
     comm_.OnReplyTail = [this](TComm*, const uint8_t* data, uint16_t count) {
         OnReplyTail(data, count);
     };
-    comm_.OnReceiveError = [this](TComm*, uint32_t flags) {
-        char text[48];
-        std::snprintf(text, sizeof text, "line error 0x%X", static_cast<unsigned>(flags));
-        out_.TraceNote(text);
-    };
 }
 
 FlashSession::~FlashSession() {
@@ -195,26 +215,9 @@ void FlashSession::Activity() {
 }
 
 void FlashSession::ConfigureComm() {
-    // As the update window's Comm is set up, then what the connect dialog applies.
-    comm_.CommName = args_.CommName;
-    comm_.SetParityCheck(true);
-    comm_.SetIgnoreNullChar(true);
-    comm_.SetOutx_XonXoffFlow(false);
-    comm_.SetInx_XonXoffFlow(false);
-    comm_.SetTxContinueOnXoff(false);
-    comm_.SetReadIntervalTimeout(100);
-    ApplyConnectSettings();
-    comm_.SetRtsControl(TRtsControl::RtsEnable);
+    port_.SetUp(args_, 100);
     station_.StationHex = FormatStationHex(args_.Station);
     station_.PortSettingWord = ComputePortSettingWord(args_.DataBits == 8, args_.ParityIndex);
-}
-
-void FlashSession::ApplyConnectSettings() {
-    comm_.SetBaudRate(static_cast<uint32_t>(args_.Baud));
-    comm_.SetParity(args_.ParityIndex == 0   ? TParity::Even
-                    : args_.ParityIndex == 1 ? TParity::Odd
-                                             : TParity::None);
-    comm_.SetByteSize(args_.DataBits == 8 ? TByteSize::_8 : TByteSize::_7);
 }
 
 bool FlashSession::CheckImage() {
@@ -251,21 +254,19 @@ bool FlashSession::CheckImage() {
 }
 
 void FlashSession::EmitStart() {
-    static const char* const kParity[] = {"even", "odd", "none"};
     const bool update = args_.Mode == FlashArgs::TMode::Update;
     JsonEvent e("start");
     e.Str("mode", update ? "update" : "status")
         .Str("port", args_.Port)
         .Int("baud", args_.Baud)
-        .Str("parity", kParity[args_.ParityIndex])
+        .Str("parity", kParityNames[args_.ParityIndex])
         .Int("databits", args_.DataBits)
         .Int("station", args_.Station)
         .Str("timing", args_.IntervalTiming ? "interval" : "fast");
     if (update) {
-        static const char* const kAnswer[] = {"ask", "yes", "no"};
         e.Int("speed", args_.Speed)
             .Str("image", args_.Image)
-            .Str("stop_plc", kAnswer[static_cast<int>(args_.StopPlc)])
+            .Str("stop_plc", kStopPlcNames[static_cast<int>(args_.StopPlc)])
             .Int("nak_retries", args_.NakRetries);
     }
     out_.Event(std::move(e));
@@ -561,7 +562,7 @@ void FlashSession::StartVerify() {
 
 void FlashSession::StartVerifyQuery() {
     // The connect dialog sets the line again at the next connection.
-    ApplyConnectSettings();
+    port_.ApplyLine(args_);
     ++queryGen_;
     statusConcluded_ = false;
     statusReply_.reset();

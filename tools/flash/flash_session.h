@@ -33,6 +33,10 @@ constexpr int kExitVerify = 4;
 class FlashLinePort final : public ILinePort {
 public:
     FlashLinePort(TComm& comm, FlashOutput& out) : comm_(comm), out_(out) {}
+    // As the update window's Comm is set up, with the line of args and line errors traced.
+    void SetUp(const FlashArgs& args, uint32_t readIntervalMs);
+    // What the connect dialog applies: args' speed, parity and data bits.
+    void ApplyLine(const FlashArgs& args);
     void Open() override;
     void Close() override;
     bool Write(const uint8_t* data, uint16_t count) override;
@@ -109,7 +113,6 @@ private:
     void Activity();
 
     void ConfigureComm();
-    void ApplyConnectSettings();
     bool CheckImage();
     void EmitStart();
 

@@ -1,6 +1,7 @@
 // orv-flash: the OS update from the command line, for production lines, remote cabinets and
 // scripts. The same status query and update sequence as the windows, with a terminal view.
 
+#include "common/platform_io.h"
 #include "event_loop.h"
 #include "flash_args.h"
 #include "flash_console.h"
@@ -18,7 +19,9 @@
 
 int main(int argc, char** argv) {
     using namespace orv;
-    const FlashArgsResult parsed = ParseFlashArgs(std::vector<std::string>(argv + 1, argv + argc));
+    // UTF-8 on every platform (the wide command line on Windows): image and plan names are
+    // opened as UTF-8.
+    const FlashArgsResult parsed = ParseFlashArgs(ProgramArguments(argc, argv));
     if (!parsed.Error.empty()) {
         std::fprintf(stderr, "orv-flash: %s\n\n%s", parsed.Error.c_str(), parsed.Help.c_str());
         return kExitUsage;

@@ -124,24 +124,37 @@ const char* const kFaultHelp =
     "or keep-os, and overrides the single-PLC option of the same name for those stations;\n"
     "--stations may be given more than once: --stations 1-3 --stations 7:version=1.50:running";
 
-// The options as typed; checked by their validators, converted once the whole line is read.
+// The options whose conversion waits for the whole line: --name and --device exclude each
+// other, --speed and --format make one line format, --stations starts from the single PLC's
+// settings.
 struct Typed {
-    std::string name, device, station, registerCode, version, date, flashType, speed,
-        format = "8E1", pageWriteMs, flashOut, log, seed, replyTail;
+    std::string name, device, speed, format = "8E1", seed;
     std::vector<std::string> faults, stations;
     bool noPace = false;
 };
 
 using cli::Check;
 
-// A whole decimal number from lo to hi (no signs, no other bases: "010" is ten).
-CLI::Validator Number(const char* type, long long lo, long long hi) {
-    return Check(type, [lo, hi](const std::string& v) {
-        long long n = 0;
-        return ParseInt(v, lo, hi, n) ? std::string()
-                                      : v + " is not a whole number from " + std::to_string(lo) +
-                                            " to " + std::to_string(hi);
-    });
+// A whole decimal number from lo to hi (no signs, no other bases: "010" is ten), handed to set
+// once checked.
+CLI::Option* AddNumber(CLI::App& app, const char* name, const char* help, const char* type,
+                       long long lo, long long hi, std::function<void(long long)> set) {
+    return app
+        .add_option_function<std::string>(
+            name,
+            [lo, hi, set = std::move(set)](const std::string& v) {
+                long long n = 0;
+                if (ParseInt(v, lo, hi, n))
+                    set(n);
+            },
+            help)
+        ->type_name(type)
+        ->check(Check(type, [lo, hi](const std::string& v) {
+            long long n = 0;
+            return ParseInt(v, lo, hi, n) ? std::string()
+                                          : v + " is not a whole number from " +
+                                                std::to_string(lo) + " to " + std::to_string(hi);
+        }));
 }
 
 bool ParseVersion(const std::string& v, OsInfo* os) {
@@ -239,26 +252,26 @@ void Describe(CLI::App& app, Options& o, Typed& t) {
     app.add_option("--device", t.device, "a serial device to play the PLC on instead")
         ->type_name("PATH")
         ->check(cli::NotEmpty("PATH", "empty path"));
-    app.add_option("--station", t.station, "station number, 0-255 (default 1)")
-        ->type_name("N")
-        ->check(Number("N", 0, 255));
-    app.add_option("--register-code", t.registerCode,
-                   "port-register code reported in the status reply (default 0)")
-        ->type_name("N")
-        ->check(Number("N", 0, 4));
-    app.add_option("--version", t.version, "OS version reported, hex digits (default 1.00)")
+    AddNumber(app, "--station", "station number, 0-255 (default 1)", "N", 0, 255,
+              [&o](long long n) { o.plc.station = static_cast<uint8_t>(n); });
+    AddNumber(app, "--register-code", "port-register code reported in the status reply (default 0)",
+              "N", 0, 4, [&o](long long n) { o.plc.registerCode = static_cast<int>(n); });
+    app.add_option_function<std::string>(
+           "--version", [&o](const std::string& v) { ParseVersion(v, &o.plc.os); },
+           "OS version reported, hex digits (default 1.00)")
         ->type_name("M.mm")
         ->check(Check("M.mm", [](const std::string& v) {
             return ParseVersion(v, nullptr) ? std::string() : v + " does not look like 1.61";
         }));
-    app.add_option("--date", t.date, "OS release date reported, 2000-2099 (default 03/2003)")
+    app.add_option_function<std::string>(
+           "--date", [&o](const std::string& v) { ParseDate(v, &o.plc.os); },
+           "OS release date reported, 2000-2099 (default 03/2003)")
         ->type_name("MM/YYYY")
         ->check(Check("MM/YYYY", [](const std::string& v) {
             return ParseDate(v, nullptr) ? std::string() : v + " does not look like 03/2010";
         }));
-    app.add_option("--flash-type", t.flashType, "flash type code reported, 0-9 (default 1)")
-        ->type_name("N")
-        ->check(Number("N", 0, 9));
+    AddNumber(app, "--flash-type", "flash type code reported, 0-9 (default 1)", "N", 0, 9,
+              [&o](long long n) { o.plc.os.flash = static_cast<char>('0' + n); });
     app.add_option("--speed", t.speed, "line speed at start: 9600, 19200, 38400, 57600, 115200")
         ->type_name("BAUD")
         ->check(Check("BAUD", [](const std::string& v) {
@@ -275,14 +288,13 @@ void Describe(CLI::App& app, Options& o, Typed& t) {
     app.add_flag("--running", o.plc.running,
                  "the PLC runs: change mode is refused until it is stopped");
     app.add_flag("--refuse-stop", o.plc.refuseStop, "the stop command is refused");
-    app.add_option("--page-write-ms", t.pageWriteMs, "time to write a page into flash (default 5)")
-        ->type_name("MS")
-        ->check(Number("MS", 0, 60000));
+    AddNumber(app, "--page-write-ms", "time to write a page into flash (default 5)", "MS", 0, 60000,
+              [&o](long long n) { o.pageWriteMs = static_cast<int>(n); });
     app.add_flag("--no-pace", t.noPace, "answer at once instead of at line speed");
-    app.add_option("--flash-out", t.flashOut, "write the received flash here after a download")
+    app.add_option("--flash-out", o.flashOut, "write the received flash here after a download")
         ->type_name("FILE")
         ->check(cli::NotEmpty("FILE", "empty file name"));
-    app.add_option("--log", t.log, "one JSON line per event")
+    app.add_option("--log", o.logFile, "one JSON line per event")
         ->type_name("FILE")
         ->check(cli::NotEmpty("FILE", "empty file name"));
     app.add_option("--fault", t.faults, "faults to inject (below)")
@@ -304,10 +316,9 @@ void Describe(CLI::App& app, Options& o, Typed& t) {
     app.add_flag("--once", o.once,
                  "exit after a download and its restore command (or 5 s of silence)");
     app.add_flag("--keep-os", o.plc.keepOs, "keep reporting the old OS after a download");
-    app.add_option("--reply-tail", t.replyTail,
-                   "send N more bytes (0x15 each) after every reply, as some PLCs do (default 0)")
-        ->type_name("N")
-        ->check(Number("N", 0, 64));
+    AddNumber(app, "--reply-tail",
+              "send N more bytes (0x15 each) after every reply, as some PLCs do (default 0)", "N",
+              0, 64, [&o](long long n) { o.replyTail = static_cast<int>(n); });
     app.add_option("--stations", t.stations,
                    "several PLCs on the line, with their own settings (below)")
         ->type_name("LIST[:SETTINGS]")
@@ -341,36 +352,17 @@ std::string ParseOptions(const std::vector<std::string>& args, Options& o) {
     }
     if (!t.name.empty() && !t.device.empty())
         return "--name and --device exclude each other";
-    if (!t.station.empty() && !t.stations.empty())
+    if (app.count("--station") > 0 && !t.stations.empty())
         return "--station and --stations exclude each other";
 
-    long long n = 0;
     if (!t.name.empty())
         o.name = t.name;
     if (!t.device.empty())
         o.device = t.device;
-    if (ParseInt(t.station, 0, 255, n))
-        o.plc.station = static_cast<uint8_t>(n);
-    if (ParseInt(t.registerCode, 0, 4, n))
-        o.plc.registerCode = static_cast<int>(n);
-    if (!t.version.empty())
-        ParseVersion(t.version, &o.plc.os);
-    if (!t.date.empty())
-        ParseDate(t.date, &o.plc.os);
-    if (ParseInt(t.flashType, 0, 9, n))
-        o.plc.os.flash = static_cast<char>('0' + n);
-    if (ParseInt(t.pageWriteMs, 0, 60000, n))
-        o.pageWriteMs = static_cast<int>(n);
     if (t.noPace)
         o.pace = false;
-    if (!t.flashOut.empty())
-        o.flashOut = t.flashOut;
-    if (!t.log.empty())
-        o.logFile = t.log;
     for (const std::string& spec : t.faults)
         ParseFaults(spec, o.faults);
-    if (ParseInt(t.replyTail, 0, 64, n))
-        o.replyTail = static_cast<int>(n);
     if (!t.seed.empty())
         std::from_chars(t.seed.data(), t.seed.data() + t.seed.size(), o.seed);
     const uint32_t speed = t.speed.empty() ? 9600 : static_cast<uint32_t>(std::stoul(t.speed));
