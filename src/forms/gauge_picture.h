@@ -52,9 +52,7 @@ public:
 
     // The control's area, less the one-pixel frame that only bsSingle has.
     TPaintRect PaintRect() const;
-    // The device width of a one-pixel line, and the device pixels per control pixel that the
-    // text's font grows by.
-    int Unit() const { return FUnit; }
+    // The device pixels per control pixel that the text's font grows by.
     double Scale() const { return FScale; }
 
     // Fills the whole bitmap black.

@@ -46,8 +46,6 @@ public:
     void FormClose();
     void tmTimeOutTimer();
 
-    StatusQuery& Query() { return query_; }
-
 private:
     // IStatusView.
     std::string StationText() override;

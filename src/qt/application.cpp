@@ -49,15 +49,8 @@ TOrvApplication::~TOrvApplication() {
     fmStartup->Unbind();
     fmUpdate->Unbind();
     fmOpen->Unbind();
-    Forms.reset();
-    // The dialogs are the main window's children: they go before it.
-    fmSpeed.reset();
-    fmOpen.reset();
-    fmAbout.reset();
-    fmStopPLC.reset();
-    fmStatus.reset();
-    fmUpdate.reset();
-    fmStartup.reset();
+    // The members go in reverse order: the forms, then the dialogs, which are the main
+    // window's children, then the main window.
 }
 
 int TOrvApplication::Run() {

@@ -62,16 +62,11 @@ TfmOpen::TfmOpen(QWidget* parent)
     grid->setColumnStretch(1, 1);
     grid->setColumnStretch(3, 1);
 
-    auto* buttonRow = new QHBoxLayout;
-    buttonRow->addStretch(1);
-    buttonRow->addWidget(Button1);
-    buttonRow->addStretch(1);
-
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(18, 16, 18, 14);
     layout->addLayout(grid);
     layout->addStretch(1);
-    layout->addLayout(buttonRow);
+    layout->addLayout(CentredRow({Button1}, -1));
 
     // Tab goes through the fields as they are laid out, not as they were created.
     setTabOrder(cbPort, cbBaudRate);

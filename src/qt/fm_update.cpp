@@ -84,19 +84,11 @@ TfmUpdate::TfmUpdate(QWidget* parent)
     fileRow->addWidget(edtOSFile, 1);
     fileRow->addWidget(btnOS);
 
-    auto* buttonRow = new QHBoxLayout;
-    buttonRow->setSpacing(12);
-    buttonRow->addStretch(1);
-    buttonRow->addWidget(btDUReroro);
-    buttonRow->addWidget(btAbort);
-    buttonRow->addWidget(btExit);
-    buttonRow->addStretch(1);
-
     auto* body = new QVBoxLayout;
     body->setContentsMargins(12, 12, 12, 6);
     body->setSpacing(10);
     body->addLayout(fileRow);
-    body->addLayout(buttonRow);
+    body->addLayout(CentredRow({btDUReroro, btAbort, btExit}, 12));
     body->addWidget(pnlStatus, 1);
 
     auto* outer = new QVBoxLayout(this);

@@ -33,16 +33,6 @@ QLabel* NamedLabel(const char* name, const QString& text, QWidget* parent) {
     return label;
 }
 
-QHBoxLayout* CentredRow(std::initializer_list<QWidget*> widgets, int spacing = 16) {
-    auto* row = new QHBoxLayout;
-    row->setSpacing(spacing);
-    row->addStretch(1);
-    for (QWidget* w : widgets)
-        row->addWidget(w);
-    row->addStretch(1);
-    return row;
-}
-
 } // namespace
 
 // The speed dialog.
@@ -61,16 +51,9 @@ TfmSpeed::TfmSpeed(QWidget* parent) : QDialog(parent, kNoBorderIcons) {
     BitBtn1 = KindButton("BitBtn1", "OK", QStyle::SP_DialogOkButton, this);
     BitBtn1->setDefault(true);
 
-    auto* field = new QHBoxLayout;
-    field->setSpacing(10);
-    field->addStretch(1);
-    field->addWidget(Label2);
-    field->addWidget(cbBaudRate);
-    field->addStretch(1);
-
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(16, 24, 16, 16);
-    layout->addLayout(field);
+    layout->addLayout(CentredRow({Label2, cbBaudRate}, 10));
     layout->addStretch(1);
     layout->addLayout(CentredRow({BitBtn1}));
 

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QMessageBox>
 #include <QScreen>
@@ -68,6 +69,16 @@ QLabel* NewTitlePanel(const QString& text, QWidget* parent) {
     palette.setColor(QPalette::WindowText, QColor(0, 0, 255));
     panel->setPalette(palette);
     return panel;
+}
+
+QHBoxLayout* CentredRow(std::initializer_list<QWidget*> widgets, int spacing) {
+    auto* row = new QHBoxLayout;
+    row->setSpacing(spacing);
+    row->addStretch(1);
+    for (QWidget* w : widgets)
+        row->addWidget(w);
+    row->addStretch(1);
+    return row;
 }
 
 QComboBox* NewPickList(const char* name, QWidget* parent) {

@@ -5,10 +5,12 @@
 #include "forms/form_kit.h"
 
 #include <QString>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
 class QComboBox;
+class QHBoxLayout;
 class QLabel;
 class QWidget;
 
@@ -28,6 +30,9 @@ void CentreWindow(QWidget* window, const QWidget* over = nullptr);
 
 // A grey title panel with blue text of 16 pixels, as the startup and status windows show.
 QLabel* NewTitlePanel(const QString& text, QWidget* parent);
+
+// A row with the widgets in the middle, `spacing` pixels apart (-1: the style's spacing).
+QHBoxLayout* CentredRow(std::initializer_list<QWidget*> widgets, int spacing = 16);
 
 // A combo box the operator picks from and cannot type into.
 QComboBox* NewPickList(const char* name, QWidget* parent);

@@ -11,6 +11,19 @@
 
 namespace orv {
 
+namespace {
+
+// Calls a copy: the handler may replace itself.
+template <class THandler, class... TArgs>
+void Raise(const THandler& handler, TArgs... args) {
+    if (handler) {
+        const THandler copy = handler;
+        copy(args...);
+    }
+}
+
+} // namespace
+
 TComm::TComm(ICommSink* sink) : NotifyWindow(sink) {}
 
 TComm::~TComm() {
@@ -134,45 +147,27 @@ void TComm::Deliver(CommNotification& note) {
 }
 
 void TComm::ReceiveData(const uint8_t* block, uint16_t count) {
-    if (OnReceiveData) {
-        const auto handler = OnReceiveData; // the handler may replace itself
-        handler(this, block, count);
-    }
+    Raise(OnReceiveData, this, block, count);
 }
 
 void TComm::ReceiveError(uint32_t flags) {
-    if (OnReceiveError) {
-        const auto handler = OnReceiveError; // the handler may replace itself
-        handler(this, flags);
-    }
+    Raise(OnReceiveError, this, flags);
 }
 
 void TComm::ModemStateChange(uint32_t word) {
-    if (OnModemStateChange) {
-        const auto handler = OnModemStateChange; // the handler may replace itself
-        handler(this, word);
-    }
+    Raise(OnModemStateChange, this, word);
 }
 
 void TComm::RequestHangup() {
-    if (OnRequestHangup) {
-        const auto handler = OnRequestHangup; // the handler may replace itself
-        handler(this);
-    }
+    Raise(OnRequestHangup, this);
 }
 
 void TComm::_SendDataEmpty() {
-    if (OnSendDataEmpty) {
-        const auto handler = OnSendDataEmpty; // the handler may replace itself
-        handler(this);
-    }
+    Raise(OnSendDataEmpty, this);
 }
 
 void TComm::ReplyTail(const uint8_t* block, uint16_t count) {
-    if (OnReplyTail) {
-        const auto handler = OnReplyTail; // the handler may replace itself
-        handler(this, block, count);
-    }
+    Raise(OnReplyTail, this, block, count);
 }
 
 // ---------------------------------------------------------------------------------------------

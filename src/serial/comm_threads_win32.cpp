@@ -198,18 +198,7 @@ bool TReadThread::HandleReadEvent() {
 // The time-outs changed while a read was waiting: it ends now, with what it has, and the next
 // read runs under the new ones.
 bool TReadThread::RestartRead() {
-    if (!ReadPending)
-        return true;
-    DWORD count = 0;
-    const bool done = Finished(CancelAndWait(S->PortHandle, ReadRecord, count));
-    const DWORD error = done ? ERROR_SUCCESS : GetLastError();
-    ReadPending = false;
-    if (count > 0 && !HandleReadData(count, false))
-        return false;
-    if (!done && error != ERROR_OPERATION_ABORTED)
-        return S->Fail(error);
-    LastReadEmpty = false;
-    return SetupReadEvent();
+    return !ReadPending || EndPendingRead(false);
 }
 
 // cut: the read interval ended the read, and with it the block.
@@ -226,15 +215,7 @@ bool TReadThread::HandleReadData(DWORD count, bool cut) {
     if (count == 0)
         return true;
     DWORD failure = ERROR_SUCCESS;
-    if (!LineEvents) {
-        // No line-event reports come: the line errors and the received bytes are reported
-        // here, as the line-event path would have, ahead of the data.
-        if (!ReportLineErrors(failure))
-            return false;
-        if (failure == ERROR_SUCCESS && !S->Poster.Post(MSG_MODEM_STATE_CHANGE, ME_RXCHAR))
-            return false;
-    }
-    if (!S->Poster.PostData(Buffer, count))
+    if (!ReportReceived(failure) || !S->Poster.PostData(Buffer, count))
         return false;
     return failure == ERROR_SUCCESS || S->Fail(failure);
 }
@@ -242,12 +223,8 @@ bool TReadThread::HandleReadData(DWORD count, bool cut) {
 bool TReadThread::HandleRuledData(DWORD count, bool cut) {
     DWORD failure = ERROR_SUCCESS;
     if (count > 0) {
-        if (!LineEvents) {
-            if (!ReportLineErrors(failure))
-                return false;
-            if (failure == ERROR_SUCCESS && !S->Poster.Post(MSG_MODEM_STATE_CHANGE, ME_RXCHAR))
-                return false;
-        }
+        if (!ReportReceived(failure))
+            return false;
         // The first bytes of a block are judged as they come: the request in flight may have
         // left the line only after them.
         const bool fed = In.Length > 0 || Cutter.MayAnswer(OutputIdle())
@@ -291,16 +268,7 @@ bool TReadThread::RuleChanged() {
     if (!ReadPending || ReadSize(ruled) == Asked)
         return TakeUpRule();
     // What the read has brought may be the reply already: it is judged as if it came now.
-    DWORD count = 0;
-    const bool done = Finished(CancelAndWait(S->PortHandle, ReadRecord, count));
-    const DWORD error = done ? ERROR_SUCCESS : GetLastError();
-    ReadPending = false;
-    if (!HandleReadData(count, false))
-        return false;
-    if (!done && error != ERROR_OPERATION_ABORTED)
-        return S->Fail(error);
-    LastReadEmpty = false;
-    return SetupReadEvent();
+    return EndPendingRead(false);
 }
 
 DWORD TReadThread::ReadSize(bool ruled) const {
@@ -334,11 +302,17 @@ DWORD TReadThread::WaitMs() const {
 bool TReadThread::EndBlockByInterval() {
     if (!ReadPending)
         return In.Post(S->Poster) && SetupReadEvent();
+    return EndPendingRead(true);
+}
+
+// Cancels the waiting read, hands over what it brought (cut: the block ends with it) and
+// issues the next. A cancelled read is not a failure.
+bool TReadThread::EndPendingRead(bool cut) {
     DWORD count = 0;
     const bool done = Finished(CancelAndWait(S->PortHandle, ReadRecord, count));
     const DWORD error = done ? ERROR_SUCCESS : GetLastError();
     ReadPending = false;
-    if (!HandleReadData(count, true))
+    if (!HandleReadData(count, cut))
         return false;
     if (!done && error != ERROR_OPERATION_ABORTED)
         return S->Fail(error);
@@ -356,6 +330,17 @@ bool TReadThread::OutputIdle() {
     if (errors)
         (void)S->Poster.Post(MSG_RECEIVE_ERROR, errors);
     return status.cbOutQue == 0;
+}
+
+// Bytes have been read. When no line-event reports come, the line errors and the received
+// bytes are reported here, as the line-event path would have, ahead of the data. failure as
+// for ReportLineErrors; false when a report could not be posted.
+bool TReadThread::ReportReceived(DWORD& failure) {
+    if (LineEvents)
+        return true;
+    if (!ReportLineErrors(failure))
+        return false;
+    return failure != ERROR_SUCCESS || S->Poster.Post(MSG_MODEM_STATE_CHANGE, ME_RXCHAR);
 }
 
 // Reads and clears the line-error flags and reports any. failure is the system's error when

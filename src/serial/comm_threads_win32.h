@@ -77,10 +77,12 @@ private:
     DWORD IntervalMs() const;
     DWORD WaitMs() const;
     bool EndBlockByInterval();
+    bool EndPendingRead(bool cut);
     bool OutputIdle();
     bool SetupCommEvent();
     bool HandleCommEvent(bool completedAsynchronously);
     bool LineEventsRefused(DWORD error);
+    bool ReportReceived(DWORD& failure);
     bool ReportLineErrors(DWORD& failure);
     void CancelOutstanding();
 

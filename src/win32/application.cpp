@@ -47,15 +47,8 @@ TOrvWin32Application::~TOrvWin32Application() {
     fmStartup->Unbind();
     fmUpdate->Unbind();
     fmOpen->Unbind();
-    Forms.reset();
-    // The main window owns the others: they go before it.
-    fmSpeed.reset();
-    fmOpen.reset();
-    fmAbout.reset();
-    fmStopPLC.reset();
-    fmStatus.reset();
-    fmUpdate.reset();
-    fmStartup.reset();
+    // The members go in reverse order: the forms, then the windows the main window owns,
+    // then the main window.
 }
 
 int TOrvWin32Application::Run() {

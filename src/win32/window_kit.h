@@ -145,7 +145,6 @@ protected:
     void SetStaticColours(HWND control, COLORREF text, COLORREF background = CLR_INVALID);
     // A length at 96 DPI in the window's pixels.
     int Scaled(int value) const;
-    const TFontSet& Fonts() const { return fonts_; }
 
     // Shows the window modally, owned by the innermost modal window (else the main window),
     // with every other form window disabled, centred on the screen or over `centreOver`; the
