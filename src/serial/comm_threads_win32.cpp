@@ -105,9 +105,10 @@ void TReadThread::Execute() {
         running = running && SetupCommEvent() && SetupReadEvent();
     }
     // The order decides when several are signalled: a stop before line events, line events
-    // before read completions.
-    const HANDLE waitList[] = {S->StopEvent, EventRecord.hEvent, ReadRecord.hEvent,
-                               S->TimeoutsChanged, S->RuleChanged};
+    // before read completions, and new time-outs before a read that completed meanwhile, so
+    // bytes that came after the change are judged by it.
+    const HANDLE waitList[] = {S->StopEvent, EventRecord.hEvent, S->TimeoutsChanged,
+                               ReadRecord.hEvent, S->RuleChanged};
     while (running) {
         switch (WaitForMultipleObjects(5, waitList, FALSE, WaitMs())) {
         case WAIT_OBJECT_0:
@@ -117,10 +118,10 @@ void TReadThread::Execute() {
             running = HandleCommEvent(true) && SetupCommEvent();
             break;
         case WAIT_OBJECT_0 + 2:
-            running = HandleReadEvent() && SetupReadEvent();
+            running = RestartRead();
             break;
         case WAIT_OBJECT_0 + 3:
-            running = RestartRead();
+            running = HandleReadEvent() && SetupReadEvent();
             break;
         case WAIT_OBJECT_0 + 4:
             running = RuleChanged();
@@ -246,13 +247,16 @@ bool TReadThread::HandleInHand(DWORD count, bool cut) {
     const bool quiet = interval != 0 && GetTickCount64() - LastByteAt >= interval;
     if (count > 0 && (quiet || (In.Tail && Cutter.TailOver(OutputIdle()))) && !In.Post(S->Poster))
         return false;
-    if (count > 0 && !LineEvents && !S->Poster.Post(MSG_MODEM_STATE_CHANGE, ME_RXCHAR))
+    DWORD failure = ERROR_SUCCESS;
+    if (count > 0 && !ReportReceived(failure))
         return false;
     if (!In.Append(Buffer, count, S->Poster))
         return false;
     if (count > 0)
         LastByteAt = GetTickCount64();
-    return !cut || In.Post(S->Poster);
+    if (cut && !In.Post(S->Poster))
+        return false;
+    return failure == ERROR_SUCCESS || S->Fail(failure);
 }
 
 // Takes up the rule the owner has set; bytes in hand when a new one comes are out of place.
