@@ -4,6 +4,7 @@
 // platform's side is in platform_io_posix.cpp / platform_io_win32.cpp.
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
@@ -25,5 +26,15 @@ bool RemoveFile(const std::string& path);
 
 // The program's arguments after its name, in UTF-8.
 std::vector<std::string> ProgramArguments(int argc, char** argv);
+
+// A UTF-8 path as a std::filesystem path, and back: a path made from a plain string would be
+// read in the ANSI code page on Windows.
+inline std::filesystem::path PathOf(const std::string& text) {
+    return std::filesystem::path(std::u8string(text.begin(), text.end()));
+}
+inline std::string TextOf(const std::filesystem::path& path) {
+    const std::u8string text = path.u8string();
+    return std::string(text.begin(), text.end());
+}
 
 } // namespace orv

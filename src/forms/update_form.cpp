@@ -1,5 +1,6 @@
 #include "forms/update_form.h"
 
+#include "common/platform_io.h"
 #include "forms/home_folder.h"
 #include "forms/orv_forms.h"
 
@@ -13,16 +14,6 @@ namespace orv {
 namespace {
 
 namespace fs = std::filesystem;
-
-// Paths are UTF-8 on every platform.
-fs::path PathOf(const std::string& text) {
-    return fs::path(std::u8string(text.begin(), text.end()));
-}
-
-std::string TextOf(const fs::path& path) {
-    const std::u8string text = path.u8string();
-    return std::string(text.begin(), text.end());
-}
 
 bool IsBlank(const std::string& text) {
     return text.find_first_not_of(" \t\r\n\v\f") == std::string::npos;

@@ -110,16 +110,6 @@ std::string ReadText(const std::string& path, std::string& text) {
     return {};
 }
 
-// Paths are UTF-8 text here on every platform.
-fs::path PathOf(const std::string& text) {
-    return fs::path(std::u8string(text.begin(), text.end()));
-}
-
-std::string TextOf(const fs::path& path) {
-    const std::u8string text = path.u8string();
-    return std::string(text.begin(), text.end());
-}
-
 // CLI11 names the option ("--baud: 4800 is not ..."); the plan names its column.
 std::string ColumnWords(std::string text) {
     for (const auto& [column, option] : kColumns) {
