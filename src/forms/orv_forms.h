@@ -26,6 +26,7 @@
 #include "forms/startup_form.h"
 #include "forms/update_form.h"
 #include "protocol/link.h"
+#include "protocol/reply_dispatch.h"
 #include "protocol/station.h"
 #include "settings/reg.h"
 

@@ -2,6 +2,7 @@
 
 #include "common/hex.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 
@@ -191,7 +192,30 @@ bool IsStationReply(const uint8_t* block, size_t length) {
 }
 
 bool EchoesCommand(const uint8_t* block, size_t length, const uint8_t* request) {
-    return IsStationReply(block, length) && block[3] == request[3] && block[4] == request[4];
+    return IsStationReply(block, length) && std::equal(block + 1, block + 5, request + 1);
+}
+
+size_t StationReplyLength(const uint8_t* frame, size_t count) {
+    if (frame == nullptr || count < 8 || frame[0] != STX || frame[count - 1] != ETX)
+        return 0;
+    return frame[3] == '0' && frame[4] == '0' ? kStatusReplyLength : kShortReplyLength;
+}
+
+bool IsWholeStationReply(const uint8_t* block, size_t length) {
+    if (block == nullptr || length < kShortReplyLength || block[0] != STX ||
+        block[length - 1] != ETX)
+        return false;
+    const auto printable = [](uint8_t c) { return c >= 0x20 && c <= 0x7E; };
+    if (!std::all_of(block + 1, block + length - 1, printable))
+        return false;
+    // The checksum is the last thing before ETX: the sum of everything ahead of it.
+    unsigned sum = 0;
+    for (size_t i = 0; i + 3 < length; ++i)
+        sum += block[i];
+    char digits[2];
+    WriteHexByte(digits, static_cast<uint8_t>(sum & 0xFF));
+    return block[length - 3] == static_cast<uint8_t>(digits[0]) &&
+           block[length - 2] == static_cast<uint8_t>(digits[1]);
 }
 
 } // namespace orv

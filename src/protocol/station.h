@@ -104,8 +104,20 @@ std::optional<StatusReply> DecodeStatusReply(const uint8_t* block, size_t length
 // A reply in the station envelope: STX, then the station and the command echo as printable
 // characters at positions 1 to 4. A page acknowledgement (CR second) never is one.
 bool IsStationReply(const uint8_t* block, size_t length);
-// A station reply whose command echo (positions 3 and 4) is the command of `request`, a
-// station frame as sent.
+// A station reply that echoes the station and the command of `request` (positions 1 to 4), a
+// station frame as sent: on a line with several PLCs, another station's late answer to the
+// same command is not this one's.
 bool EchoesCommand(const uint8_t* block, size_t length, const uint8_t* request);
+
+// The envelope of the shortest station reply: STX, station, command echo, error code,
+// checksum, ETX.
+constexpr size_t kShortReplyLength = 9;
+// The whole reply a station frame (STX first, ETX last) asks for ends with ETX after at least
+// this many bytes: the status reply for the status request, the short envelope for the rest.
+// 0 for anything that is not a station frame.
+size_t StationReplyLength(const uint8_t* frame, size_t count);
+// Exactly one whole station reply and nothing else: STX, printable characters, a checksum
+// that adds up, ETX last. What a cut at ETX may be trusted as.
+bool IsWholeStationReply(const uint8_t* block, size_t length);
 
 } // namespace orv

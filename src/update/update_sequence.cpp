@@ -64,6 +64,28 @@ void UpdateSequence::SendText(const std::string& frame) {
     SendCommand(reinterpret_cast<const uint8_t*>(frame.data()), frame.size());
 }
 
+void UpdateSequence::Raise(TOutcome::TKind kind, int page, std::vector<uint8_t> answer,
+                           bool answered) {
+    if (!OnOutcome)
+        return;
+    TOutcome outcome;
+    outcome.Kind = kind;
+    outcome.State = UpdateState;
+    outcome.Page = page;
+    outcome.Answer = std::move(answer);
+    outcome.Answered = answered;
+    const auto handler = OnOutcome; // it may replace itself
+    handler(outcome);
+}
+
+int UpdateSequence::FrameNumber() const {
+    return CurrentPage == 0 ? 1 : 2 + CurrentPage - FirstPage;
+}
+
+int UpdateSequence::FrameCount() const {
+    return 1 + PageCount - FirstPage;
+}
+
 // The modal windows run a nested event loop that keeps delivering blocks and ticks. Handling
 // them there would re-enter a handler that is half-way through (a second stop question, a page
 // sent twice, a page sent after "Prog NACK"), so they are dropped until the window closes; the
@@ -87,8 +109,10 @@ void UpdateSequence::btDUReroroClick() {
     CompleteChangeModeFrame(station_);
 
     std::optional<PreparedImage> image = view_.PrepareImage();
-    if (!image)
+    if (!image) {
+        Raise(TOutcome::TKind::NotStarted);
         return;
+    }
     const size_t needed = static_cast<size_t>(image->PageCount) * kPageSize;
     if (image->PageCount <= 0 || image->FirstPage < 1 || image->FirstPage >= image->PageCount ||
         image->Bytes.size() < needed)
@@ -107,6 +131,8 @@ void UpdateSequence::btDUReroroClick() {
     view_.SetBusyButtons();
     BlindTry = false;
     halted_ = false;
+    downloadStarted_ = false;
+    downloadCompleted_ = false;
     StopSettling();
     view_.SetGauge(0);
     UpdateState = ChangeSpeed;
@@ -158,6 +184,7 @@ void UpdateSequence::StartProgramming(bool blind) {
     view_.SetAbortEnabled(true);
     view_.SetExitEnabled(false);
     BlindTry = blind;
+    downloadStarted_ = true;
     SendPage(CurrentPage);
 }
 
@@ -256,6 +283,15 @@ bool UpdateSequence::Answers(const uint8_t* reply, uint16_t length) const {
     return false;
 }
 
+// With replies taken whole, a block was cut where the reply should end; only exactly the reply
+// expected moves the run on. A page is answered by two bytes, CR second; a station command by
+// one whole station reply that echoes it.
+bool UpdateSequence::IsExpectedWhole(const uint8_t* reply, uint16_t length) const {
+    if (UpdateState == Programming)
+        return length == 2 && reply[1] == kAck;
+    return IsWholeStationReply(reply, length) && EchoesCommand(reply, length, command_.data());
+}
+
 void UpdateSequence::CloseNow() {
     timer_.Disable();
     UpdateState = Idle;
@@ -263,11 +299,20 @@ void UpdateSequence::CloseNow() {
 }
 
 void UpdateSequence::OnUpdateReply(const uint8_t* buffer, uint16_t length) {
-    if (inModal_)
+    if (inModal_ || !WaitingForReply())
         return;
+    if (port_.TakesRepliesWhole() && !IsExpectedWhole(buffer, length)) {
+        // Cut where no reply ends: a refusal, a stranger's answer or a piece of one. Never a
+        // "Prog NACK" on that alone: the request goes again and the read interval decides.
+        port_.TakeRepliesByInterval();
+        timer_.Disable();
+        StopSettling();
+        Retry();
+        return;
+    }
     if (length < 2 && UpdateState != ChangeSpeed)
         return;
-    if (!WaitingForReply() || !Answers(buffer, length))
+    if (!Answers(buffer, length))
         return; // the time-out runs on
     timer_.Disable();
 
@@ -292,6 +337,7 @@ void UpdateSequence::OnUpdateReply(const uint8_t* buffer, uint16_t length) {
             // A send-buffer-empty event may have armed it while the question was open.
             timer_.Disable();
             view_.SetStatusBar("");
+            Raise(TOutcome::TKind::NotStopped);
         }
         break;
     case StopPlc:
@@ -305,15 +351,18 @@ void UpdateSequence::OnUpdateReply(const uint8_t* buffer, uint16_t length) {
             halted_ = true;
             ShowModalMessage("PLC Can't Stop");
             view_.SetStatusBar("");
+            Raise(TOutcome::TKind::CantStop);
         }
         break;
     case Programming:
         if (buffer[1] != kAck && refusals_ < NakRetries) {
             SendRefusedPageAgain();
         } else if (buffer[1] != kAck) {
-            UpdateState = Idle;
             StopSettling();
+            UpdateState = Idle;
             Abandon(RefusalText(buffer, length));
+            Raise(TOutcome::TKind::ProgNack, CurrentPage,
+                  std::vector<uint8_t>(buffer, buffer + length));
         } else {
             BlindTry = false;
             if (resent_)
@@ -322,9 +371,13 @@ void UpdateSequence::OnUpdateReply(const uint8_t* buffer, uint16_t length) {
                 NextPage();
         }
         break;
-    case RestoreSpeed:
+    case RestoreSpeed: {
+        // Closing takes any reply, but only its own reply says the PLC took the command.
+        const bool own = EchoesCommand(buffer, length, command_.data());
         CloseNow();
+        Raise(TOutcome::TKind::Restored, 0, {}, own);
         break;
+    }
     case Idle:
         break;
     }
@@ -338,13 +391,21 @@ void UpdateSequence::Timer2Timer() {
         NextPage();
         return;
     }
+    Retry();
+}
+
+// A time-out, or a block that was not the reply: the request goes again, or the state's last
+// try ends it.
+void UpdateSequence::Retry() {
     ++RetryCount;
 
     if (RetryCount >= kMaxRetries) {
-        if (UpdateState == ChangeMode)
+        if (UpdateState == ChangeMode) {
             StartProgramming(true);
-        else
+        } else {
             Abandon("Comm. No response abandon update");
+            Raise(TOutcome::TKind::NoResponse, CurrentPage);
+        }
         return;
     }
     switch (UpdateState) {
@@ -370,10 +431,12 @@ void UpdateSequence::Timer2Timer() {
         SendCommand(station_.StopPlcFrame.data(), station_.StopPlcFrame.size());
         break;
     case RestoreSpeed:
-        if (RetryCount == kRestoreSpeedRetries)
+        if (RetryCount == kRestoreSpeedRetries) {
             CloseNow();
-        else
+            Raise(TOutcome::TKind::Restored);
+        } else {
             SendText(station_.DownloadSpeedFrame);
+        }
         break;
     case Idle:
         break;
@@ -390,6 +453,8 @@ void UpdateSequence::SendPage(int page) {
         view_.SetStatusBar("");
         port_.SetDataBits(view_.ConnectEightDataBits() ? 8 : 7);
         Image.reset();
+        downloadCompleted_ = true;
+        Raise(TOutcome::TKind::Completed, page);
         return;
     }
     const auto frame = BuildPageFrame(*Image, stationByte_, page);
@@ -405,6 +470,7 @@ void UpdateSequence::btAbortClick() {
     Image.reset();
     view_.SetPanelStatus("Comm. Aborted!!");
     view_.SetIdleButtons();
+    Raise(TOutcome::TKind::Aborted, CurrentPage);
 }
 
 void UpdateSequence::btExitClick() {
@@ -429,6 +495,11 @@ void UpdateSequence::btExitClick() {
     view_.SetPanelStatus("Restore Speed ...");
     view_.SetStatusBar("Restore Speed ..");
     dispatch_.AbortRequested = false;
+    // A status query may have taken the dispatch since the run (orv-flash reads the status at
+    // the download speed before it restores a PLC it found no status for).
+    dispatch_.ReplyHandler = [this](const uint8_t* buffer, uint16_t length) {
+        OnUpdateReply(buffer, length);
+    };
     SendText(station_.DownloadSpeedFrame);
     RetryCount = 0;
     timer_.Enable();

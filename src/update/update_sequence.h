@@ -4,13 +4,16 @@
 // through the port, the update window's Timer2 and a view.
 
 #include "protocol/link.h"
+#include "protocol/reply_dispatch.h"
 #include "protocol/station.h"
 #include "update/os_image.h"
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace orv {
 
@@ -46,6 +49,26 @@ public:
         Programming = 3,
         StopPlc = 4,
         RestoreSpeed = 5
+    };
+
+    // How a run ended, or the restore after it, for callers that act on it (the texts go to
+    // the view). Raised after the view has been told.
+    struct TOutcome {
+        enum class TKind {
+            NotStarted, // the image could not be prepared; PrepareImage has said why
+            Completed,  // "DU Reroro ... OK!!"
+            ProgNack,   // the PLC refused Page with Answer
+            NoResponse, // "Comm. No response abandon update" in State
+            CantStop,   // "PLC Can't Stop"
+            NotStopped, // the stop question was answered No
+            Aborted,    // Abort, in State at Page
+            Restored,   // the restore-speed exchange is over; Answered: by its own reply
+        };
+        TKind Kind = TKind::NotStarted;
+        TUpdateState State = Idle;
+        int Page = 0;
+        std::vector<uint8_t> Answer;
+        bool Answered = false;
     };
 
     UpdateSequence(ILinePort& port, ITimer& timer2, IUpdateView& view, StationState& station,
@@ -87,8 +110,20 @@ public:
     // Held from "Update OS" until the run completes, fails or is aborted; nothing is sent from
     // it, and no stray reply or tick moves the run, once it is released.
     std::optional<PreparedImage> Image;
+    std::function<void(const TOutcome&)> OnOutcome;
+
+    // Pages have gone out and the last one was not acknowledged: the PLC may be in its download
+    // mode, where it obeys no station command (a restore-speed command among them).
+    bool MayBeInDownloadMode() const { return downloadStarted_ && !downloadCompleted_; }
+    // Where the page in flight stands in the run: 1 for page 0, and the number of frames.
+    int FrameNumber() const;
+    int FrameCount() const;
 
 private:
+    void Raise(TOutcome::TKind kind, int page = 0, std::vector<uint8_t> answer = {},
+               bool answered = false);
+    bool IsExpectedWhole(const uint8_t* reply, uint16_t length) const;
+    void Retry();
     void EnterChangeMode();
     void StartProgramming(bool blind);
     void NextPage();
@@ -122,6 +157,8 @@ private:
     // the port's read interval).
     bool settling_ = false;
     int refusals_ = 0;                 // of the current page
+    bool downloadStarted_ = false;     // a page has been sent in this run
+    bool downloadCompleted_ = false;   // ... and the last one acknowledged
     std::array<uint8_t, 5> command_{}; // the station frame in flight, up to its command code
 };
 
