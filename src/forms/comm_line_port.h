@@ -1,109 +1,80 @@
 #pragma once
-// ICommPort over the program's TComm, for the front ends. Inline, so that the forms library
-// itself needs no serial link: a front end that includes this links orv_serial.
+// ICommPort over the program's TComm: the one adapter between the engines and the serial
+// component, used by both front ends and orv-flash (library orv_comm_line_port, which links the
+// serial link; the forms library itself needs none).
 
 #include "forms/comm_port.h"
 #include "serial/comm.h"
-#include "serial/port_list.h"
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
 
 namespace orv {
 
 // The values the update window's port is created with; the connect dialog overwrites port,
 // speed, parity, data bits and RTS before first use.
-inline void SetStoredCommValues(TComm& comm) {
-    comm.CommName = "COM1";
-    comm.SetBaudRate(38400);
-    comm.SetParityCheck(true);
-    comm.SetOutx_CtsFlow(false);
-    comm.SetOutx_DsrFlow(false);
-    comm.SetDtrControl(TDtrControl::DtrEnable);
-    comm.SetDsrSensitivity(false);
-    comm.SetTxContinueOnXoff(false);
-    comm.SetOutx_XonXoffFlow(false);
-    comm.SetInx_XonXoffFlow(false);
-    comm.SetReplaceWhenParityError(false);
-    comm.SetIgnoreNullChar(true);
-    comm.SetRtsControl(TRtsControl::RtsEnable);
-    comm.SetXonLimit(500);
-    comm.SetXoffLimit(500);
-    comm.SetByteSize(TByteSize::_7);
-    comm.SetParity(TParity::Even);
-    comm.SetStopBits(TStopBits::_1);
-    comm.SetXonChar(0x11);
-    comm.SetXoffChar(0x13);
-    comm.SetReplacedChar(0x00);
-    comm.SetReadIntervalTimeout(100);
-    comm.SetReadTotalTimeoutMultiplier(0);
-    comm.SetReadTotalTimeoutConstant(0);
-    comm.SetWriteTotalTimeoutMultiplier(0);
-    comm.SetWriteTotalTimeoutConstant(0);
-}
+void SetStoredCommValues(TComm& comm);
+
+// The TComm parity of the engines' parity.
+TParity CommParity(LineParity parity);
+
+// The rule that ends the reply to a frame the engines send, the moment it is whole: two bytes
+// for a page frame, a station reply at its ETX for a station frame; none for anything else.
+std::optional<TReplyRule> ReplyRuleFor(const uint8_t* frame, uint16_t count);
 
 // Takes over comm's events for as long as it lives; comm must outlive it.
 class TCommLinePort final : public ICommPort {
 public:
-    explicit TCommLinePort(TComm& comm) : comm_(comm) {
-        comm_.OnReceiveData = [this](TComm*, const uint8_t* buffer, uint16_t length) {
-            if (OnReceiveData)
-                OnReceiveData(buffer, length);
-        };
-        comm_.OnSendDataEmpty = [this](TComm*) {
-            if (OnSendDataEmpty)
-                OnSendDataEmpty();
-        };
-        // The adapter or the far end has gone. A write the writer thread would only drop
-        // brings no send-buffer-empty event, so writes are refused from now on.
-        comm_.OnRequestHangup = [this](TComm*) {
-            lineDown_ = true;
-            if (OnRequestHangup)
-                OnRequestHangup();
-        };
-    }
-    ~TCommLinePort() override {
-        comm_.OnReceiveData = nullptr;
-        comm_.OnSendDataEmpty = nullptr;
-        comm_.OnRequestHangup = nullptr;
-    }
+    explicit TCommLinePort(TComm& comm);
+    ~TCommLinePort() override;
     TCommLinePort(const TCommLinePort&) = delete;
     TCommLinePort& operator=(const TCommLinePort&) = delete;
 
-    void Open() override {
-        comm_.StartComm();
-        lineDown_ = false;
-    }
-    void Close() override { comm_.StopComm(); }
-    bool Write(const uint8_t* data, uint16_t count) override {
-        return !lineDown_ && comm_.WriteCommData(data, count);
-    }
-    void SetBaudRate(uint32_t baud) override { comm_.SetBaudRate(baud); }
-    void SetDataBits(int bits) override {
-        comm_.SetByteSize(bits == 8 ? TByteSize::_8 : TByteSize::_7);
-    }
-    void SetParity(LineParity parity) override {
-        switch (parity) {
-        case LineParity::Even:
-            comm_.SetParity(TParity::Even);
-            break;
-        case LineParity::Odd:
-            comm_.SetParity(TParity::Odd);
-            break;
-        case LineParity::None:
-            comm_.SetParity(TParity::None);
-            break;
-        }
-    }
+    void Open() override;
+    void Close() override;
+    bool Write(const uint8_t* data, uint16_t count) override;
+    void SetBaudRate(uint32_t baud) override;
+    void SetDataBits(int bits) override;
+    void SetParity(LineParity parity) override;
     uint32_t ReadIntervalMs() const override { return comm_.ReadIntervalTimeout(); }
+    bool TakesRepliesWhole() const override { return whole_; }
+    void TakeRepliesByInterval() override;
 
     void SetCommName(const std::string& name) override { comm_.CommName = name; }
     void SetRtsEnabled() override { comm_.SetRtsControl(TRtsControl::RtsEnable); }
     std::vector<std::string> ListPorts() override { return PortSource(); }
 
+    // Replies taken whole from the next opening on: each write gives TComm the rule of its
+    // reply. Off, only the read interval ends a block, as the windows have always had it.
+    void SetRepliesWhole(bool on) { wholeAsked_ = on; }
+    // "115200 8E1"
+    std::string LineText() const;
+
     // Where the port entries come from; tests put their own here.
-    std::function<std::vector<std::string>()> PortSource = ListPortEntries;
+    std::function<std::vector<std::string>()> PortSource;
+    // For a frame trace: every block written ('>') and received ('<'), and notes on the line
+    // (opened, closed, settings changed, line errors).
+    std::function<void(char direction, const uint8_t* data, uint16_t count)> OnTrace;
+    std::function<void(const std::string& text)> OnNote;
+    // Replies are taken by the interval from now on: tail holds the bytes that came where no
+    // reply could (empty when an engine found a cut block was not its reply). Once an opening.
+    std::function<void(const std::vector<uint8_t>& tail)> OnIntervalTiming;
+    // A write the port did not take (it has closed, or the line hung up): no send-buffer-empty
+    // event will follow it.
+    std::function<void()> OnWriteRefused;
 
 private:
+    void Note(const std::string& text);
+    void NoteLine();
+    void FallBack(const std::vector<uint8_t>& tail);
+
     TComm& comm_;
     bool lineDown_ = false;
+    bool wholeAsked_ = false;
+    bool whole_ = false; // replies are taken whole in this opening
 };
 
 } // namespace orv

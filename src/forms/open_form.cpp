@@ -90,17 +90,7 @@ void TOpenForm::ApplyLineSettings() {
     const std::string entry = port_.Text();
     comm_.SetCommName(entry.substr(0, entry.find(':')));
 
-    switch (ChosenIndex(parity_, "a parity")) {
-    case 0:
-        comm_.SetParity(LineParity::Even);
-        break;
-    case 1:
-        comm_.SetParity(LineParity::Odd);
-        break;
-    default:
-        comm_.SetParity(LineParity::None);
-        break;
-    }
+    comm_.SetParity(ParityOfIndex(ChosenIndex(parity_, "a parity")));
 
     comm_.SetDataBits(ChosenIndex(dataBit_, "the data bits") == 0 ? 8 : 7);
     comm_.SetRtsEnabled();

@@ -9,6 +9,12 @@
 namespace orv {
 
 enum class LineParity { None, Odd, Even };
+// The connect dialog's parity list, by position: EVEN, ODD, NONE.
+constexpr LineParity ParityOfIndex(int parityIndex) {
+    return parityIndex == 0   ? LineParity::Even
+           : parityIndex == 1 ? LineParity::Odd
+                              : LineParity::None;
+}
 
 // The one serial port, as the engines use it.
 class ILinePort {

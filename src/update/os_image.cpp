@@ -278,6 +278,10 @@ std::array<uint8_t, kPageFrameSize> BuildPageFrame(const PreparedImage& image, u
     return frame;
 }
 
+bool IsPageFrame(const uint8_t* frame, size_t count) {
+    return frame != nullptr && count == kPageFrameSize && frame[1] == 0x0D && frame[2] == 0x13;
+}
+
 std::vector<int> PageOrder(int pageCount, int firstPage) {
     std::vector<int> order;
     if (pageCount <= 0)

@@ -104,6 +104,11 @@ bool PrepareOutcomeIsMessageBox(PrepareOutcome outcome);
 std::array<uint8_t, kPageFrameSize> BuildPageFrame(const PreparedImage& image, uint8_t station,
                                                    int page);
 
+// A page frame as BuildPageFrame makes it (its size, CR and DC3 after the station), whose
+// answer is two bytes, the second a CR for an acknowledgement.
+bool IsPageFrame(const uint8_t* frame, size_t count);
+constexpr size_t kPageAnswerLength = 2;
+
 // Page order on the line: 0, then FirstPage .. PageCount - 1.
 std::vector<int> PageOrder(int pageCount, int firstPage);
 

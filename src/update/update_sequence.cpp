@@ -133,6 +133,8 @@ void UpdateSequence::btDUReroroClick() {
     halted_ = false;
     downloadStarted_ = false;
     downloadCompleted_ = false;
+    PlcStopped = false;
+    DownloadModeSeen = false;
     StopSettling();
     view_.SetGauge(0);
     UpdateState = ChangeSpeed;
@@ -324,6 +326,7 @@ void UpdateSequence::OnUpdateReply(const uint8_t* buffer, uint16_t length) {
         break;
     case ChangeMode:
         if (accepted) {
+            DownloadModeSeen = true;
             StartProgramming(false);
         } else if (AskStopPlcModal()) {
             CompleteStopPlcFrame(station_);
@@ -342,6 +345,7 @@ void UpdateSequence::OnUpdateReply(const uint8_t* buffer, uint16_t length) {
         break;
     case StopPlc:
         if (accepted) {
+            PlcStopped = true;
             UpdateState = ChangeMode;
             view_.SetPanelStatus("Change Mode ...");
             view_.SetStatusBar("Change Mode ..");
@@ -355,6 +359,7 @@ void UpdateSequence::OnUpdateReply(const uint8_t* buffer, uint16_t length) {
         }
         break;
     case Programming:
+        DownloadModeSeen = true;
         if (buffer[1] != kAck && refusals_ < NakRetries) {
             SendRefusedPageAgain();
         } else if (buffer[1] != kAck) {

@@ -111,6 +111,11 @@ public:
     // it, and no stray reply or tick moves the run, once it is released.
     std::optional<PreparedImage> Image;
     std::function<void(const TOutcome&)> OnOutcome;
+    // The PLC accepted the stop command in this run: it no longer runs its program.
+    bool PlcStopped = false;
+    // The PLC said it entered its download mode (accepted the change mode, or answered a page)
+    // in this run; after a blind start with no answer, nothing says where it is.
+    bool DownloadModeSeen = false;
 
     // Pages have gone out and the last one was not acknowledged: the PLC may be in its download
     // mode, where it obeys no station command (a restore-speed command among them).

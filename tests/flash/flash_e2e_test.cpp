@@ -236,9 +236,10 @@ TEST_F(FlashE2E, APlcThatSendsMoreThanItsRepliesTurnsTheRunToIntervalTiming) {
     EXPECT_EQ(pages, 417u);
 }
 
-// What the technician learns of a run that went wrong: a page refused twice goes again (the
-// default --nak-retries 2), and when the last acknowledgement is lost the run fails, but the
-// status read after the restore finds the image's OS running.
+// What the technician learns of a run that went wrong: a refusal cut as a whole reply only
+// turns the run to interval timing and goes again, a second one is sent again too (the default
+// --nak-retries 2), and when the last acknowledgement is lost the run fails, but the PLC answers
+// at the download speed, gets its speed back and then reports the image's OS.
 TEST_F(FlashE2E, RefusedPagesGoAgainAndALostLastAcknowledgementIsReportedWithTheNewOs) {
     const std::string flashOut = gDir + "/lostack.flash";
     PlcSim sim({"--name", "flashlost", "--no-pace", "--fault", "nak:2x,drop-ack:543", "--flash-out",
@@ -251,13 +252,19 @@ TEST_F(FlashE2E, RefusedPagesGoAgainAndALostLastAcknowledgementIsReportedWithThe
     std::vector<std::string> bars;
     for (const Json& e : Named(events, "statusbar"))
         bars.push_back(e.at("text"));
-    EXPECT_NE(std::find(bars.begin(), bars.end(), "Prog NACK .. Try #2"), bars.end()) << r.Out;
+    EXPECT_EQ(Named(events, "fallback").size(), 1u) << r.Out;
+    EXPECT_NE(std::find(bars.begin(), bars.end(), "Prog NACK .. Try #1"), bars.end()) << r.Out;
     EXPECT_NE(std::find(bars.begin(), bars.end(), "Prog .. Try #5"), bars.end()) << r.Out;
+    EXPECT_EQ(Named(events, "plc_status").back().at("phase"), "verify");
+    ASSERT_EQ(Named(events, "restore").size(), 1u);
+    EXPECT_TRUE(Named(events, "restore")[0].at("answered").get<bool>());
     ASSERT_FALSE(events.empty());
     const Json& done = events.back();
     EXPECT_EQ(done.at("result"), "failed");
-    EXPECT_EQ(done.at("message"), "Comm. No response abandon update; afterwards the PLC reports "
-                                  "the image's OS 1.61 of 03/2010 (flash AT29C020)");
+    EXPECT_FALSE(done.at("download_mode").get<bool>());
+    EXPECT_EQ(done.at("message"),
+              "Comm. No response abandon update (no answer to page 543); afterwards the PLC "
+              "reports the image's OS 1.61 of 03/2010 (flash AT29C020)");
     EXPECT_TRUE(done.at("image_os").get<bool>());
     EXPECT_EQ(done.at("plc_version"), "1.61");
     EXPECT_EQ(done.at("plc_date"), "03/2010");
@@ -345,7 +352,9 @@ TEST_F(FlashE2E, TheStopQuestionOnATerminalAndAStopThePlcRefuses) {
     EXPECT_NE(p.Err().find("orv-flash: PLC Can't Stop"), std::string::npos) << p.Err();
 }
 
-TEST_F(FlashE2E, AnInterruptAbortsTheDownloadAndStillSendsTheRestoreCommand) {
+// A PLC in its download mode obeys no restore-speed command: none is sent, and the run says
+// where the PLC was left.
+TEST_F(FlashE2E, AnInterruptInTheDownloadLeavesThePlcAsItIsAndSaysWhere) {
     const std::string flashOut = gDir + "/interrupted.flash";
     PlcSim sim({"--name", "flashint", "--no-pace", "--flash-out", flashOut});
     // Interval timing leaves the interrupt half a minute of download to land in.
@@ -354,13 +363,19 @@ TEST_F(FlashE2E, AnInterruptAbortsTheDownloadAndStillSendsTheRestoreCommand) {
     ASSERT_TRUE(p.WaitForOutput("\"page\":130", 30s)) << p.Out();
     p.Signal(SIGINT);
     const auto code = p.Wait(30s);
-    EXPECT_EQ(code, 1) << p.Out() << p.Err();
+    EXPECT_EQ(code, 130) << p.Out() << p.Err();
     const auto events = Events(p.Out());
     EXPECT_TRUE(HasPanel(events, "Comm. Aborted!!"));
-    EXPECT_TRUE(HasPanel(events, "Restore Speed ..."));
-    EXPECT_EQ(Named(events, "restore").size(), 1u);
+    EXPECT_FALSE(HasPanel(events, "Restore Speed ..."));
+    EXPECT_TRUE(Named(events, "restore").empty());
     EXPECT_FALSE(HasPanel(events, "DU Reroro ... OK!!"));
-    EXPECT_NE(events.back().value("message", "").find("interrupted"), std::string::npos);
+    ASSERT_FALSE(events.empty());
+    EXPECT_EQ(events.back().value("result", ""), "interrupted");
+    EXPECT_TRUE(events.back().value("download_mode", false));
+    EXPECT_NE(events.back().value("message", "").find("the PLC is in download mode at 115200 bit/s "
+                                                      "with a partial OS; run the update again"),
+              std::string::npos)
+        << events.back();
     EXPECT_FALSE(std::filesystem::exists(flashOut));
 }
 

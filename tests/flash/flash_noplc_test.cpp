@@ -42,7 +42,7 @@ void Repeat(Bytes& into, const Bytes& frame, int times) {
         into.insert(into.end(), frame.begin(), frame.end());
 }
 
-TEST(FlashNoPlc, TakesTheBlindRoadAndRestoresTheSpeed) {
+TEST(FlashNoPlc, TakesTheBlindRoadAndClaimsNothingItDidNotSee) {
     const std::string dir = ScratchDir("noplc");
     const std::string image = dir + "/os.bin";
     MakeImage(image, ImageRecipe{});
@@ -79,11 +79,12 @@ TEST(FlashNoPlc, TakesTheBlindRoadAndRestoresTheSpeed) {
     EXPECT_NE(r.Out.find("Blind try Update OS .."), std::string::npos) << r.Out;
     EXPECT_NE(r.Out.find("Blind try page #0"), std::string::npos) << r.Out;
     EXPECT_NE(r.Out.find("Prog .. Try #5"), std::string::npos) << r.Out;
-    EXPECT_NE(r.Out.find("Restore Speed: no reply from the PLC"), std::string::npos) << r.Out;
-    // Once the restore is over, the status is read again: nobody answers that either.
-    EXPECT_NE(r.Err.find("orv-flash: Comm. No response abandon update; afterwards the PLC's "
-                         "status could not be read (Get PLC Status Fail !!); before it: Get PLC "
-                         "Status Fail !! (the update went on with station 1 as typed)"),
+    // A status at the download speed would say the PLC left its download mode; none comes, so
+    // no restore-speed command goes, and nothing claims where the PLC is.
+    EXPECT_EQ(r.Out.find("Restore Speed"), std::string::npos) << r.Out;
+    EXPECT_NE(r.Err.find("orv-flash: Comm. No response abandon update (no answer to page 0); "
+                         "stopped at page 1 of 417: no page was answered, so the PLC may be in "
+                         "download mode at 115200 bit/s with a partial OS, or not reached at all"),
               std::string::npos)
         << r.Err;
 
@@ -104,18 +105,11 @@ TEST(FlashNoPlc, TakesTheBlindRoadAndRestoresTheSpeed) {
     page0.push_back(static_cast<uint8_t>(frameCrc & 0xFF));
     page0.push_back(static_cast<uint8_t>(frameCrc >> 8));
     Repeat(expected, page0, 6);
-    Repeat(expected, StationFrame("014701R040505661"), 4);
+    Repeat(expected, StationFrame("0100"), 4);
 
-    ASSERT_GT(heard.size(), expected.size());
+    ASSERT_EQ(heard.size(), expected.size());
     for (size_t i = 0; i < expected.size(); ++i)
         ASSERT_EQ(heard[i], expected[i]) << "first difference at byte " << i;
-    // Then status requests only, as many as the time allows, at least one query's four.
-    const Bytes status = StationFrame("0100");
-    const size_t after = heard.size() - expected.size();
-    EXPECT_EQ(after % status.size(), 0u);
-    EXPECT_GE(after / status.size(), 4u);
-    for (size_t i = expected.size(); i < heard.size(); ++i)
-        ASSERT_EQ(heard[i], status[(i - expected.size()) % status.size()]) << "byte " << i;
 }
 
 } // namespace

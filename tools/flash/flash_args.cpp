@@ -150,6 +150,18 @@ FlashArgsResult ParseFlashArgs(const std::vector<std::string>& args) {
         ->check(Check(
             "LIST", [](const std::string& v) { return ParseNumberList(v, 0, 255).has_value(); },
             "a list of stations 0 to 255 like 0-31 or 1,3,10-12"));
+    app.add_option("--scan-timeout", a.ScanTimeoutMs,
+                   "with --scan: wait this long for a station's first byte, 1 to 500 ms "
+                   "(default 500)")
+        ->type_name("MS")
+        ->check(Check(
+            "MS",
+            [](const std::string& v) {
+                int ms = 0;
+                const auto [end, ec] = std::from_chars(v.data(), v.data() + v.size(), ms);
+                return ec == std::errc() && end == v.data() + v.size() && ms >= 1 && ms <= 500;
+            },
+            "a whole number of milliseconds from 1 to 500"));
     app.add_option("--plan", a.Plan, "update the PLCs this CSV file lists, one line each")
         ->type_name("FILE")
         ->check(cli::NotEmpty("FILE", "empty file name"));
@@ -188,6 +200,8 @@ FlashArgsResult ParseFlashArgs(const std::vector<std::string>& args) {
     }
     if (app.count("--stations") > 0 && !scan)
         return fail("--stations goes with --scan (--station names the one PLC of the others)");
+    if (app.count("--scan-timeout") > 0 && !scan)
+        return fail("--scan-timeout goes with --scan");
     if (!a.Plan.empty()) {
         if (!a.Port.empty() || !a.Image.empty() || status || scan || app.count("--station") > 0)
             return fail("--plan takes the ports, stations and images from its file");

@@ -34,7 +34,8 @@ struct FlashArgs {
     int NakRetries = 2;          // a refused page is sent again this many times
     std::vector<int> Stations;   // --scan: the stations asked, ascending
     std::string StationsText = "0-31";
-    std::string Plan; // --plan: the plan file; the options above are its lines' defaults
+    int ScanTimeoutMs = 500; // --scan: a station's first byte within this of the request's end
+    std::string Plan;        // --plan: the plan file; the options above are its lines' defaults
 };
 
 struct FlashArgsResult {

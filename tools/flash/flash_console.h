@@ -1,6 +1,6 @@
 #pragma once
-// What differs between the platforms at orv-flash's terminal: the interrupt (SIGINT and SIGTERM;
-// Ctrl+C and Ctrl+Break at a Windows console), whether a terminal is there, and reading the
+// What differs between the platforms at orv-flash's terminal: the interrupt (SIGINT, SIGTERM,
+// SIGHUP; Ctrl+C and Ctrl+Break at a Windows console), whether a terminal is there, and reading the
 // operator's answer from it. flash_console_posix.cpp and flash_console_win32.cpp implement it.
 
 #include <functional>

@@ -37,6 +37,7 @@ void SetHandlers(void (*handler)(int)) {
     sa.sa_flags = SA_RESTART;
     sigaction(SIGINT, &sa, nullptr);
     sigaction(SIGTERM, &sa, nullptr);
+    sigaction(SIGHUP, &sa, nullptr); // the terminal or the SSH session has gone
 }
 
 } // namespace

@@ -124,8 +124,6 @@ void FlashOutput::Event(JsonEvent event) {
     if (planLine_ > 0)
         event.Int("plan_line", planLine_);
     event.Num("t", Seconds());
-    if (OnEvent)
-        OnEvent(event.Object());
     if (!json_)
         return;
     std::fputs(event.Text().c_str(), stdout);

@@ -54,8 +54,6 @@ public:
     // One run of a plan: its lines start with "[line N] ", its events carry plan_line N, and
     // its progress is never redrawn in place (other runs write between).
     void MarkPlanLine(int line);
-    // Sees every event, in every mode, before it is written.
-    std::function<void(const nlohmann::ordered_json&)> OnEvent;
 
     bool Json() const { return json_; }
     double Seconds() const; // since start

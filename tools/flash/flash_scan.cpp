@@ -1,10 +1,10 @@
 #include "flash_scan.h"
 
 #include "common/hex.h"
+#include "flash_session.h"
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 
 namespace orv {
 
@@ -18,67 +18,82 @@ constexpr size_t kMaxHeard = 1024;
 // A station whose answer could not be read is asked once more: one damaged reply must not hide a
 // PLC, and a station that keeps answering garbage is not a station.
 constexpr int kTriesForAnUnreadableAnswer = 2;
+// A line that never falls quiet still moves on to the next station after this long.
+constexpr auto kMostQuietWait = std::chrono::seconds(2);
 
-double WireMs(size_t bytes, int baud, int bitsPerChar) {
-    return static_cast<double>(bytes) * bitsPerChar * 1000.0 / baud;
+int WireMs(size_t bytes, int baud, int bitsPerChar) {
+    return static_cast<int>(std::ceil(static_cast<double>(bytes) * bitsPerChar * 1000.0 / baud));
 }
 
 int BitsPerChar(const FlashArgs& args) {
     return 1 + args.DataBits + (args.ParityIndex == 2 ? 0 : 1) + 1;
 }
 
-} // namespace
-
-int ScanReadIntervalMs(int baud, int bitsPerChar) {
-    // Two character times of silence end a block; the scan joins the blocks itself.
-    return std::max(5, static_cast<int>(std::ceil(WireMs(2, baud, bitsPerChar))));
-}
-
-int ScanTimeoutMs(int baud, int bitsPerChar) {
-    const double wire = WireMs(kRequestLength + kStatusReplyLength, baud, bitsPerChar);
-    return static_cast<int>(std::ceil(wire)) + ScanReadIntervalMs(baud, bitsPerChar) +
-           kScanMarginMs;
-}
-
-std::optional<StatusReply> ReadScanReply(const std::vector<uint8_t>& bytes, int station) {
-    const std::string echo = FormatStationHex(station);
-    for (size_t at = 0; at + kStatusReplyLength <= bytes.size(); ++at) {
+// Where a whole, sound status reply starts in bytes at or after from (of station, or of any
+// station when station is negative); bytes.size() when there is none.
+size_t FindStatusReply(const std::vector<uint8_t>& bytes, size_t from, int station) {
+    const std::string echo = station >= 0 ? FormatStationHex(station) : std::string();
+    for (size_t at = from; at + kStatusReplyLength <= bytes.size(); ++at) {
         const uint8_t* r = bytes.data() + at;
-        if (r[0] != STX || r[kStatusReplyLength - 1] != ETX)
+        if (!IsWholeStationReply(r, kStatusReplyLength))
             continue;
-        const bool printable = std::all_of(r + 1, r + kStatusReplyLength - 1,
-                                           [](uint8_t c) { return c >= 0x20 && c <= 0x7E; });
-        if (!printable || r[1] != echo[0] || r[2] != echo[1])
-            continue;
-        unsigned sum = 0;
-        for (size_t i = 0; i < kStatusReplyLength - 3; ++i)
-            sum += r[i];
-        const auto given = ParseHexByte(std::string_view(reinterpret_cast<const char*>(r + 63), 2));
-        if (!given || *given != static_cast<uint8_t>(sum))
+        if (!echo.empty() && (r[1] != echo[0] || r[2] != echo[1]))
             continue;
         const bool digits = std::all_of(r + 26, r + 34, [](uint8_t c) {
             return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F');
         });
-        if (!digits)
-            continue;
-        if (auto reply = DecodeStatusReply(r, kStatusReplyLength))
-            return reply;
+        if (digits && DecodeStatusReply(r, kStatusReplyLength))
+            return at;
     }
-    return std::nullopt;
+    return bytes.size();
 }
 
-FlashScan::FlashScan(const FlashArgs& args, FlashOutput& out, TEventLoop& loop, ICommSink& sink)
-    : args_(args), out_(out), loop_(loop), comm_(&sink), port_(comm_, out_),
+} // namespace
+
+ScanTimings ScanTimingsFor(int baud, int bitsPerChar) {
+    ScanTimings t;
+    t.ReadIntervalMs = std::max(5, WireMs(2, baud, bitsPerChar));
+    t.RequestMs = WireMs(kRequestLength, baud, bitsPerChar);
+    // The PC's scheduling and the PLC's own pauses inside a reply get a margin.
+    t.ReplyMs = WireMs(kStatusReplyLength, baud, bitsPerChar) + 2 * t.ReadIntervalMs + 20;
+    t.QuietMs = WireMs(kStatusReplyLength, baud, bitsPerChar) + t.ReadIntervalMs;
+    return t;
+}
+
+std::optional<StatusReply> ReadScanReply(const std::vector<uint8_t>& bytes, int station) {
+    const size_t at = FindStatusReply(bytes, 0, station);
+    if (at == bytes.size())
+        return std::nullopt;
+    return DecodeStatusReply(bytes.data() + at, kStatusReplyLength);
+}
+
+std::vector<uint8_t> WithoutStatusReplies(const std::vector<uint8_t>& bytes) {
+    std::vector<uint8_t> rest;
+    size_t from = 0;
+    for (;;) {
+        const size_t at = FindStatusReply(bytes, from, -1);
+        rest.insert(rest.end(), bytes.begin() + static_cast<long>(from),
+                    bytes.begin() + static_cast<long>(at));
+        if (at == bytes.size())
+            return rest;
+        from = at + kStatusReplyLength;
+    }
+}
+
+FlashScan::FlashScan(const FlashArgs& args, FlashReport& report, TEventLoop& loop, ICommSink& sink)
+    : args_(args), report_(report), loop_(loop), comm_(&sink), port_(comm_),
       timer_(loop, [this] { OnTimeout(); }) {
-    comm_.OnReceiveData = [this](TComm*, const uint8_t* data, uint16_t count) {
-        OnReceive(data, count);
+    port_.OnReceiveData = [this](const uint8_t* data, uint16_t count) { OnReceive(data, count); };
+    port_.OnTrace = [this](char direction, const uint8_t* data, uint16_t count) {
+        report_.Output().Trace(direction, port_.LineText(), data, count);
     };
-    comm_.OnRequestHangup = [this](TComm*) {
+    port_.OnNote = [this](const std::string& text) { report_.Output().TraceNote(text); };
+    port_.OnRequestHangup = [this] {
         Finish(kExitFailed, "the serial line hung up: " +
                                 (comm_.PortPath().empty() ? args_.CommName : comm_.PortPath()) +
                                 " is gone");
     };
-    port_.OnRefused = [this] {
+    port_.OnWriteRefused = [this] {
         loop_.Post([this] { Finish(kExitFailed, "the serial port refused a write"); });
     };
 }
@@ -88,32 +103,30 @@ FlashScan::~FlashScan() {
 }
 
 int FlashScan::Run() {
-    const int bits = BitsPerChar(args_);
-    timeoutMs_ = ScanTimeoutMs(args_.Baud, bits);
-    port_.SetUp(args_, static_cast<uint32_t>(ScanReadIntervalMs(args_.Baud, bits)));
-
+    timings_ = ScanTimingsFor(args_.Baud, BitsPerChar(args_));
+    SetUpFlashComm(comm_, args_, static_cast<uint32_t>(timings_.ReadIntervalMs));
     start_ = Clock::now();
-    out_.Event(std::move(JsonEvent("start")
-                             .Str("mode", "scan")
-                             .Str("port", args_.Port)
-                             .Int("baud", args_.Baud)
-                             .Str("parity", kParityNames[args_.ParityIndex])
-                             .Int("databits", args_.DataBits)
-                             .Str("stations", args_.StationsText)
-                             .Int("timeout_ms", timeoutMs_)));
-    out_.Line("Scan of " + args_.Port + " at " + port_.LineText() + ": stations " +
-              args_.StationsText + ", " + std::to_string(timeoutMs_) + " ms each at most");
+    report_.ScanStart(args_, port_.LineText(), args_.ScanTimeoutMs);
     try {
         port_.Open();
     } catch (const ECommsError& e) {
         Finish(kExitPort, e.what(), e.Detail());
         return exitCode_;
     }
-    out_.Line("station  OS version  release date  flash type  register code");
-    loop_.Post([this] { Ask(); });
+    // Traffic from before the scan is nobody's answer.
+    heard_.clear();
+    quietSince_ = Clock::now();
+    Arm(Wait::Quiet, timings_.QuietMs);
     loop_.RunUntil([this] { return finished_; });
     comm_.StopComm();
     return exitCode_;
+}
+
+void FlashScan::Arm(Wait wait, int ms) {
+    wait_ = wait;
+    timer_.Disable();
+    timer_.SetInterval(std::max(ms, 1));
+    timer_.Enable();
 }
 
 void FlashScan::Ask() {
@@ -127,81 +140,84 @@ void FlashScan::Ask() {
     StationState frame;
     CompleteStatusRequestFrame(frame, FormatStationHex(args_.Stations[index_]));
     heard_.clear();
-    extended_ = false;
     ++tries_;
-    timer_.SetInterval(timeoutMs_);
-    timer_.Enable();
+    // The wait runs from the request's end: its time on the wire is counted in.
+    Arm(Wait::FirstByte, timings_.RequestMs + args_.ScanTimeoutMs);
     port_.Write(frame.StatusRequestFrame.data(), kRequestLength);
 }
 
 void FlashScan::OnReceive(const uint8_t* data, uint16_t count) {
-    out_.Trace('<', port_.LineText(), data, count);
-    if (finished_ || !timer_.Enabled())
-        return; // between two stations: nobody was asked
+    if (finished_)
+        return;
+    if (wait_ == Wait::Quiet) {
+        // Still talking: the quiet starts over, unless the line never falls quiet at all.
+        if (Clock::now() - quietSince_ < kMostQuietWait)
+            Arm(Wait::Quiet, timings_.QuietMs);
+        return;
+    }
+    if (wait_ == Wait::None)
+        return;
     heard_.insert(heard_.end(), data, data + count);
-    lastHeard_ = Clock::now();
     if (heard_.size() > kMaxHeard)
         heard_.erase(heard_.begin(), heard_.end() - static_cast<long>(kMaxHeard));
     if (const auto reply = ReadScanReply(heard_, args_.Stations[index_])) {
-        timer_.Disable();
-        Found(*reply);
+        found_.push_back(args_.Stations[index_]);
+        report_.ScanStation(args_.Stations[index_], *reply);
         Next();
+        return;
     }
+    if (wait_ == Wait::FirstByte)
+        Arm(Wait::Reply, timings_.ReplyMs);
 }
 
 void FlashScan::OnTimeout() {
     timer_.Disable();
     if (finished_)
         return;
-    // A reply still coming in when the time runs out gets the time once more.
-    const auto quiet = std::chrono::milliseconds(2 * comm_.ReadIntervalTimeout());
-    if (!heard_.empty() && !extended_ && Clock::now() - lastHeard_ < quiet) {
-        extended_ = true;
-        timer_.Enable();
+    switch (wait_) {
+    case Wait::FirstByte:
+    case Wait::Reply:
+        EndOfStation();
+        return;
+    case Wait::Quiet:
+        wait_ = Wait::None;
+        if (!retry_)
+            tries_ = 0;
+        retry_ = false;
+        loop_.Post([this] { Ask(); });
+        return;
+    case Wait::None:
         return;
     }
-    if (!heard_.empty()) {
-        if (tries_ < kTriesForAnUnreadableAnswer) {
-            loop_.Post([this] { Ask(); });
-            return;
+}
+
+// No reply of the station asked came in its time. Another station's late reply is nobody's
+// fault here; anything else heard is a damaged answer, asked for once more.
+void FlashScan::EndOfStation() {
+    const bool noise = !WithoutStatusReplies(heard_).empty();
+    if (noise && tries_ < kTriesForAnUnreadableAnswer) {
+        retry_ = true;
+    } else {
+        if (noise) {
+            unreadable_.push_back(args_.Stations[index_]);
+            report_.ScanUnreadable(args_.Stations[index_]);
         }
-        const int station = args_.Stations[index_];
-        unreadable_.push_back(station);
-        out_.Line("  station " + std::to_string(station) +
-                  ": an answer that is not a readable status reply (noise on the line?), "
-                  "not counted");
+        ++index_;
     }
-    Next();
+    quietSince_ = Clock::now();
+    Arm(Wait::Quiet, timings_.QuietMs);
 }
 
 void FlashScan::Next() {
     ++index_;
     tries_ = 0;
+    wait_ = Wait::None;
+    timer_.Disable();
     loop_.Post([this] { Ask(); });
 }
 
-void FlashScan::Found(const StatusReply& reply) {
-    const int station = args_.Stations[index_];
-    found_.push_back(station);
-    char row[160];
-    std::snprintf(row, sizeof row, "%7d  %-10s  %-12s  %-10s  %d", station,
-                  PrintableText(reply.Version).c_str(), PrintableText(reply.ReleaseDate).c_str(),
-                  reply.FlashType.c_str(), reply.PortRegisterCode);
-    std::string line = row;
-    if (reply.Station != station)
-        line += "  (reports station " + std::to_string(reply.Station) + ")";
-    out_.Line(line);
-    out_.Event(std::move(JsonEvent("scan_station")
-                             .Int("station", station)
-                             .Str("version", reply.Version)
-                             .Str("date", reply.ReleaseDate)
-                             .Str("flash", reply.FlashType)
-                             .Int("register_code", reply.PortRegisterCode)
-                             .Int("plc_station", reply.Station)));
-}
-
 void FlashScan::Interrupt() {
-    Finish(kExitFailed, "interrupted");
+    Finish(kExitInterrupted, "interrupted");
 }
 
 void FlashScan::Finish(int code, const std::string& message, const std::string& detail) {
@@ -211,32 +227,8 @@ void FlashScan::Finish(int code, const std::string& message, const std::string& 
     exitCode_ = code;
     timer_.Disable();
     const double seconds = std::chrono::duration<double>(Clock::now() - start_).count();
-    if (code != kExitPort) {
-        char tail[64];
-        std::snprintf(tail, sizeof tail, ", in %.1f s", seconds);
-        out_.Line(std::to_string(found_.size()) + (found_.size() == 1 ? " station" : " stations") +
-                  " answered of " + std::to_string(std::min(index_, args_.Stations.size())) +
-                  " asked" + tail);
-    }
-    if (!message.empty()) {
-        out_.ErrorLine("orv-flash: " + message);
-        if (!detail.empty())
-            out_.ErrorLine("  " + detail);
-    }
-    const char* result = code == kExitOk          ? "ok"
-                         : code == kExitNoStation ? "no-station"
-                         : code == kExitPort      ? "port-error"
-                                                  : "failed";
-    JsonEvent e("done");
-    e.Int("exit", code).Str("result", result).Str("message", message);
-    if (!detail.empty())
-        e.Str("detail", detail);
-    auto list = [](const std::vector<int>& v) { return nlohmann::ordered_json(v); };
-    e.Json("found", list(found_))
-        .Json("unreadable", list(unreadable_))
-        .Int("asked", static_cast<long long>(std::min(index_, args_.Stations.size())))
-        .Num("seconds", seconds);
-    out_.Event(std::move(e));
+    report_.ScanDone(code, message, detail, found_, unreadable_,
+                     std::min(index_, args_.Stations.size()), seconds);
 }
 
 } // namespace orv

@@ -11,8 +11,8 @@ namespace orv {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using Kind = UpdateSequence::TOutcome::TKind;
 
-constexpr const char* kDoneText = "DU Reroro ... OK!!";
 constexpr const char* kStopQuestion = "PLC is Running !! Are you sure to stop the PLC ?";
 // The PLC boots its new OS after the restore command; until then it does not answer.
 constexpr auto kVerifyWindow = std::chrono::seconds(10);
@@ -24,134 +24,20 @@ double SecondsSince(Clock::time_point t) {
     return std::chrono::duration<double>(Clock::now() - t).count();
 }
 
-std::string ResultName(int code) {
-    switch (code) {
-    case kExitOk:
-        return "ok";
-    case kExitPort:
-        return "port-error";
-    case kExitVerify:
-        return "verify-failed";
-    default:
-        return "failed";
-    }
-}
-
-bool StartsWith(const std::string& text, const char* prefix) {
-    return text.rfind(prefix, 0) == 0;
-}
-
-// The whole reply each frame of the engines asks for: two bytes for a page frame; for a station
-// frame a station reply, whole at its ETX: the 66-byte status reply for the status request, at
-// least the envelope of a short reply (STX, station, command echo, error code, checksum, ETX)
-// for the others. Nothing for anything else: its reply ends by the interval.
-std::optional<TReplyRule> ReplyRuleFor(const uint8_t* frame, uint16_t count) {
-    constexpr size_t kShortReplyLength = 9;
-    if (count == kPageFrameSize && frame[1] == 0x0D && frame[2] == 0x13)
-        return TReplyRule{2};
-    if (count >= 8 && frame[0] == STX && frame[count - 1] == ETX)
-        return TReplyRule{
-            frame[3] == '0' && frame[4] == '0' ? kStatusReplyLength : kShortReplyLength, ETX};
-    return std::nullopt;
-}
-
-std::string OsText(const std::string& version, const std::string& date, const std::string& flash) {
-    return "OS " + PrintableText(version) + " of " + PrintableText(date) + " (flash " + flash + ")";
-}
-
 } // namespace
 
-// ---- FlashLinePort ----
-
-std::string FlashLinePort::LineText() const {
-    const char parity = comm_.Parity() == TParity::Even  ? 'E'
-                        : comm_.Parity() == TParity::Odd ? 'O'
-                                                         : 'N';
-    const int bits = static_cast<int>(comm_.ByteSize()) + 5;
-    return std::to_string(comm_.BaudRate()) + " " + std::to_string(bits) + parity + "1";
+void SetUpFlashComm(TComm& comm, const FlashArgs& args, uint32_t readIntervalMs) {
+    SetStoredCommValues(comm);
+    comm.CommName = args.CommName;
+    comm.SetReadIntervalTimeout(readIntervalMs);
+    comm.SetBaudRate(static_cast<uint32_t>(args.Baud));
+    comm.SetParity(CommParity(ParityOfIndex(args.ParityIndex)));
+    comm.SetByteSize(args.DataBits == 8 ? TByteSize::_8 : TByteSize::_7);
 }
 
-void FlashLinePort::NoteLine() {
-    out_.TraceNote("line " + LineText());
-}
-
-void FlashLinePort::SetUp(const FlashArgs& args, uint32_t readIntervalMs) {
-    comm_.CommName = args.CommName;
-    comm_.SetParityCheck(true);
-    comm_.SetIgnoreNullChar(true);
-    comm_.SetOutx_XonXoffFlow(false);
-    comm_.SetInx_XonXoffFlow(false);
-    comm_.SetTxContinueOnXoff(false);
-    comm_.SetReadIntervalTimeout(readIntervalMs);
-    ApplyLine(args);
-    comm_.SetRtsControl(TRtsControl::RtsEnable);
-    comm_.OnReceiveError = [this](TComm*, uint32_t flags) {
-        char text[48];
-        std::snprintf(text, sizeof text, "line error 0x%X", static_cast<unsigned>(flags));
-        out_.TraceNote(text);
-    };
-}
-
-void FlashLinePort::ApplyLine(const FlashArgs& args) {
-    comm_.SetBaudRate(static_cast<uint32_t>(args.Baud));
-    comm_.SetParity(args.ParityIndex == 0   ? TParity::Even
-                    : args.ParityIndex == 1 ? TParity::Odd
-                                            : TParity::None);
-    comm_.SetByteSize(args.DataBits == 8 ? TByteSize::_8 : TByteSize::_7);
-}
-
-void FlashLinePort::Open() {
-    comm_.StartComm();
-    out_.TraceNote("open " + comm_.PortPath() + " " + LineText());
-}
-
-void FlashLinePort::Close() {
-    comm_.StopComm();
-    out_.TraceNote("close");
-}
-
-bool FlashLinePort::Write(const uint8_t* data, uint16_t count) {
-    out_.Trace('>', LineText(), data, count);
-    if (FastReplies)
-        comm_.SetReplyRule(ReplyRuleFor(data, count));
-    const bool queued = comm_.WriteCommData(data, count);
-    if (queued && OnWritten)
-        OnWritten();
-    if (!queued && count > 0 && OnRefused)
-        OnRefused();
-    return queued;
-}
-
-void FlashLinePort::SetBaudRate(uint32_t baud) {
-    if (comm_.BaudRate() == baud)
-        return;
-    comm_.SetBaudRate(baud);
-    NoteLine();
-}
-
-void FlashLinePort::SetDataBits(int bits) {
-    const TByteSize size = bits == 8 ? TByteSize::_8 : TByteSize::_7;
-    if (comm_.ByteSize() == size)
-        return;
-    comm_.SetByteSize(size);
-    NoteLine();
-}
-
-void FlashLinePort::SetParity(LineParity parity) {
-    const TParity p = parity == LineParity::Even  ? TParity::Even
-                      : parity == LineParity::Odd ? TParity::Odd
-                                                  : TParity::None;
-    if (comm_.Parity() == p)
-        return;
-    comm_.SetParity(p);
-    NoteLine();
-}
-
-// ---- FlashSession ----
-
-FlashSession::FlashSession(const FlashArgs& args, FlashOutput& out, TEventLoop& loop,
+FlashSession::FlashSession(const FlashArgs& args, FlashReport& report, TEventLoop& loop,
                            ICommSink& sink, TConsole& console)
-    : args_(args), out_(out), loop_(loop), console_(console), comm_(&sink),
+    : args_(args), report_(report), loop_(loop), console_(console), comm_(&sink),
       tmTimeOut_(loop,
                  [this] {
                      Activity();
@@ -162,7 +48,7 @@ FlashSession::FlashSession(const FlashArgs& args, FlashOutput& out, TEventLoop& 
                   Activity();
                   Guard([this] { sequence_.Timer2Timer(); });
               }),
-      watchdog_(loop, [this] { Watchdog(); }), port_(comm_, out_),
+      watchdog_(loop, [this] { Watchdog(); }), port_(comm_),
       query_(port_, tmTimeOut_, *this, station_, dispatch_),
       sequence_(port_, timer2_, *this, station_, dispatch_),
       stationText_(std::to_string(args.Station)), lastActivity_(Clock::now()) {
@@ -171,22 +57,41 @@ FlashSession::FlashSession(const FlashArgs& args, FlashOutput& out, TEventLoop& 
     timer2_.SetInterval(800);
     watchdog_.SetInterval(1000);
 
-    port_.FastReplies = !args_.IntervalTiming;
+    port_.SetRepliesWhole(!args_.IntervalTiming);
     sequence_.NakRetries = args_.NakRetries;
-    port_.OnWritten = [this] { Activity(); };
-    port_.OnRefused = [this] {
+    query_.OwnStationOnly = true;
+    // Outcomes are acted on once the engine's handler has returned, never inside it.
+    query_.OnOutcome = [this](const StatusOutcome& outcome) {
+        const int gen = queryGen_;
+        Post([this, gen, outcome] {
+            if (gen == queryGen_)
+                OnStatus(outcome);
+        });
+    };
+    sequence_.OnOutcome = [this](const UpdateSequence::TOutcome& outcome) {
+        Post([this, outcome] { OnUpdate(outcome); });
+    };
+
+    port_.OnTrace = [this](char direction, const uint8_t* data, uint16_t count) {
+        Activity();
+        report_.Output().Trace(direction, port_.LineText(), data, count);
+    };
+    port_.OnNote = [this](const std::string& text) { report_.Output().TraceNote(text); };
+    port_.OnWriteRefused = [this] {
         // The engines do not look at the result; without the bytes on their way no time-out
         // would ever be armed, so the run ends here.
         Post([this] { Fail("the serial port refused a write: it is no longer open"); });
     };
-    comm_.OnReceiveData = [this](TComm*, const uint8_t* data, uint16_t count) {
-        OnReceive(data, count);
+    port_.OnIntervalTiming = [this](const std::vector<uint8_t>& tail) {
+        Activity();
+        report_.IntervalTiming(tail);
     };
-    comm_.OnSendDataEmpty = [this](TComm*) { Guard([this] { sequence_.CommSendDataEmpty(); }); };
-    comm_.OnRequestHangup = [this](TComm*) { OnHangup(); };
-    comm_.OnReplyTail = [this](TComm*, const uint8_t* data, uint16_t count) {
-        OnReplyTail(data, count);
+    port_.OnReceiveData = [this](const uint8_t* data, uint16_t count) { OnReceive(data, count); };
+    port_.OnSendDataEmpty = [this] {
+        Activity();
+        Guard([this] { sequence_.CommSendDataEmpty(); });
     };
+    port_.OnRequestHangup = [this] { OnHangup(); };
 }
 
 FlashSession::~FlashSession() {
@@ -214,10 +119,11 @@ void FlashSession::Activity() {
     lastActivity_ = Clock::now();
 }
 
-void FlashSession::ConfigureComm() {
-    port_.SetUp(args_, 100);
-    station_.StationHex = FormatStationHex(args_.Station);
-    station_.PortSettingWord = ComputePortSettingWord(args_.DataBits == 8, args_.ParityIndex);
+// What the connect dialog applies: the line of the arguments.
+void FlashSession::ApplyConnectLine() {
+    comm_.SetBaudRate(static_cast<uint32_t>(args_.Baud));
+    comm_.SetParity(CommParity(ParityOfIndex(args_.ParityIndex)));
+    comm_.SetByteSize(args_.DataBits == 8 ? TByteSize::_8 : TByteSize::_7);
 }
 
 bool FlashSession::CheckImage() {
@@ -235,49 +141,21 @@ bool FlashSession::CheckImage() {
     std::array<uint8_t, kImageHeaderSize> header{};
     std::copy_n(prepared.Image.Bytes.begin(), header.size(), header.begin());
     imageInfo_ = DecodeImageHeader(header);
-    const PreparedImage& image = prepared.Image;
-    out_.Line("OS image " + PrintableText(args_.Image) + ": OS " + imageInfo_.Version + " of " +
-              imageInfo_.ReleaseDate + ", flash " + imageInfo_.FlashType + ", " +
-              std::to_string(image.PageCount) + " pages, first page " +
-              std::to_string(image.FirstPage));
-    JsonEvent e("image");
-    e.Str("path", args_.Image)
-        .Str("version", imageInfo_.Version)
-        .Str("date", imageInfo_.ReleaseDate)
-        .Str("flash", imageInfo_.FlashType)
-        .Int("size", static_cast<long long>(image.Bytes.size()))
-        .Int("pages", image.PageCount)
-        .Int("first_page", image.FirstPage)
-        .Int("crc", image.ImageCrc);
-    out_.Event(std::move(e));
+    report_.Image(args_.Image, imageInfo_, prepared.Image);
     return true;
 }
 
-void FlashSession::EmitStart() {
-    const bool update = args_.Mode == FlashArgs::TMode::Update;
-    JsonEvent e("start");
-    e.Str("mode", update ? "update" : "status")
-        .Str("port", args_.Port)
-        .Int("baud", args_.Baud)
-        .Str("parity", kParityNames[args_.ParityIndex])
-        .Int("databits", args_.DataBits)
-        .Int("station", args_.Station)
-        .Str("timing", args_.IntervalTiming ? "interval" : "fast");
-    if (update) {
-        e.Int("speed", args_.Speed)
-            .Str("image", args_.Image)
-            .Str("stop_plc", kStopPlcNames[static_cast<int>(args_.StopPlc)])
-            .Int("nak_retries", args_.NakRetries);
-    }
-    out_.Event(std::move(e));
-}
-
 void FlashSession::Start() {
-    ConfigureComm();
-    EmitStart();
+    SetUpFlashComm(comm_, args_, 100);
+    station_.StationHex = FormatStationHex(args_.Station);
+    station_.PortSettingWord = ComputePortSettingWord(args_.DataBits == 8, args_.ParityIndex);
+    report_.Start(args_);
     if (args_.Mode == FlashArgs::TMode::Update && !CheckImage())
         return;
-    Post([this] { StartStatus(); });
+    Post([this] {
+        phase_ = Phase::Status;
+        StartQuery();
+    });
     watchdog_.Enable();
 }
 
@@ -285,103 +163,67 @@ int FlashSession::Run() {
     Start();
     loop_.RunUntil([this] { return finished_; });
     comm_.StopComm();
-    return exitCode_;
+    return result_.Exit;
 }
 
 // ---- status ----
 
-void FlashSession::StartStatus() {
-    phase_ = Phase::Status;
+void FlashSession::StartQuery() {
     ++queryGen_;
-    statusConcluded_ = false;
-    statusReply_.reset();
     query_.Start();
 }
 
-void FlashSession::SetStatusBar(const std::string& text) {
-    if (phase_ == Phase::Done || text.empty() || text == lastStatusBar_) {
-        lastStatusBar_ = text;
-        return;
-    }
-    lastStatusBar_ = text;
-    out_.Event(std::move(JsonEvent("statusbar").Str("text", text)));
-    // "Change Mode .." under the panel's "Change Mode ..." says nothing new.
-    if (!StartsWith(lastPanel_, text.c_str()))
-        out_.Line("  " + text);
-}
-
 void FlashSession::ShowMessage(const std::string& text) {
+    // A failed try of the probe or the verification is not the end; their outcome says more.
+    if (phase_ == Phase::Status || phase_ == Phase::Update)
+        report_.Message(text);
+}
+
+void FlashSession::OnStatus(const StatusOutcome& outcome) {
+    if (phase_ == Phase::Probe) {
+        ProbeConcluded(outcome);
+        return;
+    }
     if (phase_ == Phase::Verify) {
-        // A failed try of the verification is not the end: the PLC may still be booting.
-        const int gen = queryGen_;
-        Post([this, gen] {
-            if (gen == queryGen_)
-                AfterStatus();
-        });
-        return;
-    }
-    out_.Event(std::move(JsonEvent("message").Str("text", text)));
-    out_.Line(text);
-    if (phase_ == Phase::Status) {
-        if (text == "Get PLC Status Fail !!")
-            statusFailed_ = true;
-        if (text == "Connect Fail")
-            Post([this, text] { Finish(kExitFailed, text); });
-        return;
-    }
-    if (phase_ == Phase::Update) {
-        failure_ = text;
-        Post([this] { CheckHalted(); });
-    }
-}
-
-void FlashSession::ShowPlcStatus(const StatusReply& reply) {
-    statusReply_ = reply;
-    JsonEvent e("plc_status");
-    e.Str("phase", phase_ == Phase::Verify ? "verify" : "status")
-        .Str("version", reply.Version)
-        .Str("date", reply.ReleaseDate)
-        .Str("flash", reply.FlashType)
-        .Int("station", std::stoi(stationText_));
-    e.Int("register_code", reply.PortRegisterCode);
-    out_.Event(std::move(e));
-    if (phase_ == Phase::Verify)
-        return;
-    out_.Line("PLC Status");
-    out_.Line("  Version:       " + PrintableText(reply.Version));
-    out_.Line("  Released Date: " + PrintableText(reply.ReleaseDate));
-    out_.Line("  Flash Type:    " + reply.FlashType);
-    out_.Line("  Station:       " + stationText_);
-}
-
-void FlashSession::EnableUpdateButtons() {
-    // Only the query that asked may conclude: a verification retry starts a new one.
-    const int gen = queryGen_;
-    Post([this, gen] {
-        if (gen == queryGen_)
-            AfterStatus();
-    });
-}
-
-void FlashSession::AfterStatus() {
-    if (statusConcluded_)
-        return;
-    statusConcluded_ = true;
-    if (phase_ == Phase::Verify) {
-        VerifyConcluded();
+        VerifyConcluded(outcome);
         return;
     }
     if (phase_ != Phase::Status)
         return;
-    if (args_.Mode == FlashArgs::TMode::Status) {
-        if (statusReply_)
+    const bool update = args_.Mode == FlashArgs::TMode::Update;
+    switch (outcome.Kind) {
+    case StatusOutcome::TKind::Replied:
+        result_.Before = outcome.Reply;
+        report_.PlcStatus("status", *outcome.Reply);
+        if (update)
+            StartUpdate();
+        else
             Finish(kExitOk, "");
+        break;
+    case StatusOutcome::TKind::NoReply:
+        // As the window lets the operator go on without a status: the update then finds out.
+        statusFailed_ = true;
+        if (update)
+            StartUpdate();
         else
             Finish(kExitFailed, "Get PLC Status Fail !!");
-        return;
+        break;
+    case StatusOutcome::TKind::Unrecognised:
+        Finish(kExitFailed, "Connect Fail");
+        break;
+    case StatusOutcome::TKind::OtherStation:
+        Finish(kExitFailed,
+               "station " + std::to_string(outcome.Asked) +
+                   " was asked, but the PLC that answered names itself station " +
+                   std::to_string(outcome.Reply->Station) +
+                   ": two PLCs may share a station number, or this one's setting differs; "
+                   "nothing was changed");
+        break;
+    case StatusOutcome::TKind::LineNotQuiet:
+        Finish(kExitFailed, "the line never fell quiet: another device keeps talking on it, so "
+                            "no reply could be told apart; nothing was sent");
+        break;
     }
-    // As the window lets the operator go on without a status: the update then finds out.
-    StartUpdate();
 }
 
 // ---- update ----
@@ -391,31 +233,17 @@ void FlashSession::StartUpdate() {
     // "Proceed to Update OS": the download-speed frame for the station now in the field.
     BuildSpeedFrame(station_, StationNumberFromText(stationText_), args_.SpeedIndex);
     sequence_.btDUReroroClick();
-    if (sequence_.UpdateState == UpdateSequence::Idle && !busy_)
-        Finish(kExitFailed, failure_.empty() ? "the image could not be prepared" : failure_);
-}
-
-void FlashSession::SetPanelStatus(const std::string& text) {
-    if (text == kDoneText)
-        downloadOk_ = true;
-    if (StartsWith(text, "page #") || text == lastPanel_)
-        return; // the progress line carries the page
-    lastPanel_ = text;
-    out_.Event(std::move(JsonEvent("panel").Str("text", text)));
-    out_.Line(text);
 }
 
 void FlashSession::SetGauge(int percent) {
     if (phase_ != Phase::Update || sequence_.UpdateState != UpdateSequence::Programming ||
         sequence_.PageCount <= sequence_.FirstPage)
         return;
-    const int total = 1 + sequence_.PageCount - sequence_.FirstPage;
+    const int total = sequence_.FrameCount();
     const bool complete = percent >= 100;
     const int page = complete ? sequence_.PageCount - 1 : sequence_.CurrentPage;
-    int done = page == 0 ? 0 : 1 + page - sequence_.FirstPage;
-    if (complete)
-        done = total;
-    if (page == 0 && done == 0 && !complete)
+    const int done = complete ? total : sequence_.FrameNumber() - 1;
+    if (page == 0 && !complete)
         progressStart_ = Clock::now();
     ProgressInfo info;
     info.Page = page;
@@ -428,24 +256,7 @@ void FlashSession::SetGauge(int percent) {
         info.BytesPerSecond = done * 256.0 / elapsed;
         info.SecondsLeft = (total - done) * 256.0 / info.BytesPerSecond;
     }
-    out_.Progress(info);
-    if (complete)
-        out_.EndProgress();
-}
-
-void FlashSession::SetIdleButtons() {
-    busy_ = false;
-    if (phase_ == Phase::Update)
-        Post([this] { EndRun(); });
-}
-
-void FlashSession::CheckHalted() {
-    // "PLC Can't Stop" and a No to the stop question leave the sequence waiting with only
-    // Abort enabled and no time-out running: the operator would press Abort, then Exit.
-    if (phase_ == Phase::Update && busy_ && !timer2_.Enabled() &&
-        (sequence_.UpdateState == UpdateSequence::ChangeMode ||
-         sequence_.UpdateState == UpdateSequence::StopPlc))
-        sequence_.btAbortClick();
+    report_.Progress(info);
 }
 
 bool FlashSession::AskStopPlc() {
@@ -461,22 +272,12 @@ bool FlashSession::AskStopPlc() {
             by = "no-terminal";
         }
     }
-    if (by == "option")
-        out_.Line(std::string(kStopQuestion) + (answer ? " Yes" : " No") +
-                  (answer ? " (--stop-plc yes)" : " (--stop-plc no)"));
-    else if (by == "no-terminal")
-        out_.Line(std::string(kStopQuestion) + " No (no terminal to ask)");
-    out_.Event(std::move(
-        JsonEvent("question").Str("text", kStopQuestion).Bool("answer", answer).Str("by", by)));
-    if (!answer) {
-        failure_ = "PLC is Running !!: it was not stopped, so its OS was not updated";
-        Post([this] { CheckHalted(); });
-    }
+    report_.Question(kStopQuestion, answer, by);
     return answer;
 }
 
 bool FlashSession::AskOnTerminal(const std::string& question) {
-    std::FILE* to = out_.Json() ? stderr : stdout;
+    std::FILE* to = report_.Output().Json() ? stderr : stdout;
     std::fprintf(to, "%s [y/N] ", question.c_str());
     std::fflush(to);
     // A nested loop, like the window's modal question: blocks and ticks go on meanwhile. The
@@ -512,41 +313,125 @@ std::optional<PreparedImage> FlashSession::PrepareImage() {
     failure_ = PrepareResultText(prepared, args_.Image);
     if (failure_.empty())
         failure_ = "the image could not be prepared";
-    out_.Event(std::move(JsonEvent("message").Str("text", failure_)));
-    out_.Line(failure_);
+    report_.Message(failure_);
     return std::nullopt;
 }
 
-void FlashSession::EndRun() {
-    if (phase_ != Phase::Update)
+void FlashSession::OnUpdate(const UpdateSequence::TOutcome& outcome) {
+    if (finished_)
         return;
+    if (outcome.Kind == Kind::Restored) {
+        restoreAnswered_ = outcome.Answered;
+        report_.Restore(outcome.Answered);
+        AfterRestore();
+        return;
+    }
+    if (outcome.Kind == Kind::Completed)
+        downloadOk_ = true; // whatever else happens now, the PLC took every page
+    // An interrupt has taken over; our own Abort also comes back here.
+    if (phase_ != Phase::Update || interrupts_ > 0 || outcome.Kind == Kind::Aborted)
+        return;
+    switch (outcome.Kind) {
+    case Kind::NotStarted:
+        Finish(kExitFailed, failure_.empty() ? "the image could not be prepared" : failure_);
+        break;
+    case Kind::Completed:
+        AfterDownload();
+        break;
+    case Kind::ProgNack:
+        failure_ = "Prog NACK: the PLC refused page " + std::to_string(outcome.Page) +
+                   " (it answered " + HexDump(outcome.Answer.data(), outcome.Answer.size()) +
+                   " hex)";
+        AfterDownload();
+        break;
+    case Kind::NoResponse:
+        failure_ = "Comm. No response abandon update";
+        if (outcome.State == UpdateSequence::Programming) {
+            failure_ += " (no answer to page " + std::to_string(outcome.Page) + ")";
+            AfterDownload();
+        } else {
+            failure_ += " (the stop command went unanswered)";
+            EndRun();
+        }
+        break;
+    case Kind::CantStop:
+        failure_ = "PLC Can't Stop: the PLC refused the stop command, so its OS was not updated";
+        AbortAndEnd();
+        break;
+    case Kind::NotStopped:
+        failure_ = "PLC is Running !!: it was not stopped, so its OS was not updated";
+        AbortAndEnd();
+        break;
+    case Kind::Aborted:
+    case Kind::Restored:
+        break;
+    }
+}
+
+// The download is over, well or not. A PLC that took every page gets its speed back at once,
+// unless no status told the register its speed lives in; one that may still be in its download
+// mode cannot obey a restore. Its status at the download speed tells which it is, and names the
+// register.
+void FlashSession::AfterDownload() {
+    if (downloadOk_ && !statusFailed_) {
+        EndRun();
+        return;
+    }
+    StartProbe();
+}
+
+void FlashSession::StartProbe() {
+    phase_ = Phase::Probe;
+    report_.Step("Reading the PLC's status at " + std::to_string(args_.Speed) +
+                 " bit/s: whether it left its download mode, and where its speed is kept");
+    // The PLC's station protocol at the download speed keeps the connect line's format.
+    port_.SetDataBits(args_.DataBits);
+    port_.SetParity(ParityOfIndex(args_.ParityIndex));
+    StartQuery();
+}
+
+void FlashSession::ProbeConcluded(const StatusOutcome& outcome) {
+    if (outcome.Kind == StatusOutcome::TKind::Replied) {
+        // Out of its download mode; the query has taken the register the PLC names.
+        report_.PlcStatus("probe", *outcome.Reply);
+        recovered_ = statusFailed_;
+        EndRun();
+        return;
+    }
+    if (sequence_.MayBeInDownloadMode()) {
+        result_.DownloadMode = true;
+        Finish(kExitFailed, failure_ + "; " + LeftInDownloadText());
+        return;
+    }
+    // Every page was acknowledged, yet no status at the download speed: the restore goes as
+    // the windows send it, and the verification tells.
+    EndRun();
+}
+
+void FlashSession::AbortAndEnd() {
+    sequence_.btAbortClick();
+    EndRun();
+}
+
+void FlashSession::EndRun() {
     phase_ = Phase::Restore;
     restoreSent_ = sequence_.SpeedChanged;
     sequence_.btExitClick();
+    if (!restoreSent_)
+        Post([this] { AfterRestore(); });
 }
 
-void FlashSession::CloseWindow() {
-    Post([this] { AfterClose(); });
-}
-
-void FlashSession::AfterClose() {
+void FlashSession::AfterRestore() {
     if (phase_ != Phase::Restore)
         return;
     sequence_.FormClose();
-    if (restoreSent_) {
-        out_.Event(std::move(JsonEvent("restore").Bool("answered", restoreAnswered_)));
-        if (!restoreAnswered_)
-            out_.Line("Restore Speed: no reply from the PLC");
-    }
-    if (failure_.empty())
-        failure_ = downloadOk_ ? "" : "the update did not complete";
-    // Whatever failed, the PLC may hold the image all the same (a lost last acknowledgement):
-    // its status says, unless the technician asked to stop.
-    if (!failure_.empty() && interrupts_ > 0) {
-        Finish(kExitFailed, failure_);
+    if (interrupts_ > 0) {
+        Finish(kExitInterrupted, InterruptedText());
         return;
     }
-    afterFailure_ = !failure_.empty();
+    result_.AfterFailure = !downloadOk_;
+    if (result_.AfterFailure && failure_.empty())
+        failure_ = "the update did not complete";
     StartVerify();
 }
 
@@ -555,124 +440,69 @@ void FlashSession::AfterClose() {
 void FlashSession::StartVerify() {
     phase_ = Phase::Verify;
     verifyStart_ = Clock::now();
-    out_.Line(afterFailure_ ? "After the failure: reading the PLC's status"
-                            : "Verify: reading the PLC's status");
-    StartVerifyQuery();
-}
-
-void FlashSession::StartVerifyQuery() {
+    report_.Step(result_.AfterFailure ? "After the failure: reading the PLC's status"
+                                      : "Verify: reading the PLC's status");
     // The connect dialog sets the line again at the next connection.
-    port_.ApplyLine(args_);
-    ++queryGen_;
-    statusConcluded_ = false;
-    statusReply_.reset();
-    query_.Start();
+    ApplyConnectLine();
+    StartQuery();
 }
 
-void FlashSession::VerifyConcluded() {
-    if (phase_ != Phase::Verify)
-        return;
-    if (statusReply_ && afterFailure_) {
-        const StatusReply& r = *statusReply_;
-        plcAfter_ = r;
-        imageOs_ = r.Version == imageInfo_.Version && r.ReleaseDate == imageInfo_.ReleaseDate &&
-                   r.FlashType == imageInfo_.FlashType;
-        Finish(kExitFailed, failure_ + "; " + AfterFailureText(&r));
-        return;
-    }
-    if (statusReply_) {
-        Compare(*statusReply_);
+void FlashSession::VerifyConcluded(const StatusOutcome& outcome) {
+    if (outcome.Kind == StatusOutcome::TKind::Replied) {
+        const StatusReply& reply = *outcome.Reply;
+        result_.After = reply;
+        report_.PlcStatus("verify", reply);
+        const OsComparison comparison = CompareOs(reply, imageInfo_);
+        if (result_.AfterFailure) {
+            result_.ImageOs = comparison.Same();
+            Finish(kExitFailed, failure_ + "; " + AfterFailureText(&reply, imageInfo_));
+            return;
+        }
+        report_.Verify(reply, comparison);
+        if (!comparison.Same()) {
+            Finish(kExitVerify, "verification failed: " + comparison.Text);
+            return;
+        }
+        Finish(kExitOk, recovered_ ? "recovered: the PLC answered no status at first (it was "
+                                     "in its download mode, or at another speed); it took the "
+                                     "image, its speed was restored through the register it "
+                                     "names, and it runs the new OS"
+                                   : "");
         return;
     }
     if (Clock::now() - verifyStart_ < kVerifyWindow) {
-        out_.Line("  no status yet: the PLC may still be starting its new OS");
-        StartVerifyQuery();
+        report_.Step("  no status yet: the PLC may still be starting its new OS");
+        ApplyConnectLine();
+        StartQuery();
         return;
     }
-    if (afterFailure_) {
-        Finish(kExitFailed, failure_ + "; " + AfterFailureText(nullptr));
+    if (result_.AfterFailure) {
+        Finish(kExitFailed, failure_ + "; " + AfterFailureText(nullptr, imageInfo_));
         return;
     }
-    Finish(kExitVerify, "verification failed: Get PLC Status Fail !! (no status reply within " +
-                            std::to_string(kVerifyWindow.count()) + " s of the restore)");
-}
-
-std::string FlashSession::AfterFailureText(const StatusReply* reply) {
-    if (!reply)
-        return "afterwards the PLC's status could not be read (Get PLC Status Fail !!)";
-    const std::string image =
-        OsText(imageInfo_.Version, imageInfo_.ReleaseDate, imageInfo_.FlashType);
-    if (imageOs_.value_or(false))
-        return "afterwards the PLC reports the image's " + image;
-    return "afterwards the PLC reports " +
-           OsText(reply->Version, reply->ReleaseDate, reply->FlashType) + ", not the image's " +
-           image;
-}
-
-void FlashSession::Compare(const StatusReply& reply) {
-    std::string differences;
-    std::vector<std::string> fields;
-    auto check = [&](const char* name, const char* key, const std::string& plc,
-                     const std::string& image) {
-        if (plc == image)
-            return;
-        if (!differences.empty())
-            differences += "; ";
-        differences += std::string(name) + ": the PLC reports " + PrintableText(plc) +
-                       ", the image holds " + image;
-        fields.push_back(key);
-    };
-    check("version", "version", reply.Version, imageInfo_.Version);
-    check("release date", "date", reply.ReleaseDate, imageInfo_.ReleaseDate);
-    check("flash type", "flash", reply.FlashType, imageInfo_.FlashType);
-    out_.Event(std::move(JsonEvent("verify")
-                             .Bool("ok", differences.empty())
-                             .Str("version", reply.Version)
-                             .Str("date", reply.ReleaseDate)
-                             .Str("flash", reply.FlashType)
-                             .StrList("differences", fields)));
-    if (!differences.empty()) {
-        Finish(kExitVerify, "verification failed: " + differences);
-        return;
-    }
-    out_.Line("verified: the PLC runs OS " + PrintableText(reply.Version) + " of " +
-              PrintableText(reply.ReleaseDate));
-    Finish(kExitOk, "");
+    char waited[64];
+    std::snprintf(waited, sizeof waited, " (no status reply in %.1f s after the restore)",
+                  SecondsSince(verifyStart_));
+    Finish(kExitVerify, std::string("verification failed: Get PLC Status Fail !!") + waited);
 }
 
 // ---- the line ----
 
 void FlashSession::OnReceive(const uint8_t* data, uint16_t count) {
-    Activity();
-    out_.Trace('<', port_.LineText(), data, count);
     if (finished_)
         return;
-    const bool restoring =
-        phase_ == Phase::Restore && sequence_.UpdateState == UpdateSequence::RestoreSpeed;
     Guard([&] { dispatch_.Dispatch(data, count); });
-    // Only the reply the sequence took closes it; a late answer to another command does not.
-    if (restoring && sequence_.UpdateState == UpdateSequence::Idle)
-        restoreAnswered_ = true;
-}
-
-void FlashSession::OnReplyTail(const uint8_t* data, uint16_t count) {
-    Activity();
-    if (!port_.FastReplies)
-        return; // said once
-    port_.FastReplies = false;
-    std::string bytes = HexDump(data, std::min<size_t>(count, 16));
-    if (count > 16)
-        bytes += " ...";
-    out_.TraceNote("interval timing from now on: " + std::to_string(count) +
-                   " bytes came where no reply could (" + bytes + "), dropped");
-    out_.Event(std::move(JsonEvent("fallback").Str("timing", "interval").Int("dropped", count)));
-    out_.Line("The PLC sends more than its replies: interval timing from now on");
 }
 
 void FlashSession::OnHangup() {
-    Finish(kExitFailed, "the serial line hung up: " +
-                            (comm_.PortPath().empty() ? args_.CommName : comm_.PortPath()) +
-                            " is gone (adapter unplugged, or the other end closed the line)");
+    std::string text = "the serial line hung up: " +
+                       (comm_.PortPath().empty() ? args_.CommName : comm_.PortPath()) +
+                       " is gone (adapter unplugged, or the other end closed the line)";
+    if (phase_ == Phase::Update && sequence_.MayBeInDownloadMode()) {
+        result_.DownloadMode = true;
+        text += "; " + LeftInDownloadText();
+    }
+    Finish(kExitFailed, text);
 }
 
 void FlashSession::Watchdog() {
@@ -683,53 +513,108 @@ void FlashSession::Watchdog() {
                             " s: giving up (is the line still there?)");
 }
 
+// ---- interrupts ----
+
 void FlashSession::Interrupt() {
     ++interrupts_;
     if (finished_)
         return;
-    if (afterFailure_ && phase_ == Phase::Verify) {
-        Finish(kExitFailed, failure_ + "; interrupted while reading the PLC's status afterwards");
+    if (interrupts_ > 1) {
+        result_.DownloadMode = sequence_.MayBeInDownloadMode();
+        Finish(kExitInterrupted, "interrupted twice: " + InterruptedText());
         return;
     }
-    if (interrupts_ > 1 || phase_ == Phase::Status || phase_ == Phase::Verify) {
-        Finish(kExitFailed, "interrupted");
+    // Possibly inside an engine's handler (a question's nested loop): act once it has returned.
+    Post([this] { ActOnInterrupt(); });
+}
+
+void FlashSession::ActOnInterrupt() {
+    switch (phase_) {
+    case Phase::Status:
+    case Phase::Verify:
+        Finish(kExitInterrupted, InterruptedText());
+        return;
+    case Phase::Probe:
+        result_.DownloadMode = sequence_.MayBeInDownloadMode();
+        Finish(kExitInterrupted, InterruptedText());
+        return;
+    case Phase::Restore:
+        report_.Warning("interrupted: waiting for the restore-speed command (interrupt again to "
+                        "quit at once)");
+        return;
+    case Phase::Update:
+        break;
+    case Phase::Done:
         return;
     }
-    // A question on the terminal ends with No; the sequence then halts and is aborted below.
-    if (phase_ == Phase::Update) {
-        failure_ = "interrupted: Comm. Aborted!!";
-        out_.ErrorLine("interrupted: aborting, then the restore-speed command (interrupt again "
-                       "to quit at once)");
-        AbortThenRestore();
+    if (sequence_.MayBeInDownloadMode()) {
+        // A PLC in its download mode obeys no restore-speed command: it is left as it is.
+        sequence_.btAbortClick();
+        result_.DownloadMode = true;
+        Finish(kExitInterrupted, InterruptedText());
         return;
     }
-    out_.ErrorLine("interrupted: waiting for the restore-speed command (interrupt again to quit "
-                   "at once)");
-    failure_ = "interrupted";
+    report_.Warning("interrupted: aborting, then the restore-speed command (interrupt again to "
+                    "quit at once)");
+    if (sequence_.UpdateState != UpdateSequence::Idle && !downloadOk_)
+        sequence_.btAbortClick();
+    EndRun();
+}
+
+std::string FlashSession::LeftInDownloadText() const {
+    const std::string where = "stopped at page " + std::to_string(sequence_.FrameNumber()) +
+                              " of " + std::to_string(sequence_.FrameCount()) + ": ";
+    const std::string speed = std::to_string(args_.Speed) + " bit/s";
+    if (!sequence_.DownloadModeSeen)
+        return where + "no page was answered, so the PLC may be in download mode at " + speed +
+               " with a partial OS, or not reached at all; run the update again, or switch it "
+               "off and on";
+    return where + "the PLC is in download mode at " + speed +
+           " with a partial OS; run the update again, or switch it off and on";
+}
+
+// Where an interrupted run left its PLC.
+std::string FlashSession::InterruptedText() const {
+    std::string text = "interrupted: ";
+    switch (phase_) {
+    case Phase::Status:
+    case Phase::Done:
+        return text + "only the PLC's status was asked; nothing was changed";
+    case Phase::Verify:
+        return text + "the image went over and the restore-speed command was sent; the PLC's "
+                      "status was not read to verify it";
+    default:
+        break;
+    }
+    if (result_.DownloadMode)
+        return text + LeftInDownloadText();
+    text += downloadOk_ ? "the image went over, not verified" : "the PLC's OS was not changed";
+    if (sequence_.PlcStopped)
+        text += "; the PLC was stopped and does not run its program";
+    if (restoreSent_ && restoreAnswered_)
+        text += "; its speed was restored";
+    else if (restoreSent_)
+        text += "; the restore-speed command got no answer: the PLC may still be at " +
+                std::to_string(args_.Speed) + " bit/s";
+    return text;
 }
 
 // ---- endings ----
 
-// Stops a download that is still running (as Abort does), then ends the run, which sends the
-// restore-speed command once the speed was changed.
-void FlashSession::AbortThenRestore() {
-    Post([this] {
-        if (phase_ == Phase::Update && busy_)
-            sequence_.btAbortClick();
-        else
-            EndRun();
-    });
-}
-
 void FlashSession::Fail(const std::string& text) {
     if (finished_)
         return;
-    if (phase_ == Phase::Update && sequence_.SpeedChanged) {
-        // Once the speed was changed the restore-speed command goes out, whatever happened.
+    if (phase_ == Phase::Update && sequence_.SpeedChanged && !sequence_.MayBeInDownloadMode()) {
+        // Once the speed was changed the restore-speed command goes out, if the PLC can obey.
         if (failure_.empty())
             failure_ = text;
-        out_.ErrorLine("orv-flash: " + text);
-        AbortThenRestore();
+        report_.Warning("orv-flash: " + text);
+        AbortAndEnd();
+        return;
+    }
+    if (phase_ == Phase::Update && sequence_.MayBeInDownloadMode()) {
+        result_.DownloadMode = true;
+        Finish(kExitFailed, text + "; " + LeftInDownloadText());
         return;
     }
     Finish(kExitFailed, text);
@@ -739,36 +624,18 @@ void FlashSession::Finish(int code, const std::string& text, const std::string& 
     if (finished_)
         return;
     std::string message = text;
-    if (statusFailed_ && !message.empty() && args_.Mode == FlashArgs::TMode::Update)
+    if (statusFailed_ && !recovered_ && !message.empty() && args_.Mode == FlashArgs::TMode::Update)
         message += "; before it: Get PLC Status Fail !! (the update went on with station " +
                    std::to_string(args_.Station) + " as typed)";
     finished_ = true;
-    exitCode_ = code;
     phase_ = Phase::Done;
     tmTimeOut_.Disable();
     timer2_.Disable();
     watchdog_.Disable();
-    out_.EndProgress();
-    if (!message.empty()) {
-        out_.ErrorLine("orv-flash: " + message);
-        if (!detail.empty())
-            out_.ErrorLine("  " + detail);
-    }
-    JsonEvent e("done");
-    e.Int("exit", code).Str("result", ResultName(code)).Str("message", message);
-    if (!detail.empty())
-        e.Str("detail", detail);
-    if (afterFailure_) {
-        if (imageOs_)
-            e.Bool("image_os", *imageOs_);
-        else
-            e.Null("image_os");
-        if (plcAfter_)
-            e.Str("plc_version", plcAfter_->Version)
-                .Str("plc_date", plcAfter_->ReleaseDate)
-                .Str("plc_flash", plcAfter_->FlashType);
-    }
-    out_.Event(std::move(e));
+    result_.Exit = code;
+    result_.Message = message;
+    result_.Detail = detail;
+    report_.Done(result_);
 }
 
 } // namespace orv

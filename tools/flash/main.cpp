@@ -7,6 +7,7 @@
 #include "flash_console.h"
 #include "flash_output.h"
 #include "flash_plan.h"
+#include "flash_report.h"
 #include "flash_scan.h"
 #include "flash_session.h"
 #include "serial/port_list.h"
@@ -49,12 +50,13 @@ int main(int argc, char** argv) {
         if (parsed.Args.Mode == FlashArgs::TMode::Plan)
             return RunPlan(parsed.Args, loop, sink, console, interrupt);
         FlashOutput out(parsed.Args.Json, parsed.Args.Trace);
+        FlashReport report(out);
         if (parsed.Args.Mode == FlashArgs::TMode::Scan) {
-            FlashScan scan(parsed.Args, out, loop, sink);
+            FlashScan scan(parsed.Args, report, loop, sink);
             interrupt = [&scan] { scan.Interrupt(); };
             return scan.Run();
         }
-        FlashSession session(parsed.Args, out, loop, sink, console);
+        FlashSession session(parsed.Args, report, loop, sink, console);
         interrupt = [&session] { session.Interrupt(); };
         return session.Run();
     } catch (const std::exception& e) {

@@ -1,0 +1,383 @@
+#include "flash_report.h"
+
+#include "common/hex.h"
+#include "json_text.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+namespace orv {
+
+namespace {
+
+bool StartsWith(const std::string& text, const std::string& prefix) {
+    return text.rfind(prefix, 0) == 0;
+}
+
+std::string OsText(const std::string& version, const std::string& date, const std::string& flash) {
+    return "OS " + PrintableText(version) + " of " + PrintableText(date) + " (flash " + flash + ")";
+}
+
+} // namespace
+
+std::string ResultName(int exitCode) {
+    switch (exitCode) {
+    case kExitOk:
+        return "ok";
+    case kExitPort:
+        return "port-error";
+    case kExitVerify:
+        return "verify-failed";
+    case kExitNoStation:
+        return "no-station";
+    case kExitInterrupted:
+        return "interrupted";
+    default:
+        return "failed";
+    }
+}
+
+void FlashReport::Start(const FlashArgs& args) {
+    const bool update = args.Mode == FlashArgs::TMode::Update;
+    JsonEvent e("start");
+    e.Str("mode", update ? "update" : "status")
+        .Str("port", args.Port)
+        .Int("baud", args.Baud)
+        .Str("parity", kParityNames[args.ParityIndex])
+        .Int("databits", args.DataBits)
+        .Int("station", args.Station)
+        .Str("timing", args.IntervalTiming ? "interval" : "fast");
+    if (update) {
+        e.Int("speed", args.Speed)
+            .Str("image", args.Image)
+            .Str("stop_plc", kStopPlcNames[static_cast<int>(args.StopPlc)])
+            .Int("nak_retries", args.NakRetries);
+    }
+    out_.Event(std::move(e));
+}
+
+void FlashReport::Image(const std::string& path, const ImageInfo& info,
+                        const PreparedImage& image) {
+    out_.Line("OS image " + PrintableText(path) + ": OS " + info.Version + " of " +
+              info.ReleaseDate + ", flash " + info.FlashType + ", " +
+              std::to_string(image.PageCount) + " pages, first page " +
+              std::to_string(image.FirstPage));
+    out_.Event(std::move(JsonEvent("image")
+                             .Str("path", path)
+                             .Str("version", info.Version)
+                             .Str("date", info.ReleaseDate)
+                             .Str("flash", info.FlashType)
+                             .Int("size", static_cast<long long>(image.Bytes.size()))
+                             .Int("pages", image.PageCount)
+                             .Int("first_page", image.FirstPage)
+                             .Int("crc", image.ImageCrc)));
+}
+
+void FlashReport::PlcStatus(const char* phase, const StatusReply& reply) {
+    out_.Event(std::move(JsonEvent("plc_status")
+                             .Str("phase", phase)
+                             .Str("version", reply.Version)
+                             .Str("date", reply.ReleaseDate)
+                             .Str("flash", reply.FlashType)
+                             .Int("station", reply.Station)
+                             .Int("register_code", reply.PortRegisterCode)));
+    if (std::string(phase) != "status")
+        return;
+    out_.Line("PLC Status");
+    out_.Line("  Version:       " + PrintableText(reply.Version));
+    out_.Line("  Released Date: " + PrintableText(reply.ReleaseDate));
+    out_.Line("  Flash Type:    " + reply.FlashType);
+    out_.Line("  Station:       " + std::to_string(reply.Station));
+}
+
+void FlashReport::Message(const std::string& text) {
+    out_.Event(std::move(JsonEvent("message").Str("text", text)));
+    out_.Line(text);
+}
+
+void FlashReport::StatusBar(const std::string& text) {
+    if (done_ || text.empty() || text == lastStatusBar_) {
+        lastStatusBar_ = text;
+        return;
+    }
+    lastStatusBar_ = text;
+    out_.Event(std::move(JsonEvent("statusbar").Str("text", text)));
+    // "Change Mode .." under the panel's "Change Mode ..." says nothing new.
+    if (!StartsWith(lastPanel_, text))
+        out_.Line("  " + text);
+}
+
+void FlashReport::Panel(const std::string& text) {
+    if (StartsWith(text, "page #") || text == lastPanel_)
+        return; // the progress line carries the page
+    lastPanel_ = text;
+    out_.Event(std::move(JsonEvent("panel").Str("text", text)));
+    out_.Line(text);
+}
+
+void FlashReport::Progress(const ProgressInfo& info) {
+    out_.Progress(info);
+    if (info.Percent >= 100)
+        out_.EndProgress();
+}
+
+void FlashReport::Question(const std::string& text, bool answer, const std::string& by) {
+    if (by == "option")
+        out_.Line(text + (answer ? " Yes (--stop-plc yes)" : " No (--stop-plc no)"));
+    else if (by == "no-terminal")
+        out_.Line(text + " No (no terminal to ask)");
+    out_.Event(
+        std::move(JsonEvent("question").Str("text", text).Bool("answer", answer).Str("by", by)));
+}
+
+void FlashReport::Restore(bool answered) {
+    out_.Event(std::move(JsonEvent("restore").Bool("answered", answered)));
+    if (!answered)
+        out_.Line("Restore Speed: no reply from the PLC");
+}
+
+OsComparison CompareOs(const StatusReply& reply, const ImageInfo& image) {
+    OsComparison c;
+    auto check = [&](const char* name, const char* key, const std::string& plc,
+                     const std::string& wanted) {
+        if (plc == wanted)
+            return;
+        if (!c.Text.empty())
+            c.Text += "; ";
+        c.Text += std::string(name) + ": the PLC reports " + PrintableText(plc) +
+                  ", the image holds " + wanted;
+        c.Fields.push_back(key);
+    };
+    check("version", "version", reply.Version, image.Version);
+    check("release date", "date", reply.ReleaseDate, image.ReleaseDate);
+    check("flash type", "flash", reply.FlashType, image.FlashType);
+    return c;
+}
+
+void FlashReport::Verify(const StatusReply& reply, const OsComparison& comparison) {
+    out_.Event(std::move(JsonEvent("verify")
+                             .Bool("ok", comparison.Same())
+                             .Str("version", reply.Version)
+                             .Str("date", reply.ReleaseDate)
+                             .Str("flash", reply.FlashType)
+                             .StrList("differences", comparison.Fields)));
+    if (comparison.Same())
+        out_.Line("verified: the PLC runs OS " + PrintableText(reply.Version) + " of " +
+                  PrintableText(reply.ReleaseDate));
+}
+
+std::string AfterFailureText(const StatusReply* reply, const ImageInfo& image) {
+    if (!reply)
+        return "afterwards the PLC's status could not be read (Get PLC Status Fail !!)";
+    const std::string imageOs = OsText(image.Version, image.ReleaseDate, image.FlashType);
+    if (CompareOs(*reply, image).Same())
+        return "afterwards the PLC reports the image's " + imageOs;
+    return "afterwards the PLC reports " +
+           OsText(reply->Version, reply->ReleaseDate, reply->FlashType) + ", not the image's " +
+           imageOs;
+}
+
+void FlashReport::IntervalTiming(const std::vector<uint8_t>& tail) {
+    if (tail.empty()) {
+        out_.TraceNote("interval timing from now on: a reply was cut where none ends");
+    } else {
+        std::string bytes = HexDump(tail.data(), std::min<size_t>(tail.size(), 16));
+        if (tail.size() > 16)
+            bytes += " ...";
+        out_.TraceNote("interval timing from now on: " + std::to_string(tail.size()) +
+                       " bytes came where no reply could (" + bytes + "), dropped");
+    }
+    out_.Event(std::move(JsonEvent("fallback")
+                             .Str("timing", "interval")
+                             .Int("dropped", static_cast<long long>(tail.size()))));
+    out_.Line(tail.empty() ? "A reply came cut or out of place: interval timing from now on"
+                           : "The PLC sends more than its replies: interval timing from now on");
+}
+
+void FlashReport::LineEcho() {
+    out_.TraceNote("the line echoes what is sent: each echo is removed before the reply");
+    out_.Event(JsonEvent("echo"));
+    out_.Line("The line echoes what is sent (a 2-wire converter?): echoes are left out");
+}
+
+void FlashReport::Step(const std::string& text) {
+    out_.Line(text);
+}
+
+void FlashReport::Warning(const std::string& text) {
+    out_.ErrorLine(text);
+}
+
+void FlashReport::Done(const FlashRunResult& r) {
+    if (done_)
+        return;
+    done_ = true;
+    out_.EndProgress();
+    if (!r.Message.empty()) {
+        out_.ErrorLine("orv-flash: " + r.Message);
+        if (!r.Detail.empty())
+            out_.ErrorLine("  " + r.Detail);
+    }
+    JsonEvent e("done");
+    e.Int("exit", r.Exit).Str("result", ResultName(r.Exit)).Str("message", r.Message);
+    if (!r.Detail.empty())
+        e.Str("detail", r.Detail);
+    e.Bool("download_mode", r.DownloadMode);
+    if (r.AfterFailure) {
+        if (r.ImageOs)
+            e.Bool("image_os", *r.ImageOs);
+        else
+            e.Null("image_os");
+        if (r.After)
+            e.Str("plc_version", r.After->Version)
+                .Str("plc_date", r.After->ReleaseDate)
+                .Str("plc_flash", r.After->FlashType);
+    }
+    out_.Event(std::move(e));
+}
+
+void FlashReport::ScanStart(const FlashArgs& args, const std::string& lineText, int timeoutMs) {
+    out_.Event(std::move(JsonEvent("start")
+                             .Str("mode", "scan")
+                             .Str("port", args.Port)
+                             .Int("baud", args.Baud)
+                             .Str("parity", kParityNames[args.ParityIndex])
+                             .Int("databits", args.DataBits)
+                             .Str("stations", args.StationsText)
+                             .Int("timeout_ms", timeoutMs)));
+    out_.Line("Scan of " + args.Port + " at " + lineText + ": stations " + args.StationsText +
+              ", " + std::to_string(timeoutMs) + " ms each for the first byte at most");
+    out_.Line("station  OS version  release date  flash type  register code");
+}
+
+void FlashReport::ScanStation(int station, const StatusReply& reply) {
+    char row[160];
+    std::snprintf(row, sizeof row, "%7d  %-10s  %-12s  %-10s  %d", station,
+                  PrintableText(reply.Version).c_str(), PrintableText(reply.ReleaseDate).c_str(),
+                  reply.FlashType.c_str(), reply.PortRegisterCode);
+    std::string line = row;
+    if (reply.Station != station)
+        line += "  (reports station " + std::to_string(reply.Station) + ")";
+    out_.Line(line);
+    out_.Event(std::move(JsonEvent("scan_station")
+                             .Int("station", station)
+                             .Str("version", reply.Version)
+                             .Str("date", reply.ReleaseDate)
+                             .Str("flash", reply.FlashType)
+                             .Int("register_code", reply.PortRegisterCode)
+                             .Int("plc_station", reply.Station)));
+}
+
+void FlashReport::ScanUnreadable(int station) {
+    out_.Line("  station " + std::to_string(station) +
+              ": an answer that is not a readable status reply (noise on the line?), "
+              "not counted");
+}
+
+void FlashReport::ScanDone(int exitCode, const std::string& message, const std::string& detail,
+                           const std::vector<int>& found, const std::vector<int>& unreadable,
+                           size_t asked, double seconds) {
+    if (exitCode != kExitPort) {
+        char tail[64];
+        std::snprintf(tail, sizeof tail, ", in %.1f s", seconds);
+        out_.Line(std::to_string(found.size()) + (found.size() == 1 ? " station" : " stations") +
+                  " answered of " + std::to_string(asked) + " asked" + tail);
+    }
+    if (!message.empty()) {
+        out_.ErrorLine("orv-flash: " + message);
+        if (!detail.empty())
+            out_.ErrorLine("  " + detail);
+    }
+    JsonEvent e("done");
+    e.Int("exit", exitCode).Str("result", ResultName(exitCode)).Str("message", message);
+    if (!detail.empty())
+        e.Str("detail", detail);
+    e.Json("found", nlohmann::ordered_json(found))
+        .Json("unreadable", nlohmann::ordered_json(unreadable))
+        .Int("asked", static_cast<long long>(asked))
+        .Num("seconds", seconds);
+    out_.Event(std::move(e));
+}
+
+void FlashReport::PlanStart(const std::string& file, const std::vector<PlanRow>& rows,
+                            size_t ports) {
+    out_.Event(std::move(JsonEvent("plan")
+                             .Str("file", file)
+                             .Int("plcs", static_cast<long long>(rows.size()))
+                             .Int("ports", static_cast<long long>(ports))));
+    out_.Line("Plan " + file + ": " + std::to_string(rows.size()) + " PLCs on " +
+              std::to_string(ports) + (ports == 1 ? " port" : " ports"));
+    for (const PlanRow& row : rows)
+        out_.Line("  line " + std::to_string(row.Line) + ": " + row.Port + " station " +
+                  std::to_string(row.Station) + ", " + PrintableText(row.Image));
+}
+
+namespace {
+
+std::string SummaryRow(const std::string& line, const std::string& port, const std::string& station,
+                       const std::string& result, const std::string& before,
+                       const std::string& after, const std::string& time) {
+    char row[512];
+    std::snprintf(row, sizeof row, "%5s  %-14s  %7s  %-13s  %-12s  %-12s  %8s", line.c_str(),
+                  PrintableText(port).c_str(), station.c_str(), result.c_str(), before.c_str(),
+                  after.c_str(), time.c_str());
+    return row;
+}
+
+std::string OsCell(const std::optional<StatusReply>& reply) {
+    return reply ? PrintableText(reply->Version + " " + reply->ReleaseDate) : std::string("-");
+}
+
+nlohmann::ordered_json OsJson(const std::optional<StatusReply>& reply) {
+    if (!reply)
+        return nullptr;
+    return {{"version", JsonText(reply->Version)}, {"date", JsonText(reply->ReleaseDate)}};
+}
+
+} // namespace
+
+void FlashReport::PlanSummary(const std::vector<PlanOutcome>& outcomes, int exitCode) {
+    size_t updated = 0, failed = 0, notRun = 0;
+    nlohmann::ordered_json list = nlohmann::ordered_json::array();
+    std::vector<std::string> rows;
+    for (const PlanOutcome& o : outcomes) {
+        const std::string result = o.Run ? ResultName(o.Exit) : "not-run";
+        updated += o.Run && o.Exit == kExitOk;
+        failed += o.Run && o.Exit != kExitOk;
+        notRun += !o.Run;
+        char seconds[16];
+        std::snprintf(seconds, sizeof seconds, "%.1f s", o.Seconds);
+        const std::string row =
+            SummaryRow(std::to_string(o.Line), o.Port, std::to_string(o.Station), result,
+                       OsCell(o.Before), OsCell(o.After), seconds);
+        rows.push_back(row + (o.Message.empty() ? "" : "  " + PrintableText(o.Message)));
+        list.push_back({{"plan_line", o.Line},
+                        {"port", JsonText(o.Port)},
+                        {"station", o.Station},
+                        {"image", JsonText(o.Image)},
+                        {"result", result},
+                        {"exit", o.Run ? nlohmann::ordered_json(o.Exit) : nullptr},
+                        {"message", JsonText(o.Message)},
+                        {"download_mode", o.DownloadMode},
+                        {"os_before", OsJson(o.Before)},
+                        {"os_after", OsJson(o.After)},
+                        {"seconds", std::round(o.Seconds * 1000.0) / 1000.0}});
+    }
+    out_.Line("");
+    out_.Line("Plan summary: " + std::to_string(updated) + " of " +
+              std::to_string(outcomes.size()) + " PLCs updated and verified" +
+              (exitCode == kExitInterrupted ? " (interrupted)" : ""));
+    out_.Line(SummaryRow("line", "port", "station", "result", "OS before", "OS after", "time"));
+    for (const std::string& row : rows)
+        out_.Line(row);
+    out_.Event(std::move(JsonEvent("summary")
+                             .Json("plcs", std::move(list))
+                             .Int("updated", static_cast<long long>(updated))
+                             .Int("failed", static_cast<long long>(failed))
+                             .Int("not_run", static_cast<long long>(notRun))
+                             .Bool("interrupted", exitCode == kExitInterrupted)
+                             .Int("exit", exitCode)));
+}
+
+} // namespace orv

@@ -1,0 +1,116 @@
+#pragma once
+// Everything orv-flash tells: one typed call per event, each rendered here both as the lines
+// people read and as the JSON event scripts parse (FlashOutput writes whichever the run asked
+// for, and the frame trace). The runs decide; this only words what they decided.
+
+#include "flash_args.h"
+#include "flash_output.h"
+#include "protocol/station.h"
+#include "update/os_image.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace orv {
+
+constexpr int kExitOk = 0;
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+constexpr int kExitPort = 3;
+constexpr int kExitVerify = 4;
+constexpr int kExitNoStation = 5;
+constexpr int kExitInterrupted = 130;
+
+// What a run found and left, as its done event and a plan's summary report it.
+struct FlashRunResult {
+    int Exit = kExitFailed;
+    std::string Message;
+    std::string Detail; // beneath the message: the port's reason and what to do
+    std::optional<StatusReply> Before, After;
+    // After a failure: the PLC's status read afterwards, and whether it names the image's OS.
+    bool AfterFailure = false;
+    std::optional<bool> ImageOs;
+    // The PLC may be in its download mode: it answers no station command, so nothing else on
+    // its line can be reached until it is updated or switched off and on.
+    bool DownloadMode = false;
+};
+
+std::string ResultName(int exitCode); // "ok", "failed", "interrupted", ...
+
+// A plan's PLC as the plan file names it, and what became of it.
+struct PlanRow {
+    int Line = 0;
+    std::string Port;
+    int Station = 0;
+    std::string Image;
+};
+struct PlanOutcome : PlanRow {
+    bool Run = false; // false: not started (Message says why)
+    int Exit = kExitFailed;
+    std::string Message;
+    std::optional<StatusReply> Before, After;
+    bool DownloadMode = false;
+    double Seconds = 0;
+};
+
+// Where the OS a PLC reports differs from an image's: empty when it is the same.
+struct OsComparison {
+    std::string Text;                // "version: the PLC reports 1.00, the image holds 1.61; ..."
+    std::vector<std::string> Fields; // "version", "date", "flash"
+    bool Same() const { return Fields.empty(); }
+};
+OsComparison CompareOs(const StatusReply& reply, const ImageInfo& image);
+// After a failed run: what the status read afterwards says of the OS (reply null: none came).
+std::string AfterFailureText(const StatusReply* reply, const ImageInfo& image);
+
+class FlashReport {
+public:
+    explicit FlashReport(FlashOutput& out) : out_(out) {}
+    virtual ~FlashReport() = default;
+    FlashReport(const FlashReport&) = delete;
+    FlashReport& operator=(const FlashReport&) = delete;
+
+    FlashOutput& Output() { return out_; }
+
+    // A single run (update or status).
+    virtual void Start(const FlashArgs& args);
+    virtual void Image(const std::string& path, const ImageInfo& info, const PreparedImage& image);
+    // phase: "status" (before the update), "probe" (at the download speed afterwards) or
+    // "verify".
+    virtual void PlcStatus(const char* phase, const StatusReply& reply);
+    virtual void Message(const std::string& text);
+    virtual void StatusBar(const std::string& text);
+    virtual void Panel(const std::string& text);
+    virtual void Progress(const ProgressInfo& info);
+    virtual void Question(const std::string& text, bool answer, const std::string& by);
+    virtual void Restore(bool answered);
+    virtual void Verify(const StatusReply& reply, const OsComparison& comparison);
+    virtual void IntervalTiming(const std::vector<uint8_t>& tail);
+    virtual void LineEcho();
+    virtual void Step(const std::string& text);    // a line saying what the run does next
+    virtual void Warning(const std::string& text); // on stderr, in every mode
+    virtual void Done(const FlashRunResult& result);
+
+    // --scan
+    virtual void ScanStart(const FlashArgs& args, const std::string& lineText, int timeoutMs);
+    virtual void ScanStation(int station, const StatusReply& reply);
+    virtual void ScanUnreadable(int station);
+    virtual void ScanDone(int exitCode, const std::string& message, const std::string& detail,
+                          const std::vector<int>& found, const std::vector<int>& unreadable,
+                          size_t asked, double seconds);
+
+    // --plan
+    virtual void PlanStart(const std::string& file, const std::vector<PlanRow>& rows, size_t ports);
+    virtual void PlanSummary(const std::vector<PlanOutcome>& outcomes, int exitCode);
+
+protected:
+    FlashOutput& out_;
+
+private:
+    std::string lastPanel_;
+    std::string lastStatusBar_;
+    bool done_ = false;
+};
+
+} // namespace orv
