@@ -47,9 +47,8 @@ public:
     void SetRtsEnabled() override { comm_.SetRtsControl(TRtsControl::RtsEnable); }
     std::vector<std::string> ListPorts() override { return PortSource(); }
 
-    // Replies taken whole from the next opening on: each write gives TComm the rule of its
-    // reply. Off, only the read interval ends a block, as the windows have always had it.
-    void SetRepliesWhole(bool on) { wholeAsked_ = on; }
+    // Each write gives TComm the rule of its reply.
+    void SetRepliesWhole(bool on) override { wholeAsked_ = on; }
     // "115200 8E1"
     std::string LineText() const;
 

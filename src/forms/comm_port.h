@@ -21,6 +21,8 @@ public:
     // The machine's serial ports as the connect dialog lists them: "name: (description)", or
     // the name alone, in the order the system gives them. May throw.
     virtual std::vector<std::string> ListPorts() = 0;
+    // Replies taken whole, from the next opening on; off, only the read interval ends a block.
+    virtual void SetRepliesWhole(bool on) = 0;
 
     // The port's events, raised on the GUI thread between handlers (also inside a nested modal
     // loop), never from within a call into the port. Installed by the update form. After

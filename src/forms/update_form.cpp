@@ -26,6 +26,11 @@ TUpdateForm::TUpdateForm(TOrvForms& app, IUpdateWindow& window, ITimer& timer2)
       sequence_(app.Comm, timer2, *this, app.Station, app.Dispatch) {
     std::string path;
     window_.SetFileText(app_.Reg.LoadStringNoted("", "OSFile", path) ? path : std::string());
+    // Replies are taken the moment they are whole; "interval" keeps the 100 ms of silence that
+    // ends each one, for a line whose PLC or converter misbehaves with the faster timing.
+    std::string timing;
+    app_.Comm.SetRepliesWhole(!app_.Reg.LoadStringNoted("", "ReplyTiming", timing) ||
+                              !SameTextIgnoringCase(timing, "interval"));
     SetIdleButtons();
     app_.Comm.OnReceiveData = [this](const uint8_t* buffer, uint16_t length) {
         CommReceiveData(buffer, length);

@@ -226,6 +226,7 @@ public:
     uint32_t ReadIntervalMs() const override { return 100; }
     void SetCommName(const std::string&) override {}
     void SetRtsEnabled() override {}
+    void SetRepliesWhole(bool on) override { repliesWhole = on; }
     std::vector<std::string> ListPorts() override {
         if (listFails)
             throw std::runtime_error("the device list cannot be read");
@@ -245,6 +246,7 @@ public:
     bool listFails = false;
     std::exception_ptr openError;
     bool open = false;
+    bool repliesWhole = false;
     int opens = 0, closes = 0;
     uint32_t baud = 0;
     int dataBits = 0;

@@ -66,6 +66,7 @@ TEST_F(FormsTest, ChoicesAreKeptBetweenRunsAndStoredTextsMatchIgnoringCase) {
     EXPECT_EQ(open.station, "12");
     EXPECT_EQ(speed.list.Shown(), "57600");
     EXPECT_EQ(update.fileText, "/srv/os/orv-1.61.os");
+    EXPECT_TRUE(port.repliesWhole);
     Stop();
 
     // Letter case is ignored, in a description beyond ASCII too; a text that matches no entry
@@ -76,7 +77,9 @@ TEST_F(FormsTest, ChoicesAreKeptBetweenRunsAndStoredTextsMatchIgnoringCase) {
     values["Speed"] = std::string("1200");
     port.ports = {"ttyS7", "COM3: (Puerto de comunicación)"};
     values["ComPort"] = std::string("com3: (PUERTO DE COMUNICACIÓN)");
+    values["ReplyTiming"] = std::string("Interval");
     Start();
+    EXPECT_FALSE(port.repliesWhole);
     EXPECT_EQ(open.parity.Shown(), "ODD");
     EXPECT_EQ(open.baud.chosen, -1);
     EXPECT_EQ(speed.list.chosen, -1);

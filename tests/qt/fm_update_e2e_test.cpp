@@ -384,9 +384,11 @@ TEST_F(UpdateE2E, RunningPlcIsStoppedOnYesAndTheUpdateCompletes) {
     app.fmStartup->close();
 }
 
+// Replies are taken whole: the first refusal is only a cut block, which turns the window to
+// interval timing and sends the page again; the second is a refusal.
 TEST_F(UpdateE2E, RefusedPageEndsTheRunWithProgNack) {
     Simulator sim("e2e-nak",
-                  {"--speed", "9600", "--format", "7E1", "--no-pace", "--fault", "nak:1x"});
+                  {"--speed", "9600", "--format", "7E1", "--no-pace", "--fault", "nak:2x"});
     ASSERT_TRUE(sim.Ready());
     const QString image = MakeImage("orv.bin", kFirstPage);
     TOrvApplication app;
@@ -405,15 +407,15 @@ TEST_F(UpdateE2E, RefusedPageEndsTheRunWithProgNack) {
     EXPECT_TRUE(seen.exitEnabled);
     EXPECT_NE(seen.panel, "DU Reroro ... OK!!");
     EXPECT_LT(seen.gauge, 100);
-    // Page 0 went out once and nothing after the refusal but Exit's restore command.
+    // Page 0 went out twice and nothing after the refusal but Exit's restore command.
     const std::vector<QByteArray> frames = FramesHeard(sim.Log());
     int pages = 0;
     for (const QByteArray& f : frames)
         pages += IsPageFrame(f) ? 1 : 0;
-    EXPECT_EQ(pages, 1);
+    EXPECT_EQ(pages, 2);
     const int page0 =
         static_cast<int>(std::find_if(frames.begin(), frames.end(), IsPageFrame) - frames.begin());
-    for (size_t i = static_cast<size_t>(page0) + 1; i < frames.size(); ++i)
+    for (size_t i = static_cast<size_t>(page0) + 2; i < frames.size(); ++i)
         EXPECT_EQ(frames[i], kRestoreSpeedFrame) << i;
     app.fmStartup->close();
 }
