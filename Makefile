@@ -62,20 +62,21 @@ test-fuzz fuzz: fuzz-build
 
 # The Debian package of the plain build, orv-os-update_<version>_<arch>.deb, left here for
 # `sudo apt install ./orv-os-update_*.deb`; and when the cross build exists (make windows), the
-# Windows zip orv-os-update-<version>-windows-x64.zip beside it.
+# Windows zip orv-os-update-<version>-windows-x64.zip and the MSI of the same name beside it.
 package: build
 	rm -f orv-os-update_*.deb build/orv-os-update_*.deb orv-os-update-*-windows-x64.zip \
-	    build-windows/orv-os-update-*-windows-x64.zip
+	    build-windows/orv-os-update-*-windows-x64.zip orv-os-update-*-windows-x64.msi \
+	    build-windows/orv-os-update-*-windows-x64.msi
 	cd build && cpack -G DEB
 	mv build/orv-os-update_*.deb .
 	@if [ -f build-windows/build.ninja ]; then \
-	    set -e; cmake --build build-windows -j $(JOBS); \
+	    set -e; cmake --build build-windows -j $(JOBS) --target all orv_msi; \
 	    (cd build-windows && cpack -G ZIP); \
-	    mv build-windows/orv-os-update-*-windows-x64.zip .; \
+	    mv build-windows/orv-os-update-*-windows-x64.zip build-windows/orv-os-update-*-windows-x64.msi .; \
 	fi
 
 # The package checked as Debian's tools check one, and its programs run from an unpacked copy;
-# the Windows zip too, when there is one.
+# the Windows zip too, when there is one, and the MSI installed and removed under Wine.
 test-package: package
 	@scripts/check-package
 
@@ -126,4 +127,4 @@ format:
 
 clean:
 	rm -rf build build-asan build-tsan build-fuzz build-windows orv-os-update_*.deb \
-	    orv-os-update-*-windows-x64.zip
+	    orv-os-update-*-windows-x64.zip orv-os-update-*-windows-x64.msi

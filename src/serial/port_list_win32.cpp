@@ -1,6 +1,7 @@
 // The port list on Windows: the present devices of the Ports class that name a COM port, with
-// their descriptions, in the order the device setup interface gives them; where it lists none,
-// the ports the serial drivers registered under HARDWARE\DEVICEMAP\SERIALCOMM.
+// their descriptions, in the order the device setup interface gives them; then the ports only
+// HARDWARE\DEVICEMAP\SERIALCOMM names, in its order. Virtual-port drivers and some USB drivers
+// register there alone, and a machine may have both kinds, so both sources are always read.
 
 #include "common/wide_text.h"
 #include "serial/port_list.h"
@@ -54,12 +55,28 @@ bool ReadDescription(HDEVINFO set, SP_DEVINFO_DATA& device, std::wstring& out) {
     return !out.empty();
 }
 
+// Each port once: a driver may register a port in the class and in the device map, and letter
+// case does not make another port.
+struct TPortEntries {
+    std::vector<std::wstring> Names;
+    std::vector<std::string> Entries;
+
+    void Add(const std::wstring& name, const std::string& entry) {
+        for (const std::wstring& listed : Names)
+            if (CompareStringOrdinal(listed.c_str(), static_cast<int>(listed.size()), name.c_str(),
+                                     static_cast<int>(name.size()), TRUE) == CSTR_EQUAL)
+                return;
+        Names.push_back(name);
+        Entries.push_back(entry);
+    }
+};
+
 struct TDeviceList {
     HDEVINFO Set;
     ~TDeviceList() { SetupDiDestroyDeviceInfoList(Set); }
 };
 
-void AddSetupPorts(std::vector<std::string>& entries) {
+void AddSetupPorts(TPortEntries& ports) {
     DWORD count = 0;
     SetupDiClassGuidsFromNameW(L"Ports", nullptr, 0, &count);
     if (count == 0)
@@ -84,13 +101,15 @@ void AddSetupPorts(std::vector<std::string>& entries) {
         if (!isPort)
             continue;
         std::wstring description;
-        entries.push_back(ReadDescription(set, device, description)
-                              ? ToUtf8(name) + ": (" + ToUtf8(description) + ")"
-                              : ToUtf8(name));
+        ports.Add(name, ReadDescription(set, device, description)
+                            ? ToUtf8(name) + ": (" + ToUtf8(description) + ")"
+                            : ToUtf8(name));
     }
 }
 
-void AddDeviceMapPorts(std::vector<std::string>& entries) {
+// The map knows a port's device object (\Device\VCP0), not what it is: such a port is listed by
+// its name alone rather than by a guessed description.
+void AddDeviceMapPorts(TPortEntries& ports) {
     HKEY key = nullptr;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_QUERY_VALUE,
                       &key) != ERROR_SUCCESS)
@@ -113,7 +132,7 @@ void AddDeviceMapPorts(std::vector<std::string>& entries) {
             const std::wstring port =
                 StringOf(std::vector<BYTE>(data.begin(), data.begin() + size));
             if (IsComPortName(port))
-                entries.push_back(ToUtf8(port));
+                ports.Add(port, ToUtf8(port));
         }
     }
     RegCloseKey(key);
@@ -122,11 +141,10 @@ void AddDeviceMapPorts(std::vector<std::string>& entries) {
 } // namespace
 
 std::vector<std::string> ListPortEntries() {
-    std::vector<std::string> entries;
-    AddSetupPorts(entries);
-    if (entries.empty())
-        AddDeviceMapPorts(entries);
-    return entries;
+    TPortEntries ports;
+    AddSetupPorts(ports);
+    AddDeviceMapPorts(ports);
+    return std::move(ports.Entries);
 }
 
 } // namespace orv

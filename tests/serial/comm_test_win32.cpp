@@ -128,27 +128,32 @@ TEST_F(CommTest, PortsFromComTenOnOpenAsDevices) {
 }
 
 // The device setup interface of this Wine prefix, with devices of the test's own in the Ports
-// class; HARDWARE\DEVICEMAP\SERIALCOMM only when the class names no COM port at all.
+// class, then the ports only HARDWARE\DEVICEMAP\SERIALCOMM names: each port once, in any case.
 TEST(PortList, PortsClassThenTheSerialDeviceMap) {
     TTestPorts ports;
     ASSERT_TRUE(AddTestPort("COM12", "USB-SERIAL CH340"));
     ASSERT_TRUE(AddTestPort("com31", ""));
     ASSERT_TRUE(AddTestPort("LPT1", "Printer Port"));
     ASSERT_TRUE(AddTestPort("COM", "Not a port"));
-    ASSERT_TRUE(MapTestPort("COM33"));
+    for (const char* mapped : {"COM33", "COM12", "COM31"})
+        ASSERT_TRUE(MapTestPort(mapped));
 
     std::vector<std::string> entries = ListPortEntries();
     EXPECT_EQ(std::count(entries.begin(), entries.end(), "COM12: (USB-SERIAL CH340)"), 1);
     EXPECT_EQ(std::count(entries.begin(), entries.end(), "com31"), 1);
+    const auto mapOnly = std::find(entries.begin(), entries.end(), "COM33");
+    ASSERT_NE(mapOnly, entries.end());
+    EXPECT_EQ(std::find(mapOnly, entries.end(), "com31"), entries.end()) << "class ports first";
     for (const std::string& entry : entries) {
         EXPECT_FALSE(entry.rfind("LPT1", 0) == 0) << entry;
         EXPECT_FALSE(entry.rfind("COM:", 0) == 0) << entry;
-        EXPECT_NE(entry, "COM33") << "listed from the device map although the class has ports";
+        EXPECT_TRUE(entry != "COM12" && entry != "COM31") << entry << " listed twice";
     }
 
     RemoveTestPortDevices();
     entries = ListPortEntries();
     EXPECT_EQ(std::count(entries.begin(), entries.end(), "COM33"), 1);
+    EXPECT_EQ(std::count(entries.begin(), entries.end(), "COM12"), 1);
     EXPECT_EQ(std::count(entries.begin(), entries.end(), "COM12: (USB-SERIAL CH340)"), 0);
 }
 
