@@ -353,10 +353,12 @@ TEST_F(FlashE2E, TheStopQuestionOnATerminalAndAStopThePlcRefuses) {
 }
 
 // A PLC in its download mode obeys no restore-speed command: none is sent, and the run says
-// where the PLC was left.
-TEST_F(FlashE2E, AnInterruptInTheDownloadLeavesThePlcAsItIsAndSaysWhere) {
+// where the PLC was left. Run again, the update finds no status at the connect speed, goes in
+// blind, and then restores the speed through the register the PLC names (not register 0).
+TEST_F(FlashE2E, AnInterruptInTheDownloadLeavesThePlcAsItIsAndARunAgainRecoversIt) {
     const std::string flashOut = gDir + "/interrupted.flash";
-    PlcSim sim({"--name", "flashint", "--no-pace", "--flash-out", flashOut});
+    PlcSim sim({"--name", "flashint", "--no-pace", "--register-code", "2", "--flash-out",
+                flashOut});
     // Interval timing leaves the interrupt half a minute of download to land in.
     Process p(
         {ToolPath("flash"), "--port", sim.Name, "--image", gImage, "--json", "--interval-timing"});
@@ -377,6 +379,16 @@ TEST_F(FlashE2E, AnInterruptInTheDownloadLeavesThePlcAsItIsAndSaysWhere) {
               std::string::npos)
         << events.back();
     EXPECT_FALSE(std::filesystem::exists(flashOut));
+
+    const RunResult again = Flash({"--port", sim.Name, "--image", gImage, "--json"}, 90s);
+    EXPECT_EQ(again.Exit, 0) << Describe(again);
+    EXPECT_EQ(CompareFlash(flashOut, gImage), "");
+    const auto second = Events(again.Out);
+    ASSERT_FALSE(second.empty());
+    EXPECT_NE(second.back().value("message", "").find("recovered"), std::string::npos);
+    const auto restore = Named(second, "restore");
+    ASSERT_EQ(restore.size(), 1u);
+    EXPECT_TRUE(restore[0].at("answered").get<bool>());
 }
 
 TEST_F(FlashE2E, ALineThatVanishesEndsTheRunWithAClearFailure) {
