@@ -357,8 +357,8 @@ TEST_F(FlashE2E, TheStopQuestionOnATerminalAndAStopThePlcRefuses) {
 // blind, and then restores the speed through the register the PLC names (not register 0).
 TEST_F(FlashE2E, AnInterruptInTheDownloadLeavesThePlcAsItIsAndARunAgainRecoversIt) {
     const std::string flashOut = gDir + "/interrupted.flash";
-    PlcSim sim({"--name", "flashint", "--no-pace", "--register-code", "2", "--flash-out",
-                flashOut});
+    PlcSim sim(
+        {"--name", "flashint", "--no-pace", "--register-code", "2", "--flash-out", flashOut});
     // Interval timing leaves the interrupt half a minute of download to land in.
     Process p(
         {ToolPath("flash"), "--port", sim.Name, "--image", gImage, "--json", "--interval-timing"});
@@ -374,8 +374,10 @@ TEST_F(FlashE2E, AnInterruptInTheDownloadLeavesThePlcAsItIsAndARunAgainRecoversI
     ASSERT_FALSE(events.empty());
     EXPECT_EQ(events.back().value("result", ""), "interrupted");
     EXPECT_TRUE(events.back().value("download_mode", false));
-    EXPECT_NE(events.back().value("message", "").find("the PLC is in download mode at 115200 bit/s "
-                                                      "with a partial OS; run the update again"),
+    EXPECT_NE(events.back()
+                  .value("message", "")
+                  .find("the PLC is in download mode at 115200 bit/s "
+                        "with a partial OS; run the update again"),
               std::string::npos)
         << events.back();
     EXPECT_FALSE(std::filesystem::exists(flashOut));
@@ -485,6 +487,13 @@ TEST_F(FlashE2E, BadArgumentsExit2AndOtherRefusalsSayWhy) {
         EXPECT_EQ(r.Exit, 2) << line << "\n" << Describe(r);
         EXPECT_NE(r.Err.find("usage: orv-flash"), std::string::npos) << line;
     }
+    // A script that asked for events gets the done event all the same.
+    const RunResult json = Flash({"--port", "x", "--status", "--baud", "4800", "--json"}, 10s);
+    const auto refusal = Events(json.Out);
+    ASSERT_EQ(refusal.size(), 1u) << Describe(json);
+    EXPECT_EQ(refusal[0].at("exit"), 2);
+    EXPECT_EQ(refusal[0].at("result"), "refused");
+    EXPECT_NE(refusal[0].at("message").get<std::string>().find("4800"), std::string::npos);
 
     const RunResult missing = Flash({"--port", "x", "--image", gDir + "/nothere.bin"}, 10s);
     EXPECT_EQ(missing.Exit, 1) << Describe(missing);

@@ -58,8 +58,8 @@ TEST(FlashPlan, APlanIsRefusedWholeBeforeAnyPlcIsTouched) {
                              "flashplanr,300,os161.bin\n"
                              "\"" +
                                  sim.Path + "\",1,os161.bin\n");
-    const RunResult r =
-        RunTool({ToolPath("flash"), "--plan", dir + "/plan.csv", "--stop-plc", "yes"}, 30s);
+    const RunResult r = RunTool(
+        {ToolPath("flash"), "--plan", dir + "/plan.csv", "--stop-plc", "yes", "--json"}, 30s);
     EXPECT_EQ(r.Exit, 2) << r.Out << r.Err;
     EXPECT_NE(r.Err.find("plan.csv:3: OS File << " + dir + "/missing.bin >> not Exist !!"),
               std::string::npos)
@@ -70,7 +70,11 @@ TEST(FlashPlan, APlanIsRefusedWholeBeforeAnyPlcIsTouched) {
               std::string::npos)
         << r.Err;
     EXPECT_EQ(r.Err.find("plan.csv:2"), std::string::npos) << r.Err;
-    EXPECT_TRUE(r.Out.empty()) << r.Out;
+    const std::vector<Json> events = JsonLines(r.Out);
+    ASSERT_EQ(events.size(), 1u) << r.Out;
+    EXPECT_EQ(events[0].at("result"), "refused");
+    EXPECT_NE(events[0].at("message").get<std::string>().find("plan.csv:4: station: 300"),
+              std::string::npos);
     sim.Stop();
     const auto bytes = ReadFile(log);
     EXPECT_EQ(std::string(bytes.begin(), bytes.end()).find("\"dir\":\"rx\""), std::string::npos);

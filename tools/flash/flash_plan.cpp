@@ -188,9 +188,14 @@ int RunPlan(const FlashArgs& args, TEventLoop& loop, ICommSink& sink, TConsole& 
             std::function<void()>& interrupt) {
     const PlanReading plan = ReadPlan(args.Plan, args);
     if (!plan.Errors.empty()) {
-        for (const std::string& e : plan.Errors)
+        std::string reasons;
+        for (const std::string& e : plan.Errors) {
             std::fprintf(stderr, "orv-flash: %s\n", e.c_str());
+            reasons += (reasons.empty() ? "" : "; ") + e;
+        }
         std::fprintf(stderr, "orv-flash: the plan was refused; no PLC was touched\n");
+        if (args.Json)
+            ReportRefusal("the plan was refused; no PLC was touched: " + reasons);
         return kExitUsage;
     }
     TPlanRun run(args, plan.Entries, loop, sink, console);

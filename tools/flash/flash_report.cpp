@@ -33,9 +33,19 @@ std::string ResultName(int exitCode) {
         return "no-station";
     case kExitInterrupted:
         return "interrupted";
+    case kExitUsage:
+        return "refused";
     default:
         return "failed";
     }
+}
+
+void ReportRefusal(const std::string& reason) {
+    FlashOutput out(true, false);
+    FlashRunResult result;
+    result.Exit = kExitUsage;
+    result.Message = reason;
+    FlashReport(out).Done(result);
 }
 
 void FlashReport::Start(const FlashArgs& args) {

@@ -64,6 +64,10 @@ OsComparison CompareOs(const StatusReply& reply, const ImageInfo& image);
 // After a failed run: what the status read afterwards says of the OS (reply null: none came).
 std::string AfterFailureText(const StatusReply* reply, const ImageInfo& image);
 
+// With --json: the done event of a run refused before it began (bad arguments, a refused
+// plan), exit 2.
+void ReportRefusal(const std::string& reason);
+
 class FlashReport {
 public:
     explicit FlashReport(FlashOutput& out) : out_(out) {}

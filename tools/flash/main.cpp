@@ -12,6 +12,7 @@
 #include "flash_session.h"
 #include "serial/port_list.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <exception>
 #include <functional>
@@ -22,8 +23,12 @@ int main(int argc, char** argv) {
     using namespace orv;
     // UTF-8 on every platform (the wide command line on Windows): image and plan names are
     // opened as UTF-8.
-    const FlashArgsResult parsed = ParseFlashArgs(ProgramArguments(argc, argv));
+    const std::vector<std::string> args = ProgramArguments(argc, argv);
+    const FlashArgsResult parsed = ParseFlashArgs(args);
     if (!parsed.Error.empty()) {
+        // A script asked for events gets its done event, whatever else was wrong.
+        if (std::find(args.begin(), args.end(), "--json") != args.end())
+            ReportRefusal(parsed.Error);
         std::fprintf(stderr, "orv-flash: %s\n\n%s", parsed.Error.c_str(), parsed.Help.c_str());
         return kExitUsage;
     }
