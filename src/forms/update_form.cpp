@@ -135,7 +135,8 @@ void TUpdateForm::ShowImageInfo(bool show) {
         throw std::runtime_error(result.Error);
     case ShowOutcome::Illegal:
         ImageHeader = result.Header;
-        window_.ShowMessage("File corruption or Illegal OS file");
+        window_.ShowMessage(
+            WithCipheredNameHint("File corruption or Illegal OS file", window_.FileText()));
         return;
     case ShowOutcome::Shown:
         ImageHeader = result.Header;

@@ -5,6 +5,7 @@
 #include "common/platform_io.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -111,6 +112,15 @@ bool IsCipheredName(const std::string& path) {
     const size_t dot = path.rfind('.');
     const size_t from = dot == std::string::npos ? 0 : dot + 1;
     return path.compare(from, 2, "os") == 0;
+}
+
+std::string WithCipheredNameHint(const std::string& text, const std::string& path) {
+    const size_t dot = path.rfind('.');
+    if (dot == std::string::npos || path.size() - dot != 3 || IsCipheredName(path) ||
+        std::tolower(static_cast<unsigned char>(path[dot + 1])) != 'o' ||
+        std::tolower(static_cast<unsigned char>(path[dot + 2])) != 's')
+        return text;
+    return text + "; ciphered images must end in .os (lower case)";
 }
 
 std::string FlashTypeText(int code) {
@@ -251,7 +261,12 @@ std::string PrepareOutcomeText(PrepareOutcome outcome, const std::string& path) 
 std::string PrepareResultText(const PrepareResult& result, const std::string& path) {
     if (result.Outcome == PrepareOutcome::ReadError && !result.Error.empty())
         return result.Error;
-    return PrepareOutcomeText(result.Outcome, path);
+    const std::string text = PrepareOutcomeText(result.Outcome, path);
+    const bool contentRefused = result.Outcome == PrepareOutcome::FileError ||
+                                result.Outcome == PrepareOutcome::SizeError ||
+                                result.Outcome == PrepareOutcome::IdError ||
+                                result.Outcome == PrepareOutcome::FirstPageError;
+    return contentRefused ? WithCipheredNameHint(text, path) : text;
 }
 
 bool PrepareOutcomeIsMessageBox(PrepareOutcome outcome) {

@@ -27,6 +27,10 @@ std::string ImagePasswordText(); // "730416"
 // True when the two characters after the last "." are exactly "os" (case-sensitive); a path
 // without "." compares its first two characters.
 bool IsCipheredName(const std::string& path);
+// The name decides, so a ciphered image named "OS161.OS" is read as a plain one and fails its
+// checks: text, with "; ciphered images must end in .os (lower case)" when the name ends in
+// ".os" in another letter case.
+std::string WithCipheredNameHint(const std::string& text, const std::string& path);
 
 // Header fields as the status window shows them.
 struct ImageInfo {

@@ -214,6 +214,12 @@ TEST_F(TempDir, PrepareFromFiles) {
     // The name decides: the same plain bytes under a ciphered name fail their check.
     EXPECT_EQ(PrepareImageFile(Write("plain.os", plain)).Outcome, PrepareOutcome::FileError);
     EXPECT_EQ(PrepareImageFile(Write("plain.bin", plain)).Outcome, PrepareOutcome::Ready);
+    // A ciphered image under an upper-case name is read as plain: the refusal says why.
+    const std::string upper = Write("IMAGE.OS", Cipher(plain));
+    EXPECT_EQ(PrepareResultText(PrepareImageFile(upper), upper),
+              "OS File ID Error!!; ciphered images must end in .os (lower case)");
+    EXPECT_EQ(WithCipheredNameHint("t", "a.bin"), "t");
+    EXPECT_EQ(WithCipheredNameHint("t", "a.os"), "t");
     // Too large to be an image even with its check bytes: refused without being loaded.
     EXPECT_EQ(PrepareImageFile(Write("huge.os", std::vector<uint8_t>(kMaxImageSize + 2))).Outcome,
               PrepareOutcome::SizeError);

@@ -136,7 +136,8 @@ int Info(const std::string& path) {
         std::fprintf(stderr, "orv-osimage: %s is empty\n", path.c_str());
         return kExitFail;
     case ShowOutcome::Illegal:
-        std::fputs("File corruption or Illegal OS file\n", stderr);
+        std::fprintf(stderr, "%s\n",
+                     WithCipheredNameHint("File corruption or Illegal OS file", path).c_str());
         return kExitFail;
     case ShowOutcome::Shown:
         break;
