@@ -150,6 +150,7 @@ TEST_F(UpdateWindowTest, CloseBoxDuringARunRestoresTheSpeedAndLeavesTheWindowRea
     app_->Comm.CommName = "updwin-close";
     fm.edtOSFile->setText(WriteImage("orv.bin", 0x22000));
 
+    std::string sent;
     ModalScript script;
     script.Then([&](QWidget* modal) {
         ASSERT_EQ(modal, &fm);
@@ -166,7 +167,9 @@ TEST_F(UpdateWindowTest, CloseBoxDuringARunRestoresTheSpeedAndLeavesTheWindowRea
         for (QAbstractButton* b :
              std::initializer_list<QAbstractButton*>{fm.btDUReroro, fm.btAbort, fm.btExit})
             EXPECT_FALSE(b->isEnabled()) << b->objectName().toStdString();
-        // The PLC answers the restore command: STX, "01", "47", "0", checksum, ETX.
+        // Once the restore command is out (a reply cannot come before it), the PLC answers
+        // it: STX, "01", "47", "0", checksum, ETX.
+        sent = test::ReadAvailable(line.Master());
         const char reply[] = "\x02"
                              "01470"
                              "FE\x03";
@@ -179,7 +182,6 @@ TEST_F(UpdateWindowTest, CloseBoxDuringARunRestoresTheSpeedAndLeavesTheWindowRea
     EXPECT_EQ(sequence.UpdateState, UpdateSequence::Idle);
 
     // The speed command, then the restore command (the connect speed's code 1).
-    const std::string sent = test::ReadAvailable(line.Master());
     ASSERT_EQ(sent.size(), 40u);
     EXPECT_EQ(sent.substr(0, 17), "\x02"
                                   "014701R04050000C");
