@@ -13,6 +13,9 @@ bool ToWide(std::string_view text, std::wstring& out);
 // paths through (the manifest's longPathAware counts only where a policy allows them).
 bool ToWidePath(std::string_view path, std::wstring& out);
 
+// For text that is only shown: bytes that are not UTF-8 show as U+FFFD rather than vanishing.
+std::wstring WideText(std::string_view text);
+
 // Unpaired surrogates become U+FFFD.
 std::string ToUtf8(std::wstring_view text);
 

@@ -35,6 +35,16 @@ bool ToWidePath(std::string_view path, std::wstring& out) {
     return true;
 }
 
+std::wstring WideText(std::string_view text) {
+    if (text.empty() || text.size() > INT_MAX / 2)
+        return {};
+    const int size = static_cast<int>(text.size());
+    std::wstring wide(
+        static_cast<size_t>(MultiByteToWideChar(CP_UTF8, 0, text.data(), size, nullptr, 0)), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), size, wide.data(), static_cast<int>(wide.size()));
+    return wide;
+}
+
 std::string ToUtf8(std::wstring_view text) {
     if (text.empty() || text.size() > INT_MAX / 4)
         return {};

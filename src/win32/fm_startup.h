@@ -55,7 +55,6 @@ protected:
 private:
     TStartupForm* form_ = nullptr;
     bool closed_ = false;
-    HICON icons_[2] = {};
 };
 
 } // namespace orv
