@@ -185,11 +185,14 @@ void TUpdateForm::SetBusyButtons() {
     window_.SetButtonEnabled(TUpdateButton::btnOS, false);
 }
 
+// Abort goes last: a button that is disabled hands the focus on to the next one that takes it,
+// and after a download that must be Exit, the next step, not the file box (where a key typed
+// would replace the path), which is all that is left while the others are still disabled.
 void TUpdateForm::SetIdleButtons() {
-    window_.SetButtonEnabled(TUpdateButton::btAbort, false);
     window_.SetButtonEnabled(TUpdateButton::btDUReroro, true);
     window_.SetButtonEnabled(TUpdateButton::btExit, true);
     window_.SetButtonEnabled(TUpdateButton::btnOS, true);
+    window_.SetButtonEnabled(TUpdateButton::btAbort, false);
 }
 
 void TUpdateForm::SetAbortEnabled(bool enabled) {

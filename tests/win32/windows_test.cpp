@@ -389,23 +389,33 @@ TEST_F(Win32Windows, ConnectDialogKeysAndWaysOut) {
     EXPECT_EQ(listed, (std::vector<std::string>{"COM9: (Orv USB)"}));
 }
 
-// The update window: Escape does nothing, Exit closes it while idle; the stop question's Enter
-// and Escape answer No, only its Yes stops the PLC.
+// The update window: Escape does nothing; when a run ends, the focus goes from Abort to Exit,
+// not into the file box; Exit closes it while idle. The stop question's Enter and Escape answer
+// No, only its Yes stops the PLC.
 TEST_F(Win32Windows, UpdateWindowAndStopQuestionKeys) {
     TOrvWin32Application& app = *app_;
     TfmUpdate& update = *app.fmUpdate;
     bool stayed = false;
+    HWND focusAfterRun = nullptr;
     TModalScript script;
     script.Then([&](HWND window) {
         PressKey(window, VK_ESCAPE);
         stayed = Settle() && IsWindowVisible(window);
         EXPECT_TRUE(IsWindowEnabled(update.btDUReroro));
         EXPECT_FALSE(IsWindowEnabled(update.btAbort));
+        update.SetButtonEnabled(TUpdateButton::btAbort, true);
+        for (TUpdateButton b :
+             {TUpdateButton::btDUReroro, TUpdateButton::btExit, TUpdateButton::btnOS})
+            update.SetButtonEnabled(b, false);
+        SetFocus(update.btAbort);
+        app.Forms->fmUpdate->btAbortClick();
+        focusAfterRun = GetFocus();
         Click(update.btExit);
     });
     update.ShowModal();
     EXPECT_TRUE(script.WaitDone());
     EXPECT_TRUE(stayed);
+    EXPECT_EQ(focusAfterRun, update.btExit);
 
     script.Then([](HWND stop) { PressKey(stop, VK_RETURN); });
     EXPECT_FALSE(app.fmStopPLC->ShowModal());
@@ -624,6 +634,7 @@ TEST_F(Win32WithPlcSim, StatusThenWholeUpdateWithTheStopQuestionAnsweredYes) {
     TfmUpdate& update = *app.fmUpdate;
     bool stopAsked = false;
     std::string panel, bar;
+    HWND focus = nullptr;
     script
         .Then([&](HWND modal) {
             ASSERT_EQ(modal, update.Handle());
@@ -642,12 +653,14 @@ TEST_F(Win32WithPlcSim, StatusThenWholeUpdateWithTheStopQuestionAnsweredYes) {
             [&] {
                 panel = Text(update.pnlStatus);
                 bar = StatusText(update.sbStatus);
+                focus = GetFocus();
                 Click(update.btExit); // the restore command; its reply closes the window
             });
     Click(app.fmStartup->btNext);
     EXPECT_TRUE(script.WaitDone());
     EXPECT_TRUE(stopAsked);
     EXPECT_EQ(panel, "DU Reroro ... OK!!") << bar;
+    EXPECT_EQ(focus, update.btExit) << "the next step, not the file box";
     EXPECT_TRUE(PumpUntil([&] { return !IsWindowVisible(update.Handle()); }, 10s));
     EXPECT_EQ(app.Forms->fmUpdate->Sequence().UpdateState, UpdateSequence::Idle);
 }
