@@ -49,7 +49,24 @@ TUpdateForm::~TUpdateForm() {
         if (app_.Dispatch.PortOpened != 0)
             app_.Comm.Close();
     });
+    SaveSettings();
+}
+
+void TUpdateForm::SaveSettings() {
     app_.Reg.SaveStringNoted("", "OSFile", window_.FileText());
+}
+
+bool TUpdateForm::RunOrRestoreDue() const {
+    return sequence_.UpdateState != UpdateSequence::Idle || sequence_.SpeedChanged;
+}
+
+void TUpdateForm::StopForSessionEnd() {
+    Guarded(window_, [this] {
+        if (sequence_.Image || (sequence_.UpdateState != UpdateSequence::Idle && !Restoring()))
+            sequence_.btAbortClick();
+        if (sequence_.SpeedChanged)
+            sequence_.btExitClick();
+    });
 }
 
 void TUpdateForm::FormActivate() {

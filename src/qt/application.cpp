@@ -28,7 +28,8 @@ void TQtWindows::ShowProgramMessage(const std::string& text) {
     ShowMessageBox(nullptr, text);
 }
 
-TOrvApplication::TOrvApplication() : TOrvProgram(MakeUserRegStore()) {}
+TOrvApplication::TOrvApplication()
+    : TOrvProgram(MakeUserRegStore()), sessionEnd_(*Forms->fmStartup, *fmStartup) {}
 
 int TOrvApplication::Run() {
     QObject::connect(fmStartup.get(), &TfmStartup::Closed, qApp, &QCoreApplication::quit,

@@ -1,12 +1,14 @@
 #pragma once
 // The Qt program: the one port with its Qt notification sink, the seven windows and the forms
-// that decide what they do, assembled as every front end does (forms/orv_program.h).
+// that decide what they do, assembled as every front end does (forms/orv_program.h), and the
+// end of the session: the session manager's questions and SIGTERM.
 
 #include "forms/orv_program.h"
 #include "qt/fm_open.h"
 #include "qt/fm_startup.h"
 #include "qt/fm_update.h"
 #include "qt/qt_comm_sink.h"
+#include "qt/session_end.h"
 #include "qt/small_dialogs.h"
 
 #include <QApplication>
@@ -47,6 +49,9 @@ public:
 
     // Shows the main window and runs until it closes.
     int Run();
+
+private:
+    TQtSessionEnd sessionEnd_;
 };
 
 } // namespace orv

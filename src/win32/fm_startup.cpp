@@ -1,6 +1,7 @@
 #include "win32/fm_startup.h"
 
 #include "common/wide_text.h"
+#include "forms/orv_forms.h"
 
 #include <commctrl.h>
 
@@ -99,6 +100,28 @@ bool TfmStartup::OnCommand(int id, int code, HWND) {
 void TfmStartup::OnTimer(UINT_PTR id) {
     if (id == tmTimeOut.Id() && tmTimeOut.Enabled() && form_)
         form_->tmTimeOutTimer();
+}
+
+// Asked whether the session may end, the program holds it up while an update runs or the PLC's
+// speed is to be restored, and says why; otherwise it lets it end, its settings saved. When the
+// session ends anyway, it closes as Abort, Exit and "Exit" would, before Windows ends it.
+INT_PTR TfmStartup::OnMessage(UINT message, WPARAM wParam, LPARAM, bool& handled) {
+    if ((message != WM_QUERYENDSESSION && message != WM_ENDSESSION) || !form_) {
+        handled = false;
+        return 0;
+    }
+    handled = true;
+    if (message == WM_QUERYENDSESSION) {
+        const bool mayEnd = form_->QueryEndSession();
+        if (mayEnd)
+            ClearSessionEndReason(Handle());
+        else
+            SetSessionEndReason(Handle(), kSessionEndRefusal);
+        return mayEnd;
+    }
+    if (wParam)
+        form_->EndSession([](int ms) { RunMessagesFor(ms); });
+    return 0;
 }
 
 void TfmStartup::ShowMessage(const std::string& text) {

@@ -220,6 +220,8 @@ void TfmUpdate::EndModal() {
     if (form_)
         form_->FormClose();
     EndModalWith(1);
+    // Whatever held up the session's end is over.
+    ClearSessionEndReason(MainWindow());
 }
 
 std::optional<std::string> TfmUpdate::ChooseFile(const TFileChoice& choice) {

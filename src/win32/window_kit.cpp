@@ -120,4 +120,21 @@ void MarkLiveRegion(HWND control) {
 void AnnounceLiveRegion(HWND control) {
     NotifyWinEvent(EVENT_OBJECT_LIVEREGIONCHANGED, control, OBJID_CLIENT, CHILDID_SELF);
 }
+
+// The session's end.
+
+void SetSessionEndReason(HWND window, const std::string& reason) {
+    using Function = BOOL(WINAPI*)(HWND, LPCWSTR);
+    static const auto create = User32Function<Function>("ShutdownBlockReasonCreate");
+    if (create)
+        create(window, WideText(reason).c_str());
+}
+
+void ClearSessionEndReason(HWND window) {
+    using Function = BOOL(WINAPI*)(HWND);
+    static const auto destroy = User32Function<Function>("ShutdownBlockReasonDestroy");
+    if (destroy)
+        destroy(window);
+}
+
 } // namespace orv

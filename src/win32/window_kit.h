@@ -1,6 +1,7 @@
 #pragma once
 // What the Win32 windows share besides TFormWindow (form_window.h): the program's message boxes
-// and error display, window texts in UTF-8, the pick-only list over a combo box, and window timers.
+// and error display, window texts in UTF-8, the pick-only list over a combo box, window timers,
+// and the reason given while the program holds up the end of the session.
 
 #include "forms/form_kit.h"
 #include "protocol/link.h"
@@ -62,5 +63,10 @@ private:
 // told. Systems without live regions (before Windows 10, Wine) still tell of the new text.
 void MarkLiveRegion(HWND control);
 void AnnounceLiveRegion(HWND control);
+
+// The reason the shut-down screen shows for `window` while the program holds the session up
+// (ShutdownBlockReasonCreate), or none again. Windows before Vista have no such reasons.
+void SetSessionEndReason(HWND window, const std::string& reason);
+void ClearSessionEndReason(HWND window);
 
 } // namespace orv

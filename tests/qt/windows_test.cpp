@@ -18,6 +18,7 @@
 #include <QStandardPaths>
 #include <QStatusBar>
 #include <QTest>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <gtest/gtest.h>
@@ -298,6 +299,18 @@ TEST_F(WindowsTest, AFailedSaveAtExitIsReportedAndTheFileKept) {
     }
     ASSERT_TRUE(stored.open(QIODevice::ReadOnly));
     EXPECT_EQ(stored.readAll(), before);
+}
+
+// SIGTERM, as a log-off may send it: the program closes as "Exit" does, its settings saved.
+TEST_F(WindowsTest, SigtermClosesTheProgramWithItsSettingsSaved) {
+    TOrvApplication app;
+    app.fmStartup->show();
+    app.fmOpen->edStation->setText("12");
+    std::raise(SIGTERM);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !app.fmStartup->isVisible(); }, 5000));
+    QFile stored(test::SettingsFile());
+    ASSERT_TRUE(stored.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(stored.readAll().contains("\"Station\"=\"12\""));
 }
 
 TEST_F(WindowsTest, StatusQueryWithoutAnswerGivesUpAndEnablesTheUpdateButtons) {

@@ -2,7 +2,7 @@
 // what only the windows can get wrong, the rules themselves being the forms' (tests/forms).
 // Titles, drawing and colours (high contrast too), what screen readers get, the keyboard, modal
 // behaviour and the taskbar, the connect dialog's ways out, the layout at another DPI, long
-// and long paths. With ORV_WINDOW_PNG_DIR set, each window is saved there as
+// paths and the end of the session. With ORV_WINDOW_PNG_DIR set, each window is saved there as
 // a picture (scripts/windows-screenshots); with ORV_WINDOW_HIGH_CONTRAST set, in high contrast.
 
 #include "common/wide_text.h"
@@ -143,6 +143,12 @@ protected:
         ShowWindow(app_->fmStartup->Handle(), SW_SHOW);
         SetForegroundWindow(app_->fmStartup->Handle());
         Settle();
+    }
+
+    std::string Stored(const char* name) {
+        const auto& values = stored_->keys[kRegKeyPath];
+        const auto found = values.find(name);
+        return found == values.end() ? "" : std::get<std::string>(found->second);
     }
 
     std::shared_ptr<fakes::StoredValues> stored_ = std::make_shared<fakes::StoredValues>();
@@ -541,6 +547,26 @@ TEST_F(Win32Windows, OpensAnImageOnAPathOf300Characters) {
         RemoveDirectoryW((L"\\\\?\\" + made.native()).c_str());
 }
 
+// Asked whether the session may end: idle, yes, with the settings saved first; with the PLC's
+// speed to restore, no. Ending anyway, the program sends the restore-speed command and closes,
+// its settings saved, before Windows' 5 s are up.
+TEST_F(Win32Windows, SessionEndSavesAndWaitsForTheRestore) {
+    const HWND main = app_->fmStartup->Handle();
+    SetText(app_->fmOpen->edStation, "12");
+    EXPECT_EQ(SendMessageW(main, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF), TRUE);
+    EXPECT_EQ(Stored("Station"), "12");
+    UpdateSequence& run = app_->Forms->fmUpdate->Sequence();
+    run.SpeedChanged = true;
+    EXPECT_EQ(SendMessageW(main, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF), FALSE);
+    SetText(app_->fmOpen->edStation, "13");
+    const auto start = std::chrono::steady_clock::now();
+    SendMessageW(main, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+    EXPECT_FALSE(run.SpeedChanged) << "the restore-speed command went out";
+    EXPECT_TRUE(app_->fmStartup->Closed());
+    EXPECT_EQ(Stored("Station"), "13");
+}
+
 // A block that comes while a message box opened by the previous block's handler is up is
 // delivered inside that box's loop, nested, and the interrupted block stays valid.
 TEST(Win32CommSink, HandlerInAMessageBoxReceivesTheNextBlockNested) {
@@ -663,6 +689,30 @@ TEST_F(Win32WithPlcSim, StatusThenWholeUpdateWithTheStopQuestionAnsweredYes) {
     EXPECT_EQ(focus, update.btExit) << "the next step, not the file box";
     EXPECT_TRUE(PumpUntil([&] { return !IsWindowVisible(update.Handle()); }, 10s));
     EXPECT_EQ(app.Forms->fmUpdate->Sequence().UpdateState, UpdateSequence::Idle);
+}
+
+// wineboot --end-session asks every program of the session, as a log-off does: with the PLC's
+// speed to restore, this one holds the session up and goes on. Run alone by a CTest of its
+// own, since the session's other programs would be ended.
+using Win32SessionEnd = Win32Windows;
+TEST_F(Win32SessionEnd, WinebootIsHeldUpWhileARestoreIsDue) {
+    ShowMain();
+    app_->Forms->fmUpdate->Sequence().SpeedChanged = true;
+    wchar_t command[] = L"wineboot.exe --end-session";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    ASSERT_TRUE(CreateProcessW(nullptr, command, nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                               &startup, &process));
+    EXPECT_TRUE(
+        PumpUntil([&] { return WaitForSingleObject(process.hProcess, 0) == WAIT_OBJECT_0; }));
+    DWORD code = 0;
+    GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    EXPECT_EQ(code, 1u) << "the end of the session refused";
+    EXPECT_FALSE(app_->fmStartup->Closed());
+    EXPECT_TRUE(app_->Forms->fmUpdate->Sequence().SpeedChanged);
 }
 
 } // namespace
