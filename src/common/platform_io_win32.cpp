@@ -13,7 +13,7 @@ namespace orv {
 std::FILE* OpenFile(const std::string& path, const char* mode) {
     std::wstring wpath;
     std::wstring wmode;
-    if (!ToWide(path, wpath) || !ToWide(mode, wmode)) {
+    if (!ToWidePath(path, wpath) || !ToWide(mode, wmode)) {
         errno = EINVAL;
         return nullptr;
     }
@@ -38,7 +38,7 @@ std::optional<uint64_t> RegularFileSize(std::FILE* file) {
 bool RenameOver(const std::string& from, const std::string& to) {
     std::wstring wfrom;
     std::wstring wto;
-    if (!ToWide(from, wfrom) || !ToWide(to, wto)) {
+    if (!ToWidePath(from, wfrom) || !ToWidePath(to, wto)) {
         errno = EINVAL;
         return false;
     }
@@ -64,7 +64,7 @@ bool RenameOver(const std::string& from, const std::string& to) {
 
 bool RemoveFile(const std::string& path) {
     std::wstring wpath;
-    if (!ToWide(path, wpath)) {
+    if (!ToWidePath(path, wpath)) {
         errno = EINVAL;
         return false;
     }

@@ -20,6 +20,31 @@ bool ToWide(std::string_view text, std::wstring& out) {
            n;
 }
 
+bool ToWidePath(std::string_view path, std::wstring& out) {
+    if (!ToWide(path, out))
+        return false;
+    const auto starts = [&](std::wstring_view prefix) { return out.starts_with(prefix); };
+    if (out.size() < MAX_PATH || starts(L"\\\\?\\") || starts(L"\\\\.\\"))
+        return true;
+    const DWORD size = GetFullPathNameW(out.c_str(), 0, nullptr, nullptr);
+    if (size == 0)
+        return true; // left to the file function to refuse
+    std::wstring full(size, L'\0');
+    full.resize(GetFullPathNameW(out.c_str(), size, full.data(), nullptr));
+    out = full.starts_with(L"\\\\") ? L"\\\\?\\UNC\\" + full.substr(2) : L"\\\\?\\" + full;
+    return true;
+}
+
+std::wstring WideText(std::string_view text) {
+    if (text.empty() || text.size() > INT_MAX / 2)
+        return {};
+    const int size = static_cast<int>(text.size());
+    std::wstring wide(
+        static_cast<size_t>(MultiByteToWideChar(CP_UTF8, 0, text.data(), size, nullptr, 0)), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), size, wide.data(), static_cast<int>(wide.size()));
+    return wide;
+}
+
 std::string ToUtf8(std::wstring_view text) {
     if (text.empty() || text.size() > INT_MAX / 4)
         return {};

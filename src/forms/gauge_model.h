@@ -26,6 +26,9 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// What screen readers are told of the gauge: its name, and its value as SpokenValue says it.
+inline constexpr const char* kGaugeAccessibleName = "Progress";
+
 // A colour as 0xRRGGBB: what both toolkits' colours come down to in the gauge's pixels.
 using TGaugeColour = uint32_t;
 
@@ -46,6 +49,8 @@ public:
     int GetPercentDone() const;
     // The percentage as the gauge writes it: "37%".
     std::string PercentText() const;
+    // The percentage as a screen reader speaks it: "37 %".
+    std::string SpokenValue() const { return std::to_string(GetPercentDone()) + " %"; }
 
     // Clamps to [MinValue, MaxValue]; true only when the whole percentage changed.
     [[nodiscard]] bool SetProgress(int32_t value);
@@ -105,6 +110,8 @@ public:
 
     // floor((Progress - MinValue) * 100 / (MaxValue - MinValue)); 0 for an empty range.
     int GetPercentDone() const { return FModel.GetPercentDone(); }
+    // The accessible value, "42 %".
+    std::string SpokenValue() const { return FModel.SpokenValue(); }
 
     // Clamps to [MinValue, MaxValue]; repaints only when the whole percentage changes.
     void SetProgress(int32_t value) { Changed(FModel.SetProgress(value)); }

@@ -57,6 +57,10 @@ TOpenForm::TOpenForm(IOpenWindow& window, ICommPort& comm, StationState& station
 }
 
 TOpenForm::~TOpenForm() {
+    SaveSettings();
+}
+
+void TOpenForm::SaveSettings() {
     reg_.SaveStringNoted("", "ComPort", port_.Text());
     reg_.SaveStringNoted("", "BaudRate", baudRate_.Text());
     reg_.SaveStringNoted("", "Parity", parity_.Text());

@@ -38,6 +38,7 @@ public:
     TOpenForm(IOpenWindow& window, ICommPort& comm, StationState& station, TReg& reg);
     // FormDestroy: saves the five choices.
     ~TOpenForm();
+    void SaveSettings();
     TOpenForm(const TOpenForm&) = delete;
     TOpenForm& operator=(const TOpenForm&) = delete;
 

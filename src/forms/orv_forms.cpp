@@ -1,5 +1,6 @@
 #include "forms/orv_forms.h"
 
+#include <chrono>
 #include <cstdio>
 #include <utility>
 #include <vector>
@@ -41,6 +42,35 @@ TOrvForms::~TOrvForms() {
         ReportSettingsTrouble("The settings could not be saved" + SettingsPlace(" to ") + ": " +
                               failure + ".\nWhat was stored there before is kept.");
     }
+}
+
+bool TOrvForms::QueryEndSession() {
+    if (fmUpdate->RunOrRestoreDue())
+        return false;
+    SaveSettings();
+    return true;
+}
+
+void TOrvForms::EndSession(const std::function<void(int ms)>& pump, int waitMs) {
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(waitMs);
+    fmUpdate->StopForSessionEnd();
+    while (fmUpdate->Restoring()) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0)
+            break;
+        pump(static_cast<int>(left));
+    }
+    fmUpdate->CloseForSessionEnd();
+    fmStartup->Button2Click();
+    SaveSettings();
+}
+
+void TOrvForms::SaveSettings() {
+    fmUpdate->SaveSettings();
+    fmOpen->SaveSettings();
+    fmSpeed->SaveSettings();
 }
 
 void TOrvForms::ReportSettingsTrouble(const std::string& text) {

@@ -30,10 +30,18 @@
 #include "protocol/station.h"
 #include "settings/reg.h"
 
+#include <functional>
 #include <memory>
 #include <string>
 
 namespace orv {
+
+// Why the program holds up the end of the session (the shut-down screen shows it on Windows).
+inline constexpr const char* kSessionEndRefusal =
+    "Updating the PLC's OS: stopping now leaves the PLC in download mode";
+// How long the end of a session waits for the restore-speed command's reply or time-outs (four
+// of 800 ms at most): within the 5 s Windows gives a program before it ends it anyway.
+inline constexpr int kSessionEndWaitMs = 4000;
 
 // What the program shows outside its windows.
 class IProgramView {
@@ -74,6 +82,19 @@ public:
     ~TOrvForms();
     TOrvForms(const TOrvForms&) = delete;
     TOrvForms& operator=(const TOrvForms&) = delete;
+
+    // The session is to end (log-off, shut-down, an update restart): false while an update
+    // runs or the PLC's speed is still to be restored, which only the program can do. Otherwise
+    // true, with the settings saved now: nothing is sure to run once the session has ended.
+    bool QueryEndSession();
+    // The session ends now, asked or not: what closing the update window and the program does,
+    // within `waitMs`. A run is aborted; where the speed was changed, the restore-speed command
+    // goes out and its reply or time-outs are awaited while `pump` runs the front end's events
+    // (for at most the milliseconds it is given); then the main window closes, stopping the
+    // port, and the settings are saved.
+    void EndSession(const std::function<void(int ms)>& pump, int waitMs = kSessionEndWaitMs);
+    // The windows' settings saved now, as at program end.
+    void SaveSettings();
 
     ICommPort& Comm;
     TReg Reg;

@@ -20,6 +20,10 @@ TSpeedForm::TSpeedForm(ISpeedWindow& window, TReg& reg)
 }
 
 TSpeedForm::~TSpeedForm() {
+    SaveSettings();
+}
+
+void TSpeedForm::SaveSettings() {
     reg_.SaveStringNoted("", "Speed", speed_.Text());
 }
 

@@ -27,6 +27,7 @@ public:
     TSpeedForm(ISpeedWindow& window, TReg& reg);
     // FormDestroy: saves the chosen speed as "Speed".
     ~TSpeedForm();
+    void SaveSettings();
     TSpeedForm(const TSpeedForm&) = delete;
     TSpeedForm& operator=(const TSpeedForm&) = delete;
 

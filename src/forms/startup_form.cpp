@@ -66,6 +66,14 @@ void TStartupForm::FormClose() {
     });
 }
 
+bool TStartupForm::QueryEndSession() {
+    return app_.QueryEndSession();
+}
+
+void TStartupForm::EndSession(const std::function<void(int ms)>& pump) {
+    app_.EndSession(pump);
+}
+
 void TStartupForm::tmTimeOutTimer() {
     Guarded(window_, [this] { query_.tmTimeOutTimer(); });
 }

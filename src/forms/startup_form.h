@@ -6,6 +6,7 @@
 #include "forms/form_kit.h"
 #include "protocol/status_query.h"
 
+#include <functional>
 #include <string>
 
 namespace orv {
@@ -45,6 +46,10 @@ public:
     // The main window is closing (by Exit or its close box): stops the port if it was opened.
     void FormClose();
     void tmTimeOutTimer();
+    // The session is to end, and ends (log-off, shut-down, an update restart; on Linux the
+    // session manager and SIGTERM): the program's answer and its close (TOrvForms).
+    bool QueryEndSession();
+    void EndSession(const std::function<void(int ms)>& pump);
 
 private:
     // IStatusView.

@@ -49,7 +49,24 @@ TUpdateForm::~TUpdateForm() {
         if (app_.Dispatch.PortOpened != 0)
             app_.Comm.Close();
     });
+    SaveSettings();
+}
+
+void TUpdateForm::SaveSettings() {
     app_.Reg.SaveStringNoted("", "OSFile", window_.FileText());
+}
+
+bool TUpdateForm::RunOrRestoreDue() const {
+    return sequence_.UpdateState != UpdateSequence::Idle || sequence_.SpeedChanged;
+}
+
+void TUpdateForm::StopForSessionEnd() {
+    Guarded(window_, [this] {
+        if (sequence_.Image || (sequence_.UpdateState != UpdateSequence::Idle && !Restoring()))
+            sequence_.btAbortClick();
+        if (sequence_.SpeedChanged)
+            sequence_.btExitClick();
+    });
 }
 
 void TUpdateForm::FormActivate() {
@@ -185,11 +202,14 @@ void TUpdateForm::SetBusyButtons() {
     window_.SetButtonEnabled(TUpdateButton::btnOS, false);
 }
 
+// Abort goes last: a button that is disabled hands the focus on to the next one that takes it,
+// and after a download that must be Exit, the next step, not the file box (where a key typed
+// would replace the path), which is all that is left while the others are still disabled.
 void TUpdateForm::SetIdleButtons() {
-    window_.SetButtonEnabled(TUpdateButton::btAbort, false);
     window_.SetButtonEnabled(TUpdateButton::btDUReroro, true);
     window_.SetButtonEnabled(TUpdateButton::btExit, true);
     window_.SetButtonEnabled(TUpdateButton::btnOS, true);
+    window_.SetButtonEnabled(TUpdateButton::btAbort, false);
 }
 
 void TUpdateForm::SetAbortEnabled(bool enabled) {

@@ -75,6 +75,20 @@ public:
     void CommSendDataEmpty();
     void CommRequestHangup();
 
+    // Saves "OSFile", as at program end.
+    void SaveSettings();
+
+    // The session's end. An update runs, or the PLC's port still runs at the download speed:
+    // only this window can put the PLC back, so the session must wait for it.
+    bool RunOrRestoreDue() const;
+    // What closing the window does, even with one of the run's own boxes up: a run aborted, then
+    // the restore-speed command where the speed was changed.
+    void StopForSessionEnd();
+    // The restore-speed command's reply or time-outs are still to come.
+    bool Restoring() const { return sequence_.UpdateState == UpdateSequence::RestoreSpeed; }
+    // The window closes, restored or not.
+    void CloseForSessionEnd() { window_.EndModal(); }
+
     // Loads the file named in the file box and fills the status window from its header,
     // showing it when `show` is set. Throws when the file cannot be read.
     void ShowImageInfo(bool show);

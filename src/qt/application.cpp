@@ -24,44 +24,18 @@ bool TOrvQApplication::notify(QObject* receiver, QEvent* event) {
     }
 }
 
-TOrvApplication::TOrvApplication() {
-    SetStoredCommValues(Comm);
-    fmStartup = std::make_unique<TfmStartup>();
-    QWidget* main = fmStartup.get();
-    fmUpdate = std::make_unique<TfmUpdate>(main);
-    fmStatus = std::make_unique<TfmStatus>(main);
-    fmStopPLC = std::make_unique<TfmStopPLC>(main);
-    fmAbout = std::make_unique<TfmAbout>(main);
-    fmOpen = std::make_unique<TfmOpen>(main);
-    fmSpeed = std::make_unique<TfmSpeed>(main);
-
-    Forms = std::make_unique<TOrvForms>(
-        LinePort, TFormsTimers{fmStartup->TimeOutSeam(), fmUpdate->Timer2Seam()},
-        TFormsViews{*this, *fmStartup, *fmUpdate, *fmStatus, *fmStopPLC, *fmAbout, *fmOpen,
-                    *fmSpeed},
-        MakeUserRegStore());
-    fmStartup->Bind(*Forms->fmStartup);
-    fmUpdate->Bind(*Forms->fmUpdate);
-    fmOpen->Bind(*Forms->fmOpen);
+void TQtWindows::ShowProgramMessage(const std::string& text) {
+    ShowMessageBox(nullptr, text);
 }
 
-TOrvApplication::~TOrvApplication() {
-    fmStartup->Unbind();
-    fmUpdate->Unbind();
-    fmOpen->Unbind();
-    // The members go in reverse order: the forms, then the dialogs, which are the main
-    // window's children, then the main window.
-}
+TOrvApplication::TOrvApplication()
+    : TOrvProgram(MakeUserRegStore()), sessionEnd_(*Forms->fmStartup, *fmStartup) {}
 
 int TOrvApplication::Run() {
     QObject::connect(fmStartup.get(), &TfmStartup::Closed, qApp, &QCoreApplication::quit,
                      Qt::QueuedConnection);
     fmStartup->show();
     return QApplication::exec();
-}
-
-void TOrvApplication::ShowProgramMessage(const std::string& text) {
-    ShowMessageBox(nullptr, text);
 }
 
 } // namespace orv

@@ -1,14 +1,14 @@
 #pragma once
-// The Qt program: the one port with its Qt notification sink, the seven windows, and the forms
-// that decide what they do. The windows are created first, then the forms in order; at
-// program end the forms go first (saving their settings), then the windows.
+// The Qt program: the one port with its Qt notification sink, the seven windows and the forms
+// that decide what they do, assembled as every front end does (forms/orv_program.h), and the
+// end of the session: the session manager's questions and SIGTERM.
 
-#include "forms/comm_line_port.h"
-#include "forms/orv_forms.h"
+#include "forms/orv_program.h"
 #include "qt/fm_open.h"
 #include "qt/fm_startup.h"
 #include "qt/fm_update.h"
 #include "qt/qt_comm_sink.h"
+#include "qt/session_end.h"
 #include "qt/small_dialogs.h"
 
 #include <QApplication>
@@ -24,32 +24,34 @@ public:
     bool notify(QObject* receiver, QEvent* event) override;
 };
 
-class TOrvApplication final : public IProgramView {
+// The Qt front end's parts, for TOrvProgram.
+struct TQtWindows {
+    using Comm = TQtComm;
+    using Startup = TfmStartup;
+    using Update = TfmUpdate;
+    using Status = TfmStatus;
+    using StopPlc = TfmStopPLC;
+    using About = TfmAbout;
+    using Open = TfmOpen;
+    using Speed = TfmSpeed;
+
+    // The other windows are the main window's children, destroyed before it.
+    template <class TWindow>
+    static std::unique_ptr<TWindow> Make(TfmStartup& main) {
+        return std::make_unique<TWindow>(&main);
+    }
+    static void ShowProgramMessage(const std::string& text);
+};
+
+class TOrvApplication final : public TOrvProgram<TQtWindows> {
 public:
     TOrvApplication();
-    ~TOrvApplication() override;
-    TOrvApplication(const TOrvApplication&) = delete;
-    TOrvApplication& operator=(const TOrvApplication&) = delete;
 
     // Shows the main window and runs until it closes.
     int Run();
 
-    // IProgramView.
-    void ShowProgramMessage(const std::string& text) override;
-
-    // Declared first: the port outlives the windows and the forms.
-    TQtComm Comm;
-    TCommLinePort LinePort{Comm};
-
-    std::unique_ptr<TfmStartup> fmStartup;
-    std::unique_ptr<TfmUpdate> fmUpdate;
-    std::unique_ptr<TfmStatus> fmStatus;
-    std::unique_ptr<TfmStopPLC> fmStopPLC;
-    std::unique_ptr<TfmAbout> fmAbout;
-    std::unique_ptr<TfmOpen> fmOpen;
-    std::unique_ptr<TfmSpeed> fmSpeed;
-
-    std::unique_ptr<TOrvForms> Forms;
+private:
+    TQtSessionEnd sessionEnd_;
 };
 
 } // namespace orv

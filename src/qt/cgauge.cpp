@@ -1,5 +1,8 @@
 #include "qt/cgauge.h"
 
+#include <QAccessible>
+#include <QAccessibleValueInterface>
+#include <QAccessibleWidget>
 #include <QFontMetrics>
 #include <QPaintEngine>
 #include <QPaintEvent>
@@ -29,9 +32,54 @@ TPixelMap PixelsOf(QImage& image) {
             static_cast<int>(image.bytesPerLine() / 4), kBlack};
 }
 
+// What screen readers are told of a gauge: a progress bar named "Progress", its value the
+// percentage ("42 %").
+class TGaugeAccessible final : public QAccessibleWidget, public QAccessibleValueInterface {
+public:
+    explicit TGaugeAccessible(TCGauge* gauge)
+        : QAccessibleWidget(gauge, QAccessible::ProgressBar), gauge_(gauge) {}
+
+    QString text(QAccessible::Text kind) const override {
+        switch (kind) {
+        case QAccessible::Name:
+            return QString::fromLatin1(kGaugeAccessibleName);
+        case QAccessible::Value:
+            return QString::fromStdString(gauge_->SpokenValue());
+        default:
+            return QAccessibleWidget::text(kind);
+        }
+    }
+    void* interface_cast(QAccessible::InterfaceType kind) override {
+        if (kind == QAccessible::ValueInterface)
+            return static_cast<QAccessibleValueInterface*>(this);
+        return QAccessibleWidget::interface_cast(kind);
+    }
+
+    // QAccessibleValueInterface: the percentage, which only the program sets.
+    QVariant currentValue() const override { return gauge_->GetPercentDone(); }
+    void setCurrentValue(const QVariant&) override {}
+    QVariant maximumValue() const override { return 100; }
+    QVariant minimumValue() const override { return 0; }
+    QVariant minimumStepSize() const override { return 1; }
+
+private:
+    TCGauge* gauge_;
+};
+
+QAccessibleInterface* GaugeAccessibleFactory(const QString& className, QObject* object) {
+    auto* gauge = qobject_cast<TCGauge*>(object);
+    return className == QLatin1String("orv::TCGauge") && gauge ? new TGaugeAccessible(gauge)
+                                                               : nullptr;
+}
+
 } // namespace
 
 TCGauge::TCGauge(QWidget* parent) : QWidget(parent) {
+    static const bool factory = [] {
+        QAccessible::installFactory(GaugeAccessibleFactory);
+        return true;
+    }();
+    (void)factory;
     // Every pixel is drawn on each paint, so nothing behind needs drawing first.
     setAttribute(Qt::WA_OpaquePaintEvent);
     (void)FModel.SetColor(palette().color(QPalette::Button).rgb());
@@ -39,6 +87,11 @@ TCGauge::TCGauge(QWidget* parent) : QWidget(parent) {
 }
 
 void TCGauge::Redraw(bool changed) {
+    if (GetPercentDone() != FSpokenPercent) {
+        FSpokenPercent = GetPercentDone();
+        QAccessibleValueChangeEvent event(this, FSpokenPercent);
+        QAccessible::updateAccessibility(&event);
+    }
     // Synchronous on purpose: during a download the event loop may not run between pages.
     if (changed && isVisible())
         repaint();

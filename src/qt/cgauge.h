@@ -3,7 +3,9 @@
 // picture is composed off-screen and the percentage is combined by exclusive or, so each letter
 // pixel shows the inverse of what lies beneath it, over the filled and the empty part alike.
 // Its properties, their rules and its picture are the plain gauge's (forms/gauge_model.h,
-// gauge_picture.h), shared with the GDI gauge; the text's font and the widget are Qt's.
+// gauge_picture.h), shared with the GDI gauge; the text's font and the widget are Qt's. Screen
+// readers find it as a progress bar named "Progress" with its percentage as its value, told of
+// each new percentage.
 
 #include "forms/gauge_model.h"
 #include "forms/gauge_picture.h"
@@ -57,6 +59,7 @@ private:
     void Redraw(bool changed);
 
     int FPaintCount = 0;
+    int FSpokenPercent = 0; // the percentage screen readers were last told of
 };
 
 } // namespace orv

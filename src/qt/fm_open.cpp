@@ -41,7 +41,7 @@ TfmOpen::TfmOpen(QWidget* parent)
     cbPort->setFixedWidth(233);
     for (QComboBox* list : {cbBaudRate, cbParity, cbDataBit})
         list->setFixedWidth(90);
-    Button1 = new QPushButton(QStringLiteral("Connect PLC"), this);
+    Button1 = new QPushButton(QStringLiteral("&Connect PLC"), this);
     Button1->setObjectName(QStringLiteral("Button1"));
     Button1->setFixedSize(137, 33);
     Button1->setDefault(true);
@@ -49,15 +49,15 @@ TfmOpen::TfmOpen(QWidget* parent)
     auto* grid = new QGridLayout;
     grid->setHorizontalSpacing(8);
     grid->setVerticalSpacing(10);
-    grid->addWidget(FieldLabel("COM:", cbPort, this), 0, 0);
+    grid->addWidget(FieldLabel("C&OM:", cbPort, this), 0, 0);
     grid->addWidget(cbPort, 0, 1, 1, 3, Qt::AlignLeft);
-    grid->addWidget(FieldLabel("Baud Rate:", cbBaudRate, this), 1, 0);
+    grid->addWidget(FieldLabel("&Baud Rate:", cbBaudRate, this), 1, 0);
     grid->addWidget(cbBaudRate, 1, 1, Qt::AlignLeft);
-    grid->addWidget(FieldLabel("Station NO.:", edStation, this), 1, 2);
+    grid->addWidget(FieldLabel("&Station NO.:", edStation, this), 1, 2);
     grid->addWidget(edStation, 1, 3, Qt::AlignLeft);
-    grid->addWidget(FieldLabel("Parity:", cbParity, this), 2, 0);
+    grid->addWidget(FieldLabel("&Parity:", cbParity, this), 2, 0);
     grid->addWidget(cbParity, 2, 1, Qt::AlignLeft);
-    grid->addWidget(FieldLabel("Data Bit:", cbDataBit, this), 2, 2);
+    grid->addWidget(FieldLabel("&Data Bit:", cbDataBit, this), 2, 2);
     grid->addWidget(cbDataBit, 2, 3, Qt::AlignLeft);
     grid->setColumnStretch(1, 1);
     grid->setColumnStretch(3, 1);

@@ -25,7 +25,7 @@ TfmUpdate::TfmUpdate(QWidget* parent)
     setFixedSize(451, 255);
     ApplyProgramFont(this);
 
-    lblOS = new QLabel(QStringLiteral("OS File:"), this);
+    lblOS = new QLabel(QStringLiteral("&OS File:"), this);
     lblOS->setObjectName(QStringLiteral("lblOS"));
     edtOSFile = new QLineEdit(this);
     edtOSFile->setObjectName(QStringLiteral("edtOSFile"));
@@ -38,11 +38,11 @@ TfmUpdate::TfmUpdate(QWidget* parent)
     btnOS->setAccessibleName(btnOS->toolTip()); // it shows only a glyph
     btnOS->setFixedSize(26, 24);
 
-    btDUReroro = new QPushButton(QStringLiteral("Update OS"), this);
+    btDUReroro = new QPushButton(QStringLiteral("&Update OS"), this);
     btDUReroro->setObjectName(QStringLiteral("btDUReroro"));
-    btAbort = new QPushButton(QStringLiteral("Abort"), this);
+    btAbort = new QPushButton(QStringLiteral("&Abort"), this);
     btAbort->setObjectName(QStringLiteral("btAbort"));
-    btExit = new QPushButton(QStringLiteral("Exit"), this);
+    btExit = new QPushButton(QStringLiteral("E&xit"), this);
     btExit->setObjectName(QStringLiteral("btExit"));
     for (QPushButton* b : {btDUReroro, btAbort, btExit}) {
         b->setFixedSize(100, 30);

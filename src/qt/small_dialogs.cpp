@@ -43,12 +43,12 @@ TfmSpeed::TfmSpeed(QWidget* parent) : QDialog(parent, kNoBorderIcons) {
     setFixedSize(326, 151);
     ApplyProgramFont(this);
 
-    Label2 = NamedLabel("Label2", QStringLiteral("Update Speed:"), this);
+    Label2 = NamedLabel("Label2", QStringLiteral("Update &Speed:"), this);
     cbBaudRate = NewPickList("cbBaudRate", this); // a typed speed would have no speed code
     cbBaudRate->setFixedWidth(110);
     baudRateList_ = std::make_unique<TComboChoice>(*cbBaudRate);
     Label2->setBuddy(cbBaudRate);
-    BitBtn1 = KindButton("BitBtn1", "OK", QStyle::SP_DialogOkButton, this);
+    BitBtn1 = KindButton("BitBtn1", "&OK", QStyle::SP_DialogOkButton, this);
     BitBtn1->setDefault(true);
 
     auto* layout = new QVBoxLayout(this);
@@ -87,8 +87,8 @@ TfmStopPLC::TfmStopPLC(QWidget* parent) : QDialog(parent) {
     Label2 = NamedLabel("Label2", QStringLiteral("Are you sure to stop the PLC ?"), this);
     for (QLabel* label : {Label1, Label2})
         label->setAlignment(Qt::AlignCenter);
-    BitBtn1 = KindButton("BitBtn1", "Yes", QStyle::SP_DialogYesButton, this);
-    BitBtn2 = KindButton("BitBtn2", "No", QStyle::SP_DialogNoButton, this);
+    BitBtn1 = KindButton("BitBtn1", "&Yes", QStyle::SP_DialogYesButton, this);
+    BitBtn2 = KindButton("BitBtn2", "&No", QStyle::SP_DialogNoButton, this);
     BitBtn1->setAutoDefault(false);
     BitBtn2->setDefault(true); // Enter must not stop a running machine
 
@@ -163,7 +163,7 @@ TfmStatus::TfmStatus(QWidget* parent) : QDialog(parent) {
     rows->setColumnStretch(0, 1);
     rows->setColumnStretch(1, 1);
 
-    BitBtn1 = KindButton("BitBtn1", "OK", QStyle::SP_DialogOkButton, this);
+    BitBtn1 = KindButton("BitBtn1", "&OK", QStyle::SP_DialogOkButton, this);
     BitBtn1->setDefault(true);
 
     auto* layout = new QVBoxLayout(this);
@@ -214,7 +214,7 @@ TfmAbout::TfmAbout(QWidget* parent) : QDialog(parent) {
     lblPurpose->setWordWrap(true);
     for (QLabel* label : {lblName, lblVersion, lblPurpose})
         label->setAlignment(Qt::AlignCenter);
-    btOK = KindButton("btOK", "OK", QStyle::SP_DialogOkButton, this);
+    btOK = KindButton("btOK", "&OK", QStyle::SP_DialogOkButton, this);
     btOK->setDefault(true);
 
     auto* layout = new QVBoxLayout(this);

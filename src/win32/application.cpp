@@ -1,14 +1,11 @@
 #include "win32/application.h"
 
-#include "settings/reg_store.h"
-
 #include <commctrl.h>
+#include <objbase.h>
 
 namespace orv {
 
-namespace {
-
-void InitCommonControlsOnce() {
+detail::TWin32Start::TWin32Start() {
     static const bool done = [] {
         INITCOMMONCONTROLSEX controls{};
         controls.dwSize = sizeof controls;
@@ -16,40 +13,22 @@ void InitCommonControlsOnce() {
         return InitCommonControlsEx(&controls) != FALSE;
     }();
     (void)done;
+    com_ = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
 }
 
-} // namespace
+detail::TWin32Start::~TWin32Start() {
+    if (com_)
+        CoUninitialize();
+}
+
+void TWin32Windows::ShowProgramMessage(const std::string& text) {
+    ShowMessageBox(nullptr, text);
+}
 
 TOrvWin32Application::TOrvWin32Application() : TOrvWin32Application(MakeUserRegStore()) {}
 
-TOrvWin32Application::TOrvWin32Application(std::unique_ptr<RegStore> store) {
-    InitCommonControlsOnce();
-    SetStoredCommValues(Comm);
-    fmStartup = std::make_unique<TfmStartup>();
-    fmUpdate = std::make_unique<TfmUpdate>();
-    fmStatus = std::make_unique<TfmStatus>();
-    fmStopPLC = std::make_unique<TfmStopPLC>();
-    fmAbout = std::make_unique<TfmAbout>();
-    fmOpen = std::make_unique<TfmOpen>();
-    fmSpeed = std::make_unique<TfmSpeed>();
-
-    Forms = std::make_unique<TOrvForms>(
-        LinePort, TFormsTimers{fmStartup->TimeOutSeam(), fmUpdate->Timer2Seam()},
-        TFormsViews{*this, *fmStartup, *fmUpdate, *fmStatus, *fmStopPLC, *fmAbout, *fmOpen,
-                    *fmSpeed},
-        std::move(store));
-    fmStartup->Bind(*Forms->fmStartup);
-    fmUpdate->Bind(*Forms->fmUpdate);
-    fmOpen->Bind(*Forms->fmOpen);
-}
-
-TOrvWin32Application::~TOrvWin32Application() {
-    fmStartup->Unbind();
-    fmUpdate->Unbind();
-    fmOpen->Unbind();
-    // The members go in reverse order: the forms, then the windows the main window owns,
-    // then the main window.
-}
+TOrvWin32Application::TOrvWin32Application(std::unique_ptr<RegStore> store)
+    : TOrvProgram(std::move(store)) {}
 
 int TOrvWin32Application::Run() {
     fmStartup->Centre();
@@ -65,10 +44,6 @@ int TOrvWin32Application::Run() {
         TFormWindow::DispatchThreadMessage(message);
     }
     return 0;
-}
-
-void TOrvWin32Application::ShowProgramMessage(const std::string& text) {
-    ShowMessageBox(nullptr, text);
 }
 
 } // namespace orv

@@ -1,6 +1,7 @@
 #include "win32/cgauge.h"
 
 #include "win32/dpi.h"
+#include "win32/gauge_accessible.h"
 
 #include <algorithm>
 #include <cstddef>
@@ -184,6 +185,10 @@ LRESULT CALLBACK TCGauge::WindowProc(HWND window, UINT message, WPARAM wParam, L
         }
         return 0;
     }
+    case WM_GETOBJECT:
+        if (const LRESULT answer = AnswerGaugeObject(window, wParam, lParam, SpokenValueOf))
+            return answer;
+        break;
     case WM_DPICHANGED_AFTERPARENT:
         gauge->Place();
         InvalidateRect(window, nullptr, FALSE);
@@ -225,7 +230,16 @@ HFONT TCGauge::FontAt(UINT dpi) const {
     return FFontHandle;
 }
 
+std::string TCGauge::SpokenValueOf(HWND window) {
+    const auto* gauge = reinterpret_cast<const TCGauge*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    return gauge ? gauge->SpokenValue() : std::string();
+}
+
 void TCGauge::Redraw(bool changed) {
+    if (FHandle && GetPercentDone() != FSpokenPercent) {
+        FSpokenPercent = GetPercentDone();
+        NotifyWinEvent(EVENT_OBJECT_VALUECHANGE, FHandle, OBJID_CLIENT, CHILDID_SELF);
+    }
     // Synchronous on purpose: during a download the message loop may not run between pages.
     if (!changed || !FHandle || !IsWindowVisible(FHandle))
         return;

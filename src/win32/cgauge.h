@@ -7,6 +7,9 @@
 // flickers. Its properties, their rules and the picture's geometry and shapes are the plain
 // gauge's (forms/gauge_model.h, gauge_picture.h), which the Qt gauge draws with too.
 //
+// Screen readers find it as a progress bar named "Progress" with its percentage as its value
+// (gauge_accessible.h), told of each new percentage.
+//
 // Sizes and positions are given at 96 DPI, as the windows' layouts are; the window is placed
 // and the picture drawn at the DPI of the monitor the window is on, with the layout kept and
 // only the drawing finer. The parent should have WS_CLIPCHILDREN: the gauge paints every pixel
@@ -16,6 +19,7 @@
 #include "forms/gauge_picture.h"
 
 #include <cstdint>
+#include <string>
 #include <vector>
 #include <windows.h>
 
@@ -104,6 +108,8 @@ private:
     void Place();
     // The percentage's font at `dpi`, made once for each DPI.
     HFONT FontAt(UINT dpi) const;
+    // The accessible value of the gauge whose window this is; "" once it has gone.
+    static std::string SpokenValueOf(HWND window);
 
     HWND FHandle = nullptr;
     int FLeft = 0;
@@ -113,6 +119,7 @@ private:
 
     LOGFONTW FFont;
     int FPaintCount = 0;
+    int FSpokenPercent = 0; // the percentage screen readers were last told of
 
     mutable HFONT FFontHandle = nullptr;
     mutable UINT FFontDpi = 0;

@@ -4,12 +4,6 @@ namespace orv {
 
 namespace {
 
-template <typename Function>
-Function User32Function(const char* name) {
-    return reinterpret_cast<Function>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), name)));
-}
-
 UINT SystemDpi() {
     HDC screen = GetDC(nullptr);
     const int dpi = screen ? GetDeviceCaps(screen, LOGPIXELSY) : 0;
@@ -58,6 +52,26 @@ LOGFONTW MessageFont() {
     font.lfCharSet = DEFAULT_CHARSET;
     lstrcpynW(font.lfFaceName, L"MS Shell Dlg 2", LF_FACESIZE);
     return font;
+}
+
+BOOL AdjustWindowRectForDpi(RECT& rect, DWORD style, BOOL menu, DWORD exStyle, UINT dpi) {
+    using Function = BOOL(WINAPI*)(LPRECT, DWORD, BOOL, DWORD, UINT);
+    static const auto forDpi = User32Function<Function>("AdjustWindowRectExForDpi");
+    return forDpi ? forDpi(&rect, style, menu, exStyle, dpi)
+                  : AdjustWindowRectEx(&rect, style, menu, exStyle);
+}
+
+int SystemMetricForDpi(int index, UINT dpi) {
+    using Function = int(WINAPI*)(int, UINT);
+    static const auto forDpi = User32Function<Function>("GetSystemMetricsForDpi");
+    return forDpi ? forDpi(index, dpi) : GetSystemMetrics(index);
+}
+
+void KeepDpiChangesToOurselves(HWND dialog) {
+    using Function = BOOL(WINAPI*)(HWND, DIALOG_DPI_CHANGE_BEHAVIORS, DIALOG_DPI_CHANGE_BEHAVIORS);
+    static const auto behaviour = User32Function<Function>("SetDialogDpiChangeBehavior");
+    if (behaviour)
+        behaviour(dialog, DDC_DISABLE_ALL, DDC_DISABLE_ALL);
 }
 
 } // namespace orv

@@ -10,6 +10,14 @@ namespace orv {
 
 constexpr UINT kDefaultDpi = USER_DEFAULT_SCREEN_DPI; // 96: the DPI that layouts are given in
 
+// A user32 function of a later Windows than the oldest the program runs on, looked up at run
+// time; null where this system has none.
+template <typename Function>
+Function User32Function(const char* name) {
+    return reinterpret_cast<Function>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), name)));
+}
+
 // The DPI `window` is drawn at.
 UINT WindowDpi(HWND window);
 
@@ -20,5 +28,13 @@ int ScaleSizeToDpi(int value, UINT dpi);
 
 // The font Windows uses for message boxes, its height given at 96 DPI.
 LOGFONTW MessageFont();
+
+// The frame and the metrics of a window at `dpi`; the system DPI's before Windows 10.
+BOOL AdjustWindowRectForDpi(RECT& rect, DWORD style, BOOL menu, DWORD exStyle, UINT dpi);
+int SystemMetricForDpi(int index, UINT dpi);
+
+// The dialog manager of Windows 10 would scale a dialog and its controls on its own when the
+// DPI changes; the program's windows do it themselves, from their layouts.
+void KeepDpiChangesToOurselves(HWND dialog);
 
 } // namespace orv

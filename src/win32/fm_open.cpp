@@ -21,22 +21,22 @@ TfmOpen::TfmOpen()
     : TFormWindow("Connect PLC", WS_CAPTION | WS_SYSMENU | DS_MODALFRAME, kWidth, kHeight),
       portList_(nullptr), baudRateList_(nullptr), parityList_(nullptr), dataBitList_(nullptr) {
     // Made in the order Tab goes through them.
-    AddControl(L"STATIC", L"COM:", kLabel, -1, {kLabel1, kRow1, kLabelWidth, kRow});
+    AddControl(L"STATIC", L"C&OM:", kLabel, -1, {kLabel1, kRow1, kLabelWidth, kRow});
     cbPort = AddControl(L"COMBOBOX", L"", kPickList, idcbPort, {kField1, kRow1, 233, kListHeight});
-    AddControl(L"STATIC", L"Baud Rate:", kLabel, -1, {kLabel1, kRow2, kLabelWidth, kRow});
+    AddControl(L"STATIC", L"&Baud Rate:", kLabel, -1, {kLabel1, kRow2, kLabelWidth, kRow});
     cbBaudRate =
         AddControl(L"COMBOBOX", L"", kPickList, idcbBaudRate, {kField1, kRow2, 90, kListHeight});
-    AddControl(L"STATIC", L"Station NO.:", kLabel, -1, {kLabel2, kRow2, 86, kRow});
+    AddControl(L"STATIC", L"&Station NO.:", kLabel, -1, {kLabel2, kRow2, 86, kRow});
     edStation = AddControl(L"EDIT", L"", ES_AUTOHSCROLL | WS_TABSTOP, idedStation,
                            {kField2, kRow2, 30, kRow}, TFontRole::Normal, WS_EX_CLIENTEDGE);
     SendMessageW(edStation, EM_LIMITTEXT, 8, 0);
-    AddControl(L"STATIC", L"Parity:", kLabel, -1, {kLabel1, kRow3, kLabelWidth, kRow});
+    AddControl(L"STATIC", L"&Parity:", kLabel, -1, {kLabel1, kRow3, kLabelWidth, kRow});
     cbParity =
         AddControl(L"COMBOBOX", L"", kPickList, idcbParity, {kField1, kRow3, 90, kListHeight});
-    AddControl(L"STATIC", L"Data Bit:", kLabel, -1, {kLabel2, kRow3, 86, kRow});
+    AddControl(L"STATIC", L"&Data Bit:", kLabel, -1, {kLabel2, kRow3, 86, kRow});
     cbDataBit =
         AddControl(L"COMBOBOX", L"", kPickList, idcbDataBit, {kField2, kRow3, 90, kListHeight});
-    Button1 = AddControl(L"BUTTON", L"Connect PLC", BS_DEFPUSHBUTTON | WS_TABSTOP, idButton1,
+    Button1 = AddControl(L"BUTTON", L"&Connect PLC", BS_DEFPUSHBUTTON | WS_TABSTOP, idButton1,
                          {(kWidth - 137) / 2, kHeight - 14 - 33, 137, 33});
     portList_ = TComboChoice(cbPort);
     baudRateList_ = TComboChoice(cbBaudRate);

@@ -1,6 +1,7 @@
 #include "win32/fm_startup.h"
 
-#include "win32/resource_ids.h"
+#include "common/wide_text.h"
+#include "forms/orv_forms.h"
 
 #include <commctrl.h>
 
@@ -33,7 +34,7 @@ TfmStartup::TfmStartup()
     Panel1 = AddControl(L"STATIC", L"Orv PLC  OS update Utility          V1.61",
                         SS_CENTER | SS_CENTERIMAGE | SS_NOPREFIX, idPanel1,
                         {0, 0, kWidth, kPanelHeight}, TFontRole::Title);
-    SetStaticColours(Panel1, RGB(0, 0, 255), RGB(192, 192, 192));
+    SetStaticColours(Panel1, {RGB(0, 0, 255), COLOR_BTNTEXT}, {RGB(192, 192, 192), COLOR_BTNFACE});
     // Connecting comes first; Enter presses it when no other button has the focus.
     Button1 =
         AddControl(L"BUTTON", L"&Get PLC's Status", BS_DEFPUSHBUTTON | WS_TABSTOP, idButton1, {});
@@ -47,26 +48,13 @@ TfmStartup::TfmStartup()
     int parts[] = {-1}; // one panel, to the right edge, so that no status text is cut
     SendMessageW(sbStatus, SB_SETPARTS, 1, reinterpret_cast<LPARAM>(parts));
     LayoutExtras();
-
-    const HINSTANCE instance = GetModuleHandleW(nullptr);
-    const int sizes[2][2] = {{GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON)},
-                             {GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON)}};
-    for (int i = 0; i < 2; ++i) {
-        icons_[i] = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDI_ORV_APPLICATION),
-                                                  IMAGE_ICON, sizes[i][0], sizes[i][1], 0));
-        if (icons_[i])
-            SendMessageW(Handle(), WM_SETICON, i == 0 ? ICON_BIG : ICON_SMALL,
-                         reinterpret_cast<LPARAM>(icons_[i]));
-    }
+    ShowProgramIcon(true);
 }
 
 TfmStartup::~TfmStartup() {
     tmTimeOut.Disable();
     if (MainWindow() == Handle())
         SetMainWindow(nullptr);
-    for (HICON icon : icons_)
-        if (icon)
-            DestroyIcon(icon);
 }
 
 void TfmStartup::LayoutExtras() {
@@ -112,6 +100,28 @@ bool TfmStartup::OnCommand(int id, int code, HWND) {
 void TfmStartup::OnTimer(UINT_PTR id) {
     if (id == tmTimeOut.Id() && tmTimeOut.Enabled() && form_)
         form_->tmTimeOutTimer();
+}
+
+// Asked whether the session may end, the program holds it up while an update runs or the PLC's
+// speed is to be restored, and says why; otherwise it lets it end, its settings saved. When the
+// session ends anyway, it closes as Abort, Exit and "Exit" would, before Windows ends it.
+INT_PTR TfmStartup::OnMessage(UINT message, WPARAM wParam, LPARAM, bool& handled) {
+    if ((message != WM_QUERYENDSESSION && message != WM_ENDSESSION) || !form_) {
+        handled = false;
+        return 0;
+    }
+    handled = true;
+    if (message == WM_QUERYENDSESSION) {
+        const bool mayEnd = form_->QueryEndSession();
+        if (mayEnd)
+            ClearSessionEndReason(Handle());
+        else
+            SetSessionEndReason(Handle(), kSessionEndRefusal);
+        return mayEnd;
+    }
+    if (wParam)
+        form_->EndSession([](int ms) { RunMessagesFor(ms); });
+    return 0;
 }
 
 void TfmStartup::ShowMessage(const std::string& text) {

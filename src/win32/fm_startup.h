@@ -51,11 +51,12 @@ protected:
     void OnClose() override { Close(); }
     void OnTimer(UINT_PTR id) override;
     void LayoutExtras() override;
+    // The end of the session: WM_QUERYENDSESSION and WM_ENDSESSION, which the form decides.
+    INT_PTR OnMessage(UINT message, WPARAM wParam, LPARAM lParam, bool& handled) override;
 
 private:
     TStartupForm* form_ = nullptr;
     bool closed_ = false;
-    HICON icons_[2] = {};
 };
 
 } // namespace orv

@@ -25,30 +25,31 @@ constexpr int kPanelTop = 86;
 TfmUpdate::TfmUpdate()
     : TFormWindow("Update Orv OS", WS_CAPTION | DS_MODALFRAME, kWidth, kHeight),
       Timer2(Handle(), 2) {
-    lblOS = AddControl(L"STATIC", L"OS File:", SS_LEFT | SS_CENTERIMAGE, idlblOS,
+    lblOS = AddControl(L"STATIC", L"&OS File:", SS_LEFT | SS_CENTERIMAGE, idlblOS,
                        {kMargin, 12, 44, 24});
     edtOSFile = AddControl(L"EDIT", L"", ES_AUTOHSCROLL | WS_TABSTOP, idedtOSFile,
                            {60, 13, 347, 22}, TFontRole::Normal, WS_EX_CLIENTEDGE);
     // It shows only a glyph: its text is its accessible name, and its tooltip.
     btnOS = AddControl(L"BUTTON", L"Choose the OS file", BS_PUSHBUTTON | BS_ICON | WS_TABSTOP,
                        idbtnOS, {kWidth - kMargin - 26, 12, 26, 24});
-    btDUReroro = AddControl(L"BUTTON", L"Update OS", BS_PUSHBUTTON | WS_TABSTOP, idbtDUReroro,
+    btDUReroro = AddControl(L"BUTTON", L"&Update OS", BS_PUSHBUTTON | WS_TABSTOP, idbtDUReroro,
                             {63, 46, 100, 30});
     btAbort =
-        AddControl(L"BUTTON", L"Abort", BS_PUSHBUTTON | WS_TABSTOP, idbtAbort, {175, 46, 100, 30});
+        AddControl(L"BUTTON", L"&Abort", BS_PUSHBUTTON | WS_TABSTOP, idbtAbort, {175, 46, 100, 30});
     btExit =
-        AddControl(L"BUTTON", L"Exit", BS_PUSHBUTTON | WS_TABSTOP, idbtExit, {287, 46, 100, 30});
+        AddControl(L"BUTTON", L"E&xit", BS_PUSHBUTTON | WS_TABSTOP, idbtExit, {287, 46, 100, 30});
     pnlStatus = AddControl(L"STATIC", L"", SS_CENTER | SS_CENTERIMAGE | SS_NOPREFIX, idpnlStatus,
                            {}, TFontRole::StatusLine);
-    SetStaticColours(pnlStatus, RGB(0, 0, 128));
+    SetStaticColours(pnlStatus, {RGB(0, 0, 128), COLOR_BTNTEXT});
     sbStatus = AddControl(STATUSCLASSNAMEW, L"", CCS_NORESIZE | CCS_NOPARENTALIGN | CCS_BOTTOM,
                           idsbStatus, {});
     int parts[] = {-1};
     SendMessageW(sbStatus, SB_SETPARTS, 1, reinterpret_cast<LPARAM>(parts));
+    // What a run writes there is read out as it changes.
+    MarkLiveRegion(pnlStatus);
+    MarkLiveRegion(sbStatus);
 
-    prbMain.SetForeColor(RGB(0, 0, 128));
-    prbMain.SetBackColor(GetSysColor(COLOR_BTNHIGHLIGHT));
-    prbMain.SetColor(GetSysColor(COLOR_BTNFACE));
+    OnSystemColours();
     prbMain.SetFont(TFontSet::ProgramFont());
     prbMain.CreateHandle(Handle(), idprbMain);
     LayoutExtras();
@@ -93,6 +94,14 @@ void TfmUpdate::MakeFolderGlyph() {
     if (folder_)
         DestroyIcon(folder_);
     folder_ = glyph;
+}
+
+// Navy on the button highlight, or in high contrast the system's selection colour on the window
+// colour; either way the percentage is the inverse of what lies beneath it.
+void TfmUpdate::OnSystemColours() {
+    prbMain.SetForeColor(TColour{RGB(0, 0, 128), COLOR_HIGHLIGHT}.Now());
+    prbMain.SetBackColor(GetSysColor(HighContrast() ? COLOR_WINDOW : COLOR_BTNHIGHLIGHT));
+    prbMain.SetColor(GetSysColor(COLOR_BTNFACE));
 }
 
 void TfmUpdate::LayoutExtras() {
@@ -162,12 +171,14 @@ void TfmUpdate::SetFileText(const std::string& text) {
 void TfmUpdate::SetPanelStatus(const std::string& text) {
     SetWindowTextUtf8(pnlStatus, text);
     UpdateWindow(pnlStatus); // the sequence may block the GUI thread right after
+    AnnounceLiveRegion(pnlStatus);
 }
 
 void TfmUpdate::SetStatusBar(const std::string& text) {
     // A leading tab centres the text in its panel.
     const std::wstring centred = L"\t" + WideText(text);
     SendMessageW(sbStatus, SB_SETTEXTW, 0, reinterpret_cast<LPARAM>(centred.c_str()));
+    AnnounceLiveRegion(sbStatus);
 }
 
 void TfmUpdate::SetGauge(int percent) {
@@ -209,6 +220,8 @@ void TfmUpdate::EndModal() {
     if (form_)
         form_->FormClose();
     EndModalWith(1);
+    // Whatever held up the session's end is over.
+    ClearSessionEndReason(MainWindow());
 }
 
 std::optional<std::string> TfmUpdate::ChooseFile(const TFileChoice& choice) {

@@ -60,6 +60,7 @@ protected:
     void OnClose() override;
     void OnTimer(UINT_PTR id) override;
     void LayoutExtras() override;
+    void OnSystemColours() override;
 
 private:
     void MakeFolderGlyph();

@@ -20,12 +20,12 @@ bool Clicked(int id, int code, int button) {
 TfmSpeed::TfmSpeed()
     : TFormWindow("Update Download Speed", kNoBorderIcons, 326, 151), baudRateList_(nullptr) {
     Label2 =
-        AddControl(L"STATIC", L"Update Speed:", SS_RIGHT | SS_CENTERIMAGE, -1, {40, 24, 100, 22});
+        AddControl(L"STATIC", L"Update &Speed:", SS_RIGHT | SS_CENTERIMAGE, -1, {40, 24, 100, 22});
     // A typed speed would have no speed code: pick only.
     cbBaudRate = AddControl(L"COMBOBOX", L"", CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP,
                             idcbBaudRate, {148, 24, 110, 200});
     BitBtn1 = AddControl(
-        L"BUTTON", L"OK", BS_DEFPUSHBUTTON | WS_TABSTOP, idBitBtn1,
+        L"BUTTON", L"&OK", BS_DEFPUSHBUTTON | WS_TABSTOP, idBitBtn1,
         {(326 - kButtonWidth) / 2, 151 - 16 - kButtonHeight, kButtonWidth, kButtonHeight});
     baudRateList_ = TComboChoice(cbBaudRate);
 }
@@ -47,9 +47,9 @@ TfmStopPLC::TfmStopPLC() : TFormWindow("fmStopPLC", kCloseBox, 265, 184) {
         AddControl(L"STATIC", L"PLC is Running !!", SS_CENTER | SS_NOPREFIX, -1, {16, 50, 233, 16});
     Label2 = AddControl(L"STATIC", L"Are you sure to stop the PLC ?", SS_CENTER | SS_NOPREFIX, -1,
                         {16, 76, 233, 16});
-    BitBtn1 = AddControl(L"BUTTON", L"Yes", BS_PUSHBUTTON | WS_TABSTOP, idBitBtn1,
+    BitBtn1 = AddControl(L"BUTTON", L"&Yes", BS_PUSHBUTTON | WS_TABSTOP, idBitBtn1,
                          {36, 184 - 22 - kButtonHeight, kButtonWidth, kButtonHeight});
-    BitBtn2 = AddControl(L"BUTTON", L"No", BS_DEFPUSHBUTTON | WS_TABSTOP, idBitBtn2,
+    BitBtn2 = AddControl(L"BUTTON", L"&No", BS_DEFPUSHBUTTON | WS_TABSTOP, idBitBtn2,
                          {140, 184 - 22 - kButtonHeight, kButtonWidth, kButtonHeight});
 }
 
@@ -78,25 +78,26 @@ constexpr int kRowPitch = 24;
 TfmStatus::TfmStatus() : TFormWindow("", kCloseBox, 328, 285) {
     pnStatus = AddControl(L"STATIC", L"PLC Status", SS_CENTER | SS_CENTERIMAGE | SS_NOPREFIX, -1,
                           {10, 10, 308, 40}, TFontRole::Title);
-    SetStaticColours(pnStatus, RGB(0, 0, 255), RGB(192, 192, 192));
+    SetStaticColours(pnStatus, {RGB(0, 0, 255), COLOR_BTNTEXT},
+                     {RGB(192, 192, 192), COLOR_BTNFACE});
     const wchar_t* const captions[] = {L"OS Series :", L"OS Type:", L" Version:", L"Released Date:",
                                        L"Flash Type:"};
     const wchar_t* const values[] = {L"Orv", L"PLC", L"1.00", L"03/2003", L"W29C020"};
     HWND* const captionControls[] = {&Label1, &Label2, &Label3, &Label4, &Label5};
     HWND* const valueControls[] = {&stSeries, &stOSType, &stVersion, &stDate, &stFlash};
-    const COLORREF window = GetSysColor(COLOR_WINDOW);
+    constexpr TColour window = SystemColour(COLOR_WINDOW);
     for (int row = 0; row < 5; ++row) {
         const int top = kRowTop + row * kRowPitch;
         *captionControls[row] =
             AddControl(L"STATIC", captions[row], SS_RIGHT | SS_NOPREFIX, -1, {34, top, 123, 16});
-        SetStaticColours(*captionControls[row], GetSysColor(COLOR_WINDOWTEXT), window);
+        SetStaticColours(*captionControls[row], SystemColour(COLOR_WINDOWTEXT), window);
         // Red value texts, at least 58 pixels wide; wider, so that every flash name fits.
         *valueControls[row] =
             AddControl(L"STATIC", values[row], SS_LEFT | SS_NOPREFIX, -1, {171, top, 123, 16});
-        SetStaticColours(*valueControls[row], RGB(255, 0, 0), window);
+        SetStaticColours(*valueControls[row], {RGB(255, 0, 0), COLOR_WINDOWTEXT}, window);
     }
     BitBtn1 = AddControl(
-        L"BUTTON", L"OK", BS_DEFPUSHBUTTON | WS_TABSTOP, idBitBtn1,
+        L"BUTTON", L"&OK", BS_DEFPUSHBUTTON | WS_TABSTOP, idBitBtn1,
         {(328 - kButtonWidth) / 2, 285 - 12 - kButtonHeight, kButtonWidth, kButtonHeight});
 }
 
@@ -138,7 +139,7 @@ TfmAbout::TfmAbout() : TFormWindow("About", kCloseBox, 323, 192) {
         L"Reads an Orv PLC's status and replaces its operating system over a serial line.",
         SS_CENTER | SS_NOPREFIX, -1, {20, 70, 283, 40});
     btOK = AddControl(
-        L"BUTTON", L"OK", BS_DEFPUSHBUTTON | WS_TABSTOP, idbtOK,
+        L"BUTTON", L"&OK", BS_DEFPUSHBUTTON | WS_TABSTOP, idbtOK,
         {(323 - kButtonWidth) / 2, 192 - 16 - kButtonHeight, kButtonWidth, kButtonHeight});
 }
 

@@ -8,8 +8,11 @@
 #include "status_reply_builder.h"
 #include "test_images.h"
 
+#include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <thread>
 
 namespace orv {
 namespace {
@@ -399,6 +402,62 @@ TEST_F(FormsTest, UpdateWindowRunsTheSequenceWithTheDialogsChoices) {
     EXPECT_TRUE(update.Enabled(TUpdateButton::btExit));
     EXPECT_FALSE(update.Enabled(TUpdateButton::btAbort));
     EXPECT_EQ(update.fileText, image);
+}
+
+// The end of the session: idle, it may end, the settings saved at once; during a run, not.
+// Ending anyway aborts the run and sends the restore-speed command, waits for its reply only as
+// long as it is given, then closes the program: the port stopped, the settings saved.
+TEST_F(FormsTest, SessionEndRefusesDuringARunAndEndsItWithinItsTime) {
+    Start();
+    Connected();
+    open.station = "12";
+    EXPECT_TRUE(forms->QueryEndSession());
+    EXPECT_EQ(std::get<std::string>(stored->keys[kRegKeyPath]["Station"]), "12");
+    open.station = "1";
+    const std::string image = WritePlainImageFile(folder_ / "orv.bin");
+    int pumped = 0;
+    const auto endDuringARun = [&](const std::function<void(int)>& pump, int waitMs) {
+        update.fileText = image;
+        forms->fmUpdate->btDUReroroClick();
+        forms->fmUpdate->CommSendDataEmpty();
+        EXPECT_FALSE(forms->QueryEndSession());
+        pumped = 0;
+        startup.closed = false;
+        forms->EndSession(pump, waitMs);
+        // The restore-speed command.
+        EXPECT_EQ(port.Written(port.writes.size() - 1).substr(0, 5), "\x02"
+                                                                     "0147");
+        EXPECT_TRUE(update.ended);
+        EXPECT_TRUE(startup.closed);
+        EXPECT_FALSE(port.open);
+    };
+    // No reply: the wait ends when its time is up.
+    update.whileShown = [&] {
+        const auto start = std::chrono::steady_clock::now();
+        endDuringARun(
+            [&](int ms) {
+                ++pumped;
+                std::this_thread::sleep_for(std::chrono::milliseconds(std::min(ms, 10)));
+            },
+            40);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+        EXPECT_GE(pumped, 2);
+    };
+    forms->fmStartup->btNextClick();
+    // The reply ends it at once.
+    update.whileShown = [&] {
+        endDuringARun(
+            [&](int) {
+                ++pumped;
+                port.Receive("\x02"
+                             "01470"
+                             "FE\x03");
+            },
+            kSessionEndWaitMs);
+        EXPECT_EQ(pumped, 1);
+    };
+    forms->fmStartup->btNextClick();
+    EXPECT_EQ(update.shown, 2);
 }
 
 TEST_F(FormsTest, ReceivedDataGoesToTheCurrentHandlerUntilTheFormsAreGone) {

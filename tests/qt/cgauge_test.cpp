@@ -1,5 +1,6 @@
 #include "qt/cgauge.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QTest>
 #include <cmath>
@@ -330,6 +331,19 @@ TEST(GaugeRender, DegenerateSizesDrawSafely) {
                             EXPECT_EQ(Px(image, 0, 0), 0u);
                         }
                     }
+}
+
+// Screen readers find a progress bar named "Progress" whose value is the percentage.
+TEST(GaugeAccessible, IsAProgressBarWithItsPercentage) {
+    TCGauge g;
+    g.SetProgress(42);
+    QAccessibleInterface* gauge = QAccessible::queryAccessibleInterface(&g);
+    ASSERT_NE(gauge, nullptr);
+    EXPECT_EQ(gauge->role(), QAccessible::ProgressBar);
+    EXPECT_EQ(gauge->text(QAccessible::Name), "Progress");
+    EXPECT_EQ(gauge->text(QAccessible::Value), "42 %");
+    ASSERT_NE(gauge->valueInterface(), nullptr);
+    EXPECT_EQ(gauge->valueInterface()->currentValue().toInt(), 42);
 }
 
 } // namespace

@@ -184,6 +184,7 @@ protected:
         QString statusBar;
         int gauge = -1;
         bool updateEnabled = false, abortEnabled = true, exitEnabled = false;
+        QWidget* focus = nullptr;
         TByteSize byteSize = TByteSize::_8;
         TParity parity = TParity::None;
         uint32_t baud = 0;
@@ -193,7 +194,8 @@ protected:
         TfmUpdate& fm = *app.fmUpdate;
         return {fm.pnlStatus->text(),       fm.sbStatusPanel->text(), fm.prbMain->Progress(),
                 fm.btDUReroro->isEnabled(), fm.btAbort->isEnabled(),  fm.btExit->isEnabled(),
-                app.Comm.ByteSize(),        app.Comm.Parity(),        app.Comm.BaudRate()};
+                fm.focusWidget(),           app.Comm.ByteSize(),      app.Comm.Parity(),
+                app.Comm.BaudRate()};
     }
 
     // "Proceed to Update OS", the image into the file box, "Update OS", then waits until the
@@ -207,7 +209,7 @@ protected:
             ASSERT_EQ(modal, app.fmUpdate.get());
             TfmUpdate& fm = *app.fmUpdate;
             fm.edtOSFile->setText(image);
-            fm.btDUReroro->click();
+            QTest::mouseClick(fm.btDUReroro, Qt::LeftButton); // which takes the focus
             EXPECT_TRUE(QTest::qWaitFor(
                 [&] {
                     return fm.btDUReroro->isEnabled() && QApplication::activeModalWidget() == &fm;
@@ -303,6 +305,7 @@ TEST_F(UpdateE2E, PlainImageAt115200FromA7E1ConnectionAndExitRestores9600) {
     EXPECT_EQ(seen.gauge, 100);
     EXPECT_FALSE(seen.abortEnabled);
     EXPECT_TRUE(seen.exitEnabled);
+    EXPECT_EQ(seen.focus, app.fmUpdate->btExit) << "the next step, not the file box";
     // Back to the connect dialog's 7 data bits; parity even and the download speed stay.
     EXPECT_EQ(seen.byteSize, TByteSize::_7);
     EXPECT_EQ(seen.parity, TParity::Even);
@@ -405,6 +408,7 @@ TEST_F(UpdateE2E, RefusedPageEndsTheRunWithProgNack) {
     EXPECT_TRUE(seen.updateEnabled);
     EXPECT_FALSE(seen.abortEnabled);
     EXPECT_TRUE(seen.exitEnabled);
+    EXPECT_EQ(seen.focus, app.fmUpdate->btExit) << "the next step, not the file box";
     EXPECT_NE(seen.panel, "DU Reroro ... OK!!");
     EXPECT_LT(seen.gauge, 100);
     // Page 0 went out twice and nothing after the refusal but Exit's restore command.
@@ -442,6 +446,7 @@ TEST_F(UpdateE2E, VanishingAdapterFailsClearlyAndTheProgramConnectsAgain) {
     EXPECT_TRUE(seen.updateEnabled);
     EXPECT_FALSE(seen.abortEnabled);
     EXPECT_TRUE(seen.exitEnabled);
+    EXPECT_EQ(seen.focus, app.fmUpdate->btExit) << "the next step, not the file box";
     EXPECT_EQ(seen.statusBar, "Prog .. Try #5");
     EXPECT_LT(seen.gauge, 100);
 

@@ -18,6 +18,7 @@
 #include <QStandardPaths>
 #include <QStatusBar>
 #include <QTest>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <gtest/gtest.h>
@@ -300,6 +301,18 @@ TEST_F(WindowsTest, AFailedSaveAtExitIsReportedAndTheFileKept) {
     EXPECT_EQ(stored.readAll(), before);
 }
 
+// SIGTERM, as a log-off may send it: the program closes as "Exit" does, its settings saved.
+TEST_F(WindowsTest, SigtermClosesTheProgramWithItsSettingsSaved) {
+    TOrvApplication app;
+    app.fmStartup->show();
+    app.fmOpen->edStation->setText("12");
+    std::raise(SIGTERM);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !app.fmStartup->isVisible(); }, 5000));
+    QFile stored(test::SettingsFile());
+    ASSERT_TRUE(stored.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(stored.readAll().contains("\"Station\"=\"12\""));
+}
+
 TEST_F(WindowsTest, StatusQueryWithoutAnswerGivesUpAndEnablesTheUpdateButtons) {
     VirtualPort port("wintest-silent");
     TOrvApplication app;
@@ -388,17 +401,21 @@ TEST_F(WindowsTest, EveryWindowShowsItsTextsUncut) {
             app.fmUpdate->SetGauge(42);
         }
         QCoreApplication::processEvents();
+        // A mnemonic's "&" is not drawn.
+        const auto shown = [](QString text) { return text.remove(QLatin1Char('&')); };
         for (QLabel* label : window->findChildren<QLabel*>()) {
             if (!label->isVisible() || label->wordWrap() || label->text().isEmpty())
                 continue;
-            const int needed = label->fontMetrics().horizontalAdvance(label->text());
+            const int needed = label->fontMetrics().horizontalAdvance(
+                label->buddy() ? shown(label->text()) : label->text());
             EXPECT_LE(needed, label->contentsRect().width())
                 << label->objectName().toStdString() << ": " << label->text().toStdString();
         }
         for (QAbstractButton* button : window->findChildren<QAbstractButton*>()) {
             if (button->isVisible() && !button->text().isEmpty()) {
                 const int icon = button->icon().isNull() ? 0 : button->iconSize().width() + 4;
-                const int needed = button->fontMetrics().horizontalAdvance(button->text()) + icon;
+                const int needed =
+                    button->fontMetrics().horizontalAdvance(shown(button->text())) + icon;
                 EXPECT_LE(needed + 8, button->width()) << button->text().toStdString();
             }
         }

@@ -1,24 +1,60 @@
 // The program's Win32 windows, run in this process under Wine and driven as an operator would:
 // what only the windows can get wrong, the rules themselves being the forms' (tests/forms).
-// Titles, drawing and colours, the keyboard, modal behaviour, the connect dialog's ways out,
-// and the layout at another DPI. With ORV_WINDOW_PNG_DIR set, each window is saved there as a
-// picture (scripts/windows-screenshots).
+// Titles, drawing and colours (high contrast too), what screen readers get, the keyboard, modal
+// behaviour and the taskbar, the connect dialog's ways out, the layout at another DPI, long
+// paths and the end of the session. With ORV_WINDOW_PNG_DIR set, each window is saved there as
+// a picture (scripts/windows-screenshots); with ORV_WINDOW_HIGH_CONTRAST set, in high contrast.
 
+#include "common/wide_text.h"
 #include "form_fakes.h"
 #include "pty.h"
+#include "test_images.h"
 #include "win32/application.h"
 #include "window_driver.h"
 
+#include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 #include <gtest/gtest.h>
+#include <oleacc.h>
 
 namespace orv {
 namespace {
 
 using namespace test;
 
-std::unique_ptr<RegStore> FreshSettings() {
-    return std::make_unique<fakes::MemoryRegStore>(std::make_shared<fakes::StoredValues>());
+// A colour as the windows draw it now: their own, or the system's in high contrast.
+uint32_t Drawn(COLORREF own, int system) {
+    const COLORREF colour = TColour{own, system}.Now();
+    return uint32_t(GetRValue(colour)) << 16 | uint32_t(GetGValue(colour)) << 8 | GetBValue(colour);
+}
+
+// What a screen reader reads of a window's client area: its name, role and value.
+struct TAccessible {
+    std::string Name, Value;
+    long Role = 0;
+};
+TAccessible ReadAccessible(HWND window) {
+    TAccessible read;
+    IAccessible* object = nullptr;
+    if (FAILED(AccessibleObjectFromWindow(window, DWORD(OBJID_CLIENT), __uuidof(IAccessible),
+                                          reinterpret_cast<void**>(&object))))
+        return read;
+    VARIANT self{};
+    self.vt = VT_I4;
+    self.lVal = CHILDID_SELF;
+    VARIANT role{};
+    for (auto [get, text] : {std::pair{&IAccessible::get_accName, &read.Name},
+                             std::pair{&IAccessible::get_accValue, &read.Value}}) {
+        BSTR got = nullptr;
+        if (SUCCEEDED((object->*get)(self, &got)) && got)
+            *text = ToUtf8(got);
+        SysFreeString(got);
+    }
+    if (SUCCEEDED(object->get_accRole(self, &role)) && role.vt == VT_I4)
+        read.Role = role.lVal;
+    object->Release();
+    return read;
 }
 
 // The pixel of a COLORREF in a captured picture.
@@ -91,10 +127,16 @@ void SaveIfAsked(HWND window, const char* name) {
 class Win32Windows : public ::testing::Test {
 protected:
     void SetUp() override {
-        app_ = std::make_unique<TOrvWin32Application>(FreshSettings());
+        if (const char* contrast = std::getenv("ORV_WINDOW_HIGH_CONTRAST"); contrast && *contrast)
+            OverrideHighContrast(true);
+        app_ = std::make_unique<TOrvWin32Application>(
+            std::make_unique<fakes::MemoryRegStore>(stored_));
         app_->LinePort.PortSource = [this] { return ports_; };
     }
-    void TearDown() override { app_.reset(); }
+    void TearDown() override {
+        app_.reset();
+        OverrideHighContrast(std::nullopt);
+    }
 
     void ShowMain() {
         app_->fmStartup->Centre();
@@ -103,13 +145,20 @@ protected:
         Settle();
     }
 
+    std::string Stored(const char* name) {
+        const auto& values = stored_->keys[kRegKeyPath];
+        const auto found = values.find(name);
+        return found == values.end() ? "" : std::get<std::string>(found->second);
+    }
+
+    std::shared_ptr<fakes::StoredValues> stored_ = std::make_shared<fakes::StoredValues>();
     std::unique_ptr<TOrvWin32Application> app_;
     std::vector<std::string> ports_{"COM77: (Orv test port)", "COM3"};
 };
 
-// Each title is exactly its caption, message boxes carry the program's; the texts fit their
-// controls; the title panels, the status window's values and the update window's status line
-// are drawn in their colours.
+// Each title is exactly its caption, message boxes carry the program's and belong to the main
+// window; the texts fit their controls; the title panels, the status window's values and the
+// update window's status line are drawn in their colours; the gauge reads as a progress bar.
 TEST_F(Win32Windows, TitlesTextsAndColours) {
     TOrvWin32Application& app = *app_;
     const std::pair<TFormWindow*, const char*> captions[] = {
@@ -128,23 +177,33 @@ TEST_F(Win32Windows, TitlesTextsAndColours) {
     ExpectTextsFit(app.fmStartup->Handle());
     const TPicture main = Capture(app.fmStartup->Handle());
     const RECT panel = PlaceIn(app.fmStartup->Handle(), app.fmStartup->Panel1);
-    EXPECT_GT(main.Count(panel, 0x0000FF), 50) << "blue title text";
-    EXPECT_GT(main.Count(panel, 0xC0C0C0), 1000) << "grey title panel";
+    EXPECT_GT(main.Count(panel, Drawn(RGB(0, 0, 255), COLOR_BTNTEXT)), 50) << "title text";
+    EXPECT_GT(main.Count(panel, Drawn(RGB(192, 192, 192), COLOR_BTNFACE)), 1000) << "title panel";
     SaveIfAsked(app.fmStartup->Handle(), "fmStartup");
 
     std::string boxTitle, boxText;
+    HWND boxOwner = nullptr;
     TModalScript script;
-    script.ThenMessage(boxText, &boxTitle)
+    script
+        .Then([&](HWND box) {
+            boxOwner = GetWindow(box, GW_OWNER);
+            boxTitle = Text(box);
+            boxText = MessageText(box);
+            PressOk(box);
+        })
         .Then([&](HWND status) {
             EXPECT_EQ(status, app.fmStatus->Handle());
             ExpectTextsFit(status);
             const TPicture picture = Capture(status);
             const RECT version = PlaceIn(status, app.fmStatus->stVersion);
-            EXPECT_GT(picture.Count(version, 0xFF0000), 10) << "red value text";
-            EXPECT_EQ(picture.Count(version, Pixel(GetSysColor(COLOR_BTNFACE))), 0)
-                << "the values stand on the window colour of their panel";
+            EXPECT_GT(picture.Count(version, Drawn(RGB(255, 0, 0), COLOR_WINDOWTEXT)), 10)
+                << "value text";
+            if (GetSysColor(COLOR_BTNFACE) != GetSysColor(COLOR_WINDOW)) {
+                EXPECT_EQ(picture.Count(version, Pixel(GetSysColor(COLOR_BTNFACE))), 0)
+                    << "the values stand on the window colour of their panel";
+            }
             const RECT title = PlaceIn(status, app.fmStatus->pnStatus);
-            EXPECT_GT(picture.Count(title, 0x0000FF), 50);
+            EXPECT_GT(picture.Count(title, Drawn(RGB(0, 0, 255), COLOR_BTNTEXT)), 50);
             SaveIfAsked(status, "fmStatus");
             Click(app.fmStatus->BitBtn1);
         })
@@ -157,11 +216,17 @@ TEST_F(Win32Windows, TitlesTextsAndColours) {
             EXPECT_EQ(StatusText(app.fmUpdate->sbStatus), "Change Download Baud .. Try #4");
             ExpectTextsFit(update);
             const TPicture picture = Capture(update);
-            EXPECT_GT(picture.Count(PlaceIn(update, app.fmUpdate->pnlStatus), 0x000080), 100)
-                << "navy status line";
-            EXPECT_GT(picture.Count(PlaceIn(update, app.fmUpdate->prbMain.Handle()), 0x000080),
+            const uint32_t navy = Drawn(RGB(0, 0, 128), COLOR_BTNTEXT);
+            EXPECT_GT(picture.Count(PlaceIn(update, app.fmUpdate->pnlStatus), navy), 100)
+                << "status line";
+            EXPECT_GT(picture.Count(PlaceIn(update, app.fmUpdate->prbMain.Handle()),
+                                    Drawn(RGB(0, 0, 128), COLOR_HIGHLIGHT)),
                       1000)
-                << "the gauge's navy bar";
+                << "the gauge's bar";
+            const TAccessible gauge = ReadAccessible(app.fmUpdate->prbMain.Handle());
+            EXPECT_EQ(gauge.Name, "Progress");
+            EXPECT_EQ(gauge.Role, ROLE_SYSTEM_PROGRESSBAR);
+            EXPECT_EQ(gauge.Value, "42 %");
             SaveIfAsked(update, "fmUpdate");
             Click(app.fmUpdate->btExit);
         });
@@ -177,7 +242,7 @@ TEST_F(Win32Windows, TitlesTextsAndColours) {
             PostMessageW(modal, WM_CLOSE, 0, 0);
         });
     }
-    ShowMessageBox(app.fmStartup->Handle(), "Get PLC Status Fail !!");
+    ShowMessageBox(nullptr, "Get PLC Status Fail !!");
     app.fmStatus->SetValues("1.61", "12/2099", "AT29C020");
     app.fmStatus->ShowModal();
     app.fmUpdate->ShowModal();
@@ -188,15 +253,18 @@ TEST_F(Win32Windows, TitlesTextsAndColours) {
     EXPECT_TRUE(script.WaitDone());
     EXPECT_EQ(boxTitle, kAppTitle);
     EXPECT_EQ(boxText, "Get PLC Status Fail !!");
+    EXPECT_EQ(boxOwner, app.fmStartup->Handle()) << "a box of no window goes with the main one";
 }
 
 // The main window: its mnemonics and default button, the menu, and the modal windows above it.
+// The about box, shown while the main window hides, stands alone in the taskbar; the main window
+// shown meanwhile (as a PLC's status brings it back) takes no input beneath it.
 TEST_F(Win32Windows, MainWindowKeyboardAndModalWindows) {
     TOrvWin32Application& app = *app_;
     const HWND main = app.fmStartup->Handle();
     ShowMain();
 
-    bool mainHidden = false, mainDisabled = false;
+    bool mainHidden = false, mainDisabled = false, alone = false, heldBeneath = false;
     HWND owner = nullptr;
     int answered = 0;
     TModalScript script;
@@ -204,6 +272,12 @@ TEST_F(Win32Windows, MainWindowKeyboardAndModalWindows) {
         .Then([&](HWND about) {
             EXPECT_EQ(about, app.fmAbout->Handle());
             mainHidden = !IsWindowVisible(main);
+            alone = !GetWindow(about, GW_OWNER) &&
+                    (GetWindowLongPtrW(about, GWL_EXSTYLE) & WS_EX_APPWINDOW) &&
+                    SendMessageW(about, WM_GETICON, ICON_BIG, 0);
+            app.fmStartup->SetVisible(true);
+            heldBeneath = !IsWindowEnabled(main);
+            app.fmStartup->SetVisible(false);
             ++answered;
             PressKey(about, VK_ESCAPE);
         })
@@ -230,9 +304,12 @@ TEST_F(Win32Windows, MainWindowKeyboardAndModalWindows) {
     PressKey(main, VK_RETURN);
     EXPECT_TRUE(script.WaitDone());
     EXPECT_TRUE(mainHidden) << "hidden while the about box is up";
+    EXPECT_TRUE(alone) << "unowned, with a taskbar button and the program's icon";
+    EXPECT_TRUE(heldBeneath);
     EXPECT_TRUE(IsWindowVisible(main));
     EXPECT_TRUE(mainDisabled) << "the connect dialog is modal";
     EXPECT_EQ(owner, main);
+    EXPECT_FALSE(GetWindowLongPtrW(app.fmOpen->Handle(), GWL_EXSTYLE) & WS_EX_APPWINDOW);
     EXPECT_TRUE(IsWindowEnabled(main));
 
     // Alt+X: "Exit".
@@ -318,22 +395,33 @@ TEST_F(Win32Windows, ConnectDialogKeysAndWaysOut) {
     EXPECT_EQ(listed, (std::vector<std::string>{"COM9: (Orv USB)"}));
 }
 
-// The update window: Escape does nothing, Exit closes it while idle; the stop question's Enter
-// and Escape answer No, only its Yes stops the PLC.
+// The update window: Escape does nothing; when a run ends, the focus goes from Abort to Exit,
+// not into the file box; Exit closes it while idle. The stop question's Enter and Escape answer
+// No, only its Yes stops the PLC.
 TEST_F(Win32Windows, UpdateWindowAndStopQuestionKeys) {
     TOrvWin32Application& app = *app_;
+    TfmUpdate& update = *app.fmUpdate;
     bool stayed = false;
+    HWND focusAfterRun = nullptr;
     TModalScript script;
-    script.Then([&](HWND update) {
-        PressKey(update, VK_ESCAPE);
-        stayed = Settle() && IsWindowVisible(update);
-        EXPECT_TRUE(IsWindowEnabled(app.fmUpdate->btDUReroro));
-        EXPECT_FALSE(IsWindowEnabled(app.fmUpdate->btAbort));
-        Click(app.fmUpdate->btExit);
+    script.Then([&](HWND window) {
+        PressKey(window, VK_ESCAPE);
+        stayed = Settle() && IsWindowVisible(window);
+        EXPECT_TRUE(IsWindowEnabled(update.btDUReroro));
+        EXPECT_FALSE(IsWindowEnabled(update.btAbort));
+        update.SetButtonEnabled(TUpdateButton::btAbort, true);
+        for (TUpdateButton b :
+             {TUpdateButton::btDUReroro, TUpdateButton::btExit, TUpdateButton::btnOS})
+            update.SetButtonEnabled(b, false);
+        SetFocus(update.btAbort);
+        app.Forms->fmUpdate->btAbortClick();
+        focusAfterRun = GetFocus();
+        Click(update.btExit);
     });
-    app.fmUpdate->ShowModal();
+    update.ShowModal();
     EXPECT_TRUE(script.WaitDone());
     EXPECT_TRUE(stayed);
+    EXPECT_EQ(focusAfterRun, update.btExit);
 
     script.Then([](HWND stop) { PressKey(stop, VK_RETURN); });
     EXPECT_FALSE(app.fmStopPLC->ShowModal());
@@ -344,8 +432,9 @@ TEST_F(Win32Windows, UpdateWindowAndStopQuestionKeys) {
     EXPECT_TRUE(script.WaitDone());
 }
 
-// Moved to a monitor of twice the DPI, a window doubles its client area, its controls and
-// their fonts; back, it is as it was.
+// Moved to a monitor of twice the DPI, a window takes the rectangle the system suggests from the
+// size it asked for (WM_GETDPISCALEDSIZE), where the system puts it, and doubles its client
+// area, its controls and their fonts; back, it is as it was.
 TEST_F(Win32Windows, FollowsTheDpiOfItsMonitor) {
     TOrvWin32Application& app = *app_;
     for (TFormWindow* window : {static_cast<TFormWindow*>(app.fmOpen.get()),
@@ -357,8 +446,18 @@ TEST_F(Win32Windows, FollowsTheDpiOfItsMonitor) {
         const RECT client = ClientRectOf(w), place = PlaceIn(w, button);
         const LONG font = FontHeight(button);
         const int menuBar = MenuBarHeight(w);
-        RECT suggested = WindowRectOf(w);
+        SIZE size{};
+        EXPECT_TRUE(SendMessageW(w, WM_GETDPISCALEDSIZE, 192, reinterpret_cast<LPARAM>(&size)));
+        const RECT before = WindowRectOf(w);
+        RECT suggested{before.left + 40, before.top + 30, before.left + 40 + size.cx,
+                       before.top + 30 + size.cy};
         SendMessageW(w, WM_DPICHANGED, MAKEWPARAM(192, 192), reinterpret_cast<LPARAM>(&suggested));
+        const RECT after = WindowRectOf(w);
+        // Wine draws the title bar unscaled, so the height the system asked for holds more frame
+        // than Wine draws, and the window keeps only the client area it needs.
+        EXPECT_EQ(std::vector({after.left, after.top, after.right}),
+                  std::vector({suggested.left, suggested.top, suggested.right}))
+            << Text(w);
         EXPECT_EQ(ClientRectOf(w).right, 2 * client.right) << Text(w);
         // The main window's height holds its menu bar, which Wine does not scale.
         EXPECT_EQ(ClientRectOf(w).bottom + MenuBarHeight(w), 2 * (client.bottom + menuBar))
@@ -367,11 +466,105 @@ TEST_F(Win32Windows, FollowsTheDpiOfItsMonitor) {
         EXPECT_EQ(doubled.right, 2 * (place.right - place.left)) << Text(button);
         EXPECT_EQ(doubled.bottom, 2 * (place.bottom - place.top)) << Text(button);
         EXPECT_EQ(FontHeight(button), 2 * font) << Text(button);
-        SendMessageW(w, WM_DPICHANGED, MAKEWPARAM(96, 96), reinterpret_cast<LPARAM>(&suggested));
+        SendMessageW(w, WM_DPICHANGED, MAKEWPARAM(96, 96), reinterpret_cast<LPARAM>(&before));
         EXPECT_EQ(ClientRectOf(w).right, client.right);
         EXPECT_EQ(ClientRectOf(button).right, place.right - place.left);
         EXPECT_EQ(FontHeight(button), font);
     }
+}
+
+// High contrast switched on while the program runs (WM_SYSCOLORCHANGE): the status line and the
+// gauge take the system's colours; off again, their own. Wine has no high contrast
+// (SPI_SETHIGHCONTRAST fails there), so the program is then told directly.
+TEST_F(Win32Windows, HighContrastTakesTheSystemColours) {
+    TfmUpdate& update = *app_->fmUpdate;
+    HIGHCONTRASTW contrast{sizeof contrast, HCF_HIGHCONTRASTON, nullptr};
+    const bool bySystem = SystemParametersInfoW(SPI_SETHIGHCONTRAST, sizeof contrast, &contrast, 0);
+    const auto colours = [&](bool on) {
+        if (!bySystem)
+            OverrideHighContrast(on);
+        contrast.dwFlags = on ? HCF_HIGHCONTRASTON : 0;
+        if (bySystem)
+            SystemParametersInfoW(SPI_SETHIGHCONTRAST, sizeof contrast, &contrast, 0);
+        SendMessageW(update.Handle(), WM_SYSCOLORCHANGE, 0, 0);
+        update.SetPanelStatus("Comm. Aborted!!");
+        const TPicture picture = Capture(update.Handle());
+        return std::pair{picture.Count(PlaceIn(update.Handle(), update.pnlStatus), 0x000080),
+                         update.prbMain.ForeColor()};
+    };
+    ShowWindow(update.Handle(), SW_SHOWNA);
+    const auto [navyOn, barOn] = colours(true);
+    EXPECT_EQ(navyOn, 0) << "no navy text on the theme's button face";
+    EXPECT_EQ(barOn, GetSysColor(COLOR_HIGHLIGHT));
+    const auto [navyOff, barOff] = colours(false);
+    EXPECT_GT(navyOff, 100);
+    EXPECT_EQ(barOff, RGB(0, 0, 128));
+    ShowWindow(update.Handle(), SW_HIDE);
+}
+
+// Screen readers hear the gauge's new value and the status line's new text.
+TEST_F(Win32Windows, ValueAndStatusChangesAreTold) {
+    static std::vector<std::pair<DWORD, HWND>> told;
+    told.clear();
+    const HWINEVENTHOOK hook = SetWinEventHook(
+        EVENT_OBJECT_VALUECHANGE, EVENT_OBJECT_LIVEREGIONCHANGED, nullptr,
+        [](HWINEVENTHOOK, DWORD event, HWND window, LONG, LONG, DWORD, DWORD) {
+            told.emplace_back(event, window);
+        },
+        GetCurrentProcessId(), 0, WINEVENT_OUTOFCONTEXT);
+    app_->fmUpdate->SetGauge(42);
+    app_->fmUpdate->SetPanelStatus("page #7");
+    Settle();
+    UnhookWinEvent(hook);
+    EXPECT_NE(std::ranges::find(told, std::pair{DWORD(EVENT_OBJECT_VALUECHANGE),
+                                                app_->fmUpdate->prbMain.Handle()}),
+              told.end());
+    EXPECT_NE(std::ranges::find(told, std::pair{DWORD(EVENT_OBJECT_LIVEREGIONCHANGED),
+                                                app_->fmUpdate->pnlStatus}),
+              told.end());
+}
+
+// An image on a path of 300 characters opens, as the file dialog may give it; past MAX_PATH
+// the program opens it in the \\?\ form, which Windows takes without a policy. (Wine has no
+// such limit: there it opens either way.)
+TEST_F(Win32Windows, OpensAnImageOnAPathOf300Characters) {
+    namespace fs = std::filesystem;
+    const fs::path top = fs::temp_directory_path() / "orv-long-path";
+    fs::path folder = top;
+    while (folder.native().size() < 290)
+        folder /= std::wstring(30, L'd');
+    fs::create_directories(folder);
+    const std::string image = test::WritePlainImageFile(folder / "orv-1.61-image.bin");
+    ASSERT_GE(image.size(), 300u);
+    std::wstring opened;
+    ASSERT_TRUE(ToWidePath(image, opened));
+    EXPECT_EQ(opened.rfind(L"\\\\?\\", 0), 0u);
+    app_->fmUpdate->SetFileText(image);
+    app_->Forms->fmUpdate->ShowImageInfo(false);
+    EXPECT_EQ(Text(app_->fmStatus->stVersion), "1.61");
+    DeleteFileW(opened.c_str());
+    for (fs::path made = folder; made != top.parent_path(); made = made.parent_path())
+        RemoveDirectoryW((L"\\\\?\\" + made.native()).c_str());
+}
+
+// Asked whether the session may end: idle, yes, with the settings saved first; with the PLC's
+// speed to restore, no. Ending anyway, the program sends the restore-speed command and closes,
+// its settings saved, before Windows' 5 s are up.
+TEST_F(Win32Windows, SessionEndSavesAndWaitsForTheRestore) {
+    const HWND main = app_->fmStartup->Handle();
+    SetText(app_->fmOpen->edStation, "12");
+    EXPECT_EQ(SendMessageW(main, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF), TRUE);
+    EXPECT_EQ(Stored("Station"), "12");
+    UpdateSequence& run = app_->Forms->fmUpdate->Sequence();
+    run.SpeedChanged = true;
+    EXPECT_EQ(SendMessageW(main, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF), FALSE);
+    SetText(app_->fmOpen->edStation, "13");
+    const auto start = std::chrono::steady_clock::now();
+    SendMessageW(main, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+    EXPECT_FALSE(run.SpeedChanged) << "the restore-speed command went out";
+    EXPECT_TRUE(app_->fmStartup->Closed());
+    EXPECT_EQ(Stored("Station"), "13");
 }
 
 // A block that comes while a message box opened by the previous block's handler is up is
@@ -467,6 +660,7 @@ TEST_F(Win32WithPlcSim, StatusThenWholeUpdateWithTheStopQuestionAnsweredYes) {
     TfmUpdate& update = *app.fmUpdate;
     bool stopAsked = false;
     std::string panel, bar;
+    HWND focus = nullptr;
     script
         .Then([&](HWND modal) {
             ASSERT_EQ(modal, update.Handle());
@@ -485,14 +679,40 @@ TEST_F(Win32WithPlcSim, StatusThenWholeUpdateWithTheStopQuestionAnsweredYes) {
             [&] {
                 panel = Text(update.pnlStatus);
                 bar = StatusText(update.sbStatus);
+                focus = GetFocus();
                 Click(update.btExit); // the restore command; its reply closes the window
             });
     Click(app.fmStartup->btNext);
     EXPECT_TRUE(script.WaitDone());
     EXPECT_TRUE(stopAsked);
     EXPECT_EQ(panel, "DU Reroro ... OK!!") << bar;
+    EXPECT_EQ(focus, update.btExit) << "the next step, not the file box";
     EXPECT_TRUE(PumpUntil([&] { return !IsWindowVisible(update.Handle()); }, 10s));
     EXPECT_EQ(app.Forms->fmUpdate->Sequence().UpdateState, UpdateSequence::Idle);
+}
+
+// wineboot --end-session asks every program of the session, as a log-off does: with the PLC's
+// speed to restore, this one holds the session up and goes on. Run alone by a CTest of its
+// own, since the session's other programs would be ended.
+using Win32SessionEnd = Win32Windows;
+TEST_F(Win32SessionEnd, WinebootIsHeldUpWhileARestoreIsDue) {
+    ShowMain();
+    app_->Forms->fmUpdate->Sequence().SpeedChanged = true;
+    wchar_t command[] = L"wineboot.exe --end-session";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    ASSERT_TRUE(CreateProcessW(nullptr, command, nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                               &startup, &process));
+    EXPECT_TRUE(
+        PumpUntil([&] { return WaitForSingleObject(process.hProcess, 0) == WAIT_OBJECT_0; }));
+    DWORD code = 0;
+    GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    EXPECT_EQ(code, 1u) << "the end of the session refused";
+    EXPECT_FALSE(app_->fmStartup->Closed());
+    EXPECT_TRUE(app_->Forms->fmUpdate->Sequence().SpeedChanged);
 }
 
 } // namespace
