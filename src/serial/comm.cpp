@@ -33,11 +33,15 @@ TComm::~TComm() {
 }
 
 size_t TReplyRule::Missing(const uint8_t* block, size_t length) const {
-    if (length < Length)
-        return Length - length;
-    if (length == 0 || (Terminator >= 0 && block[length - 1] != Terminator))
-        return 1;
-    return 0;
+    const bool twoForms = LeadByte >= 0;
+    if (length == 0) // either form may come: no more than the shorter one needs
+        return std::max<size_t>(1, twoForms ? std::min(Length, LeadLength) : Length);
+    const bool lead = twoForms && block[0] == LeadByte;
+    const size_t least = lead ? LeadLength : Length;
+    const int last = lead ? LeadTerminator : Terminator;
+    if (length < least)
+        return least - length;
+    return last >= 0 && block[length - 1] != last ? 1 : 0;
 }
 
 void TComm::StartComm() {

@@ -66,10 +66,16 @@ enum : uint32_t {
 };
 
 // What makes a received block a whole reply: at least Length bytes and, when Terminator is a
-// byte value (0 to 255), that byte last.
+// byte value (0 to 255), that byte last. A block that begins with LeadByte (0 to 255) is of
+// another form whatever was asked, a reply the other end may give to any request: it is whole
+// by LeadLength and LeadTerminator instead. The bytes and lengths are the owner's; the
+// component only cuts, and the owner judges what it was given.
 struct TReplyRule {
     size_t Length = 0;
     int Terminator = -1;
+    int LeadByte = -1; // -1: one form only
+    size_t LeadLength = 0;
+    int LeadTerminator = -1;
 
     // The bytes the block still lacks: 0 when it is a whole reply, otherwise the fewest that
     // could make it one (an empty block lacks at least one).
