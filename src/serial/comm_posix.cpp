@@ -270,8 +270,8 @@ bool TComm::_SetCommState() {
 
     TThreadSettings s = Port->Shared.SettingsSnapshot();
     s.BaudRate = FBaudRate;
-    s.FrameBits = 1 + (static_cast<uint32_t>(FByteSize) + 5) + (FParity == TParity::None ? 0 : 1) +
-                  (FStopBits == TStopBits::_1 ? 1 : 2);
+    s.FrameBits = CharacterBits(static_cast<uint32_t>(FByteSize) + 5, FParity != TParity::None,
+                                FStopBits != TStopBits::_1);
     s.Unmark = FParityCheck;
     s.IgnoreNull = FIgnoreNullChar;
     s.Replace = FReplaceWhenParityError;
