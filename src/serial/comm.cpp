@@ -529,13 +529,19 @@ void ServeWriteQueue(TWriterSteps& writer, TWriteQueue& queue, TCommPoster& post
 }
 
 int TDrainPacer::NextWaitMs(uint32_t queued, uint32_t baud, uint32_t frameBits) {
+    const TClock::time_point now = TClock::now();
+    if (LastQueued < 0)
+        GiveUpAt = now + WireTime(queued, baud, frameBits) + std::chrono::seconds(1);
+    else if (now >= GiveUpAt)
+        return -1;
     baud = std::max(baud, 1u);
     const uint64_t sendMs = (uint64_t(queued) * frameBits * 1000 + baud - 1) / baud;
     const int expected = static_cast<int>(std::clamp<uint64_t>(sendMs, 1, 200));
     WaitMs = LastQueued < 0 || queued < LastQueued ? expected
                                                    : std::min(std::max(WaitMs * 2, expected), 200);
     LastQueued = queued;
-    return WaitMs;
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(GiveUpAt - now).count();
+    return static_cast<int>(std::clamp<int64_t>(left, 1, WaitMs));
 }
 
 } // namespace orv

@@ -241,15 +241,19 @@ void ServeWriteQueue(TWriterSteps& writer, TWriteQueue& queue, TCommPoster& post
 
 // When to look again whether the driver's output queue has drained: after the time the queued
 // characters need on the line; while nothing moves (flow control holding the line), the looks
-// grow apart up to a fifth of a second.
+// grow apart up to a fifth of a second. A queue that has not drained a second after the first
+// look's bytes should have been sent never will: the owner's reply time-out, started by the
+// notice, must run all the same.
 class TDrainPacer {
 public:
-    // queued > 0 bytes still to send at baud bits per second, frameBits per character.
+    // queued > 0 bytes still to send at baud bits per second, frameBits per character; -1 when
+    // the wait is over.
     int NextWaitMs(uint32_t queued, uint32_t baud, uint32_t frameBits);
 
 private:
     int64_t LastQueued = -1;
     int WaitMs = 0;
+    TClock::time_point GiveUpAt{};
 };
 
 } // namespace orv

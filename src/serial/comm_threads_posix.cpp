@@ -324,8 +324,10 @@ TWriteThread::TWait TWriteThread::WaitUntilDrained() {
             return TWait::End;
         }
         const TThreadSettings s = S->SettingsSnapshot();
-        const TWait woke =
-            WaitForWake(pacer.NextWaitMs(static_cast<uint32_t>(queued), s.BaudRate, s.FrameBits));
+        const int ms = pacer.NextWaitMs(static_cast<uint32_t>(queued), s.BaudRate, s.FrameBits);
+        if (ms < 0)
+            return TWait::Quiet;
+        const TWait woke = WaitForWake(ms);
         if (woke != TWait::Quiet)
             return woke;
     }

@@ -447,23 +447,24 @@ TWriterSteps::TLine TWriteThread::Line() {
 // so that a reply time-out started by it runs from the end of transmission. The wait also ends
 // for the stop signal and for a new request: a line held by flow control never holds up either.
 // Reading the output queue also reads and clears the line-error flags: any found here are
-// reported, so that the reader's own look never misses them.
+// reported, so that the reader's own look never misses them. A driver that cannot tell counts
+// as drained: if the device has gone, the next write says so.
 TWriteThread::TWait TWriteThread::WaitUntilDrained() {
     TDrainPacer pacer;
     for (;;) {
         DWORD errors = 0;
         COMSTAT status{};
-        if (!ClearCommError(S->PortHandle, &errors, &status)) {
-            S->Fail(GetLastError());
-            return TWait::End;
-        }
+        if (!ClearCommError(S->PortHandle, &errors, &status))
+            return TWait::Quiet;
         if (errors && !S->Poster.Post(MSG_RECEIVE_ERROR, errors))
             return TWait::End;
         if (status.cbOutQue == 0)
             return TWait::Quiet;
         const TLine line = Line();
-        const TWait woke =
-            WaitForWake(pacer.NextWaitMs(status.cbOutQue, line.Baud, line.CharacterBits));
+        const int ms = pacer.NextWaitMs(status.cbOutQue, line.Baud, line.CharacterBits);
+        if (ms < 0)
+            return TWait::Quiet;
+        const TWait woke = WaitForWake(static_cast<DWORD>(ms));
         if (woke != TWait::Quiet)
             return woke;
     }

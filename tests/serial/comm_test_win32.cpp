@@ -26,9 +26,10 @@ extern decltype(&SetEvent) __real___imp_SetEvent;
 namespace orv::test::driver {
 
 // Windows' own failures, as a buffering driver gives them.
-std::atomic<DWORD> FailNextRead{0};  // the next read that brings bytes ends with this error,
-                                     // its count reported and its buffer as it was
-std::atomic<bool> EmptyReads{false}; // reads end at once with nothing
+std::atomic<DWORD> FailNextRead{0};      // the next read that brings bytes ends with this error,
+                                         // its count reported and its buffer as it was
+std::atomic<bool> EmptyReads{false};     // reads end at once with nothing
+std::atomic<bool> QueueLookFails{false}; // ClearCommError with a status record fails
 
 namespace {
 
@@ -89,6 +90,10 @@ BOOL WINAPI FakeGetOverlappedResult(HANDLE handle, LPOVERLAPPED record, LPDWORD 
 }
 
 BOOL WINAPI FakeClearCommError(HANDLE handle, LPDWORD errors, LPCOMSTAT status) {
+    if (QueueLookFails && status && IsPort(handle)) {
+        SetLastError(ERROR_GEN_FAILURE);
+        return FALSE;
+    }
     const BOOL answered = __real___imp_ClearCommError(handle, errors, status);
     const int queued = OutputQueued;
     if (answered && status && queued >= 0 && IsPort(handle))
@@ -118,6 +123,7 @@ void ReleaseDevice() {
     Driven = false;
     FailNextRead = 0;
     EmptyReads = false;
+    QueueLookFails = false;
 }
 
 } // namespace orv::test::driver
@@ -173,9 +179,9 @@ TEST_F(CommTest, OpenFailuresSayWhatAndWhy) {
 }
 
 // A read that did not succeed reports a count, but a buffering driver never copied its bytes:
-// nothing of the buffer is delivered, stale or not. Reads that keep ending with nothing are a
-// hang-up, not a loop.
-TEST_F(CommTest, FailedReadsDeliverNothingFalse) {
+// nothing of the buffer is delivered, stale or not. A failing look at the output queue counts
+// as drained; reads that keep ending with nothing are a hang-up, not a loop.
+TEST_F(CommTest, FailedReadsAndQueueLooksDeliverNothingFalse) {
     driver::Drive(Pty.SlavePath);
     StartAndSettle();
     Pty.Write("old");
@@ -194,6 +200,13 @@ TEST_F(CommTest, FailedReadsDeliverNothingFalse) {
     EXPECT_TRUE(got.starts_with("old") && got.ends_with("more") &&
                 std::string("new").ends_with(rest))
         << got;
+    EXPECT_EQ(Hangups, 0);
+
+    driver::QueueLookFails = true;
+    const uint8_t b = 'w';
+    ASSERT_TRUE(Comm.WriteCommData(&b, 1));
+    EXPECT_TRUE(Sink.PumpUntil([&] { return Empties == 2; }, 2000ms));
+    driver::QueueLookFails = false;
     EXPECT_EQ(Hangups, 0);
 
     const Bytes before = Received();
