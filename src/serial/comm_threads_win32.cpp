@@ -175,8 +175,8 @@ bool TReadThread::SetupReadEvent() {
             return false;
         Arm(ReadRecord);
         DWORD count = 0;
-        const DWORD asked = Receiver.Idle() ? 1 : sizeof Buffer;
-        if (ReadFile(S->PortHandle, Buffer, asked, &count, &ReadRecord)) {
+        Asked = Receiver.Idle() ? 1 : sizeof Buffer;
+        if (ReadFile(S->PortHandle, Buffer, Asked, &count, &ReadRecord)) {
             if (!HandleReadData(count))
                 return false;
             continue;
@@ -222,15 +222,18 @@ bool TReadThread::HandleReadData(DWORD count) {
     if (count == 0)
         return ReadEmpty();
     EmptyReads = 0;
+    // A read that got less than it asked for ended the driver's interval after its last byte.
+    const TClock::time_point now = TClock::now();
+    const TClock::time_point lastByte = count < Asked ? now - DriverIntervalMs : now;
     const bool skipNul = S->IgnoreNull;
     if (skipNul)
         count = static_cast<DWORD>(std::remove(Buffer, Buffer + count, 0) - Buffer);
     DWORD failure = ERROR_SUCCESS;
     if (!ReportReceived(Receiver.Idle(), failure))
         return false;
-    // The read ended a moment after its bytes came; they are judged as of then.
-    const TClock::time_point now = TClock::now();
-    if (!Receiver.Prepare(now) || !Receiver.Take(Buffer, count, now, S->ReadTimeouts(), skipNul))
+    // Whether they may answer is judged as of the read's end: no sooner is it sure they came.
+    if (!Receiver.Prepare(now) ||
+        !Receiver.Take(Buffer, count, lastByte, S->ReadTimeouts(), skipNul))
         return false;
     return failure == ERROR_SUCCESS || Fail(failure);
 }

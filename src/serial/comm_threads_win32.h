@@ -5,6 +5,7 @@
 #include "serial/comm_private.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -67,10 +68,13 @@ private:
     bool Started = false;
 };
 
-// The reader asks the driver for reads that end a moment after bytes stop coming (the
-// time-outs TComm sets), and ends blocks itself by the owner's time-outs, as every platform
-// does (TReceiver). So a read is never cancelled while it may hold bytes: a driver that buffers
-// its I/O reports a cancelled read's count but never copies its bytes.
+// How soon after bytes stop coming the driver ends a read (the time-outs TComm sets).
+constexpr std::chrono::milliseconds DriverIntervalMs{1};
+
+// The reader asks the driver for reads that end a moment after bytes stop coming, and ends
+// blocks itself by the owner's time-outs, as every platform does (TReceiver). So a read is
+// never cancelled while it may hold bytes: a driver that buffers its I/O reports a cancelled
+// read's count but never copies its bytes.
 class TReadThread : public TCommThread {
 public:
     explicit TReadThread(TPortShared& shared) : S(&shared), Receiver(shared.Poster, shared.Rules) {}
@@ -97,6 +101,7 @@ private:
 
     TPortShared* const S;
     TReceiver Receiver;
+    DWORD Asked = 0; // what the read waiting asked for
     OVERLAPPED ReadRecord{};
     OVERLAPPED EventRecord{};
     uint8_t Buffer[2048];

@@ -234,7 +234,7 @@ bool TComm::_SetCommTimeout() {
     COMMTIMEOUTS timeouts{};
     if (!GetCommTimeouts(Port->Shared.PortHandle, &timeouts))
         return false;
-    timeouts.ReadIntervalTimeout = 1;
+    timeouts.ReadIntervalTimeout = static_cast<DWORD>(DriverIntervalMs.count());
     timeouts.ReadTotalTimeoutMultiplier = 0;
     timeouts.ReadTotalTimeoutConstant = 0;
     timeouts.WriteTotalTimeoutMultiplier = FWriteTotalTimeoutMultiplier;
