@@ -154,7 +154,8 @@ public:
     // Bytes read since Prepare, at now. skipNul: NUL bytes were dropped from them.
     bool Take(const uint8_t* bytes, size_t count, TClock::time_point now, const TReadTimeouts& t,
               bool skipNul);
-    // When the block in hand ends by the time-outs; max() when nothing is in hand.
+    // When the block in hand ends by the time-outs; max() when nothing is in hand. With neither
+    // an interval nor a total time-out a block ends only when full.
     TClock::time_point Deadline(const TReadTimeouts& t) const;
     // That time has come: the block goes as it is.
     bool Expire(TClock::time_point now);
