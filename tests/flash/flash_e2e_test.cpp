@@ -205,8 +205,7 @@ TEST_F(FlashE2E, FullUpdateOfARunningPlcWritesTheImageVerifiesAndReportsJsonEven
 }
 
 // A PLC that sends three bytes more than each reply: the first of them, after the status reply,
-// turn the run to interval timing, which takes each reply with its tail from then on. Paced:
-// a reply that came before its request could have left the line would be out of place itself.
+// turn the run to interval timing, which takes each reply with its tail from then on.
 TEST_F(FlashE2E, APlcThatSendsMoreThanItsRepliesTurnsTheRunToIntervalTiming) {
     const std::string flashOut = gDir + "/tail.flash";
     PlcSim sim({"--name", "flashtail", "--reply-tail", "3", "--flash-out", flashOut});

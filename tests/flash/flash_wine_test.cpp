@@ -135,7 +135,6 @@ TEST_F(FlashWine, StatusAndTheListOfPortsOnCom5) {
 
 TEST_F(FlashWine, WholeUpdateLeavesTheImageInTheFlash) {
     const std::string flashOut = gDir + "/full.flash";
-    // Paced: a reply can come only once its request has left the line.
     PlcSim sim({"--name", SimName("winefull"), "--flash-out", flashOut});
     TComLink com5(5, sim.Path);
     const RunResult r = Flash({"--port", "COM5", "--image", WindowsPath(gImage), "--trace"}, 240s);

@@ -115,11 +115,8 @@ TEST_F(CommTest, ReadIntervalGroupsBytesIntoBlocks) {
     // longer than it: the interval runs from the last byte, so the reply stays one block.
     Blocks.clear();
     Sleep(300);
-    const Bytes chunk(6, 'r');
-    for (int i = 0; i < 11; ++i) {
-        Pty.Write(chunk);
-        Sleep(15);
-    }
+    for (int i = 0; i < 11; ++i, Sleep(15))
+        Pty.Write(Bytes(6, 'r'));
     ASSERT_TRUE(WaitReceived(66));
     EXPECT_EQ(Blocks, std::vector<Bytes>{Bytes(66, 'r')});
 }
@@ -247,7 +244,6 @@ TEST_F(CommTest, TheLineEchoIsRemovedBeforeTheReply) {
     }
     ASSERT_TRUE(WaitReceived(2 + 5 + 8));
     EXPECT_EQ(Blocks.back(), Bytes(request.begin(), request.end()));
-    EXPECT_EQ(Echoes, 1);
 }
 
 TEST_F(CommTest, NulBytesDroppedWhenAsked) {

@@ -52,8 +52,7 @@ protected:
         Comm.StartComm();
         ASSERT_TRUE(Sink.PumpUntil([&] { return Empties == 1; }, 2000ms));
     }
-    // The other end takes the request, and answers only once it has left the line: its bytes'
-    // time on the wire (11 bits each at most) has passed.
+    // The other end takes the request and lets its time on the wire pass (11 bits a byte).
     Bytes TakeRequest(size_t n) {
         Bytes got = Pty.Read(n, 2000ms);
         Sleep(static_cast<int>(n * 11 * 1000 / Comm.BaudRate()) + 5);

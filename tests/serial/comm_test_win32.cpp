@@ -13,8 +13,7 @@
 #include <windows.h>
 
 // The driver's part is played through the program's link, which redirects the library's calls
-// of WriteFile, ReadFile, GetOverlappedResult, ClearCommError and SetEvent (--wrap=__imp_...)
-// to here.
+// of WriteFile, ReadFile, GetOverlappedResult, ClearCommError, SetEvent (--wrap) to here.
 extern "C" {
 extern decltype(&WriteFile) __real___imp_WriteFile;
 extern decltype(&ReadFile) __real___imp_ReadFile;
@@ -53,8 +52,7 @@ BOOL WINAPI FakeWriteFile(HANDLE handle, LPCVOID data, DWORD count, LPDWORD writ
     return TRUE;
 }
 
-// A read that brought bytes fails instead, if a failure is due: the count stays, the buffer
-// is put back as it was.
+// A read that brought bytes fails instead, if due: its count stays, its buffer is put back.
 BOOL SpoilRead(LPOVERLAPPED record) {
     std::lock_guard<std::mutex> hold(ReadLock);
     const DWORD error = FailNextRead;
