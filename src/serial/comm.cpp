@@ -33,11 +33,15 @@ TComm::~TComm() {
 }
 
 size_t TReplyRule::Missing(const uint8_t* block, size_t length) const {
-    if (length < Length)
-        return Length - length;
-    if (length == 0 || (Terminator >= 0 && block[length - 1] != Terminator))
-        return 1;
-    return 0;
+    const bool twoForms = LeadByte >= 0;
+    if (length == 0) // either form may come: no more than the shorter one needs
+        return std::max<size_t>(1, twoForms ? std::min(Length, LeadLength) : Length);
+    const bool lead = twoForms && block[0] == LeadByte;
+    const size_t least = lead ? LeadLength : Length;
+    const int last = lead ? LeadTerminator : Terminator;
+    if (length < least)
+        return least - length;
+    return last >= 0 && block[length - 1] != last ? 1 : 0;
 }
 
 void TComm::StartComm() {
@@ -141,6 +145,9 @@ void TComm::Deliver(CommNotification& note) {
             ReplyTail(note.Block.get(), static_cast<uint16_t>(note.Count & 0xFFFF));
         note.Block.reset();
         break;
+    case MSG_LINE_ECHO:
+        LineEcho();
+        break;
     default:
         break;
     }
@@ -168,6 +175,10 @@ void TComm::_SendDataEmpty() {
 
 void TComm::ReplyTail(const uint8_t* block, uint16_t count) {
     Raise(OnReplyTail, this, block, count);
+}
+
+void TComm::LineEcho() {
+    Raise(OnLineEcho, this);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -212,22 +223,51 @@ void TCommPoster::PostHangupCall() {
     (void)Sink->Post(note);
 }
 
+uint32_t CharacterBits(uint32_t dataBits, bool parity, bool moreThanOneStopBit) {
+    return 1 + dataBits + (parity ? 1 : 0) + (moreThanOneStopBit ? 2 : 1);
+}
+
+TClock::duration WireTime(size_t count, uint32_t baud, uint32_t characterBits) {
+    const uint64_t us = uint64_t(count) * characterBits * 1000000 / std::max(baud, 1u);
+    return std::chrono::microseconds(us);
+}
+
 void TReplyRuleSlot::Set(const std::optional<TReplyRule>& rule, uint64_t write) {
-    {
-        std::lock_guard<std::mutex> hold(Lock);
-        if (FellBack)
-            return;
-        Now.Rule = rule;
-        ++Now.Serial;
-        Now.Write = write;
-    }
-    if (OnSet)
-        OnSet();
+    std::lock_guard<std::mutex> hold(Lock);
+    if (FellBack)
+        return;
+    Now.Rule = rule;
+    ++Now.Serial;
+    Now.Write = write;
+}
+
+TClock::time_point TReplyRuleSlot::Starting(uint64_t write, const uint8_t* bytes, size_t count) {
+    auto copy = std::make_shared<const std::vector<uint8_t>>(bytes, bytes + count);
+    std::lock_guard<std::mutex> hold(Lock);
+    Started = {write, std::move(copy)};
+    return TClock::now();
+}
+
+void TReplyRuleSlot::Sent(uint64_t write, TClock::time_point leftAt) {
+    std::lock_guard<std::mutex> hold(Lock);
+    SentWrite = write;
+    LeftAt = leftAt;
 }
 
 TReplyRuleSlot::TView TReplyRuleSlot::Current() {
     std::lock_guard<std::mutex> hold(Lock);
     return Now;
+}
+
+TReplyRuleSlot::TWrite TReplyRuleSlot::LastStarted() {
+    std::lock_guard<std::mutex> hold(Lock);
+    return Started;
+}
+
+// A write that a later one followed has ended before it, and its bytes were on their way.
+bool TReplyRuleSlot::HasLeft(uint64_t write, TClock::time_point at) {
+    std::lock_guard<std::mutex> hold(Lock);
+    return SentWrite > write || (SentWrite == write && at >= LeftAt);
 }
 
 void TReplyRuleSlot::FallBack() {
@@ -298,6 +338,135 @@ bool TReplyCutter::DropTail(TBlock& block, const uint8_t* bytes, size_t count,
     return block.Append(bytes, count, poster);
 }
 
+bool TReceiver::Refresh() {
+    if (!Cutter.Refresh(In.Length + Held.size()))
+        return true;
+    // Bytes in hand when a new rule comes arrived before its request was posted.
+    const std::vector<uint8_t> held = std::move(Held);
+    Held.clear();
+    Echo.reset();
+    return Cutter.DropTail(In, held.data(), held.size(), Poster);
+}
+
+bool TReceiver::Prepare(TClock::time_point at) {
+    if (!Refresh())
+        return false;
+    MayAnswer = !Cutter.Active() || Cutter.MayAnswer(at);
+    TailOver = In.Tail && Cutter.TailOver(at);
+    TReplyRuleSlot::TWrite last = Slot.LastStarted();
+    if (last.Number == EchoWrite)
+        return true;
+    // A new write: the bytes held for the echo of an earlier one were not its echo.
+    if (!(Held.empty() ? ReleaseHeld() : NoEcho()))
+        return false;
+    EchoWrite = last.Number;
+    if (EchoLine != TEchoLine::Plain)
+        Echo = std::move(last.Bytes);
+    EchoAt = 0;
+    return true;
+}
+
+bool TReceiver::NoEcho() {
+    if (EchoLine == TEchoLine::Unknown)
+        EchoLine = TEchoLine::Plain;
+    return ReleaseHeld();
+}
+
+bool TReceiver::Take(const uint8_t* bytes, size_t count, TClock::time_point now,
+                     const TReadTimeouts& t, bool skipNul) {
+    if (count == 0)
+        return true;
+    if (TailOver && !In.Post(Poster))
+        return false;
+    TailOver = false;
+    if (Idle()) {
+        // A new block: the total time-out runs in whole periods from the end of the previous
+        // one, like re-armed reads that completed empty. Capped at 49 days, far beyond any use,
+        // to keep the clock arithmetic sound.
+        const uint64_t total = std::min<uint64_t>(
+            uint64_t(t.TotalMultiplier) * sizeof In.Bytes + t.TotalConstant, UINT32_MAX);
+        if (total > 0) {
+            const auto period = std::chrono::milliseconds(total);
+            TotalDeadline = ReadStart + ((now - ReadStart) / period + 1) * period;
+        }
+    }
+    LastByte = now;
+    // The echo is the first bytes after the write began, exactly; it may come in parts.
+    size_t done = 0;
+    while (Echo && done < count) {
+        while (skipNul && EchoAt < Echo->size() && (*Echo)[EchoAt] == 0)
+            ++EchoAt;
+        if (EchoAt == Echo->size() || bytes[done] != (*Echo)[EchoAt]) {
+            if (!NoEcho())
+                return false;
+            break;
+        }
+        if (Held.empty())
+            HeldMayAnswer = MayAnswer;
+        Held.push_back(bytes[done++]);
+        ++EchoAt;
+        while (skipNul && EchoAt < Echo->size() && (*Echo)[EchoAt] == 0)
+            ++EchoAt;
+        if (EchoAt == Echo->size()) {
+            Held.clear();
+            Echo.reset();
+            if (EchoLine == TEchoLine::Unknown && !Poster.Post(MSG_LINE_ECHO, 0))
+                return false;
+            EchoLine = TEchoLine::Echoes;
+        }
+    }
+    return Dispatch(bytes + done, count - done, MayAnswer);
+}
+
+// Held bytes that turn out to be no echo are data, judged as of when they came.
+bool TReceiver::ReleaseHeld() {
+    Echo.reset();
+    if (Held.empty())
+        return true;
+    const std::vector<uint8_t> held = std::move(Held);
+    Held.clear();
+    return Dispatch(held.data(), held.size(), HeldMayAnswer);
+}
+
+bool TReceiver::Dispatch(const uint8_t* bytes, size_t count, bool mayAnswer) {
+    if (count == 0)
+        return true;
+    if (!Cutter.Active())
+        return In.Append(bytes, count, Poster);
+    if (!mayAnswer)
+        return Cutter.DropTail(In, bytes, count, Poster);
+    if (!Cutter.Feed(In, bytes, count, Poster))
+        return false;
+    if (Idle()) { // a whole reply ended the block
+        ReadStart = LastByte;
+        TotalDeadline = TClock::time_point::max();
+    }
+    return true;
+}
+
+TClock::time_point TReceiver::Deadline(const TReadTimeouts& t) const {
+    if (Idle())
+        return TClock::time_point::max();
+    TClock::time_point deadline = TClock::time_point::max();
+    if (t.Interval == UINT32_MAX)
+        deadline = LastByte; // "return at once with what is there"
+    else if (t.Interval > 0)
+        deadline = LastByte + std::chrono::milliseconds(t.Interval);
+    return std::min(deadline, TotalDeadline);
+}
+
+bool TReceiver::Expire(TClock::time_point now) {
+    if (!Refresh() || !(Held.empty() ? ReleaseHeld() : NoEcho()) || !In.Post(Poster))
+        return false;
+    ReadStart = now;
+    TotalDeadline = TClock::time_point::max();
+    return true;
+}
+
+bool TReceiver::Flush() {
+    return ReleaseHeld() && In.Post(Poster);
+}
+
 bool TWriteQueue::Post(std::unique_ptr<uint8_t[]>& block, uint16_t count) {
     std::lock_guard<std::mutex> lock(Lock);
     if (Ended)
@@ -346,21 +515,33 @@ void ServeWriteQueue(TWriterSteps& writer, TWriteQueue& queue, TCommPoster& post
         }
         if (writer.StopSignalled())
             return; // request released with it
-        rules.Starting(++started);
+        const TWriterSteps::TLine line = writer.Line();
+        const TClock::time_point begun =
+            rules.Starting(++started, request.Block.get(), request.Count);
         if (!writer.HandleWriteData(request.Block.get(), request.Count))
             return;
+        // A driver that takes the bytes at once has them still to send; one that ends the call
+        // only once they are sent has also taken their time on the wire.
+        rules.Sent(started, std::max(begun + WireTime(request.Count, line.Baud, line.CharacterBits),
+                                     TClock::now()));
         noticeDue = true;
     }
 }
 
 int TDrainPacer::NextWaitMs(uint32_t queued, uint32_t baud, uint32_t frameBits) {
+    const TClock::time_point now = TClock::now();
+    if (LastQueued < 0)
+        GiveUpAt = now + WireTime(queued, baud, frameBits) + std::chrono::seconds(1);
+    else if (now >= GiveUpAt)
+        return -1;
     baud = std::max(baud, 1u);
     const uint64_t sendMs = (uint64_t(queued) * frameBits * 1000 + baud - 1) / baud;
     const int expected = static_cast<int>(std::clamp<uint64_t>(sendMs, 1, 200));
     WaitMs = LastQueued < 0 || queued < LastQueued ? expected
                                                    : std::min(std::max(WaitMs * 2, expected), 200);
     LastQueued = queued;
-    return WaitMs;
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(GiveUpAt - now).count();
+    return static_cast<int>(std::clamp<int64_t>(left, 1, WaitMs));
 }
 
 } // namespace orv

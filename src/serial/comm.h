@@ -48,6 +48,7 @@ enum : uint32_t {
     MSG_MODEM_STATE_CHANGE = 0x0404,
     MSG_SEND_DATA_EMPTY = 0x0405,
     MSG_REPLY_TAIL = 0x0406,
+    MSG_LINE_ECHO = 0x0407,
 };
 
 // Line-error flags (OnReceiveError) and modem bits (OnModemStateChange, GetModemState).
@@ -66,10 +67,16 @@ enum : uint32_t {
 };
 
 // What makes a received block a whole reply: at least Length bytes and, when Terminator is a
-// byte value (0 to 255), that byte last.
+// byte value (0 to 255), that byte last. A block that begins with LeadByte (0 to 255) is of
+// another form whatever was asked, a reply the other end may give to any request: it is whole
+// by LeadLength and LeadTerminator instead. The bytes and lengths are the owner's; the
+// component only cuts, and the owner judges what it was given.
 struct TReplyRule {
     size_t Length = 0;
     int Terminator = -1;
+    int LeadByte = -1; // -1: one form only
+    size_t LeadLength = 0;
+    int LeadTerminator = -1;
 
     // The bytes the block still lacks: 0 when it is a whole reply, otherwise the fewest that
     // could make it one (an empty block lacks at least one).
@@ -122,6 +129,16 @@ public:
     // has left the line. A tail is not delivered as data but reported by OnReplyTail, and from
     // then on the interval alone ends blocks, until the port is next opened. Does nothing while
     // the port is closed.
+    // A write has left the line once its driver call has ended and its bytes' time on the wire
+    // at the line's speed and character size has passed since it began: output queues that
+    // read empty at once (a pseudo-terminal, a USB adapter) say nothing of the line.
+    // Whatever the rule, the line's echo of a write (the first bytes to come after it began
+    // are exactly its bytes, as a 2-wire RS-485 converter returns them) is removed before the
+    // reply is read; OnLineEcho says so once per opening. Bytes that match only in part are no
+    // echo: they arrive as data. Once the first bytes after a write were no copy of it, the
+    // line does not echo, and for the rest of the opening a copy of a request is its reply (a
+    // station accepting a stop answers with the request's very bytes): so an opening's first
+    // request should be one whose reply differs from it.
     void SetReplyRule(const std::optional<TReplyRule>& rule);
     uint32_t GetModemState();
     bool IsOpen() const { return Port != nullptr; }
@@ -137,6 +154,9 @@ public:
     std::function<void(TComm* Sender)> OnSendDataEmpty;
     // A tail that a reply rule found out of place, kept out of the data.
     std::function<void(TComm* Sender, const uint8_t* Buffer, uint16_t BufferLength)> OnReplyTail;
+    // The line echoes what is written (removed from the data): once per opening, at the first
+    // echo seen.
+    std::function<void(TComm* Sender)> OnLineEcho;
 
     // With ParityCheck on, a byte received with a parity or framing error raises
     // OnReceiveError (CE_RXPARITY, or CE_FRAME / CE_BREAK where the driver counts them apart)
@@ -222,6 +242,7 @@ private:
     void RequestHangup();
     void _SendDataEmpty();
     void ReplyTail(const uint8_t* block, uint16_t count);
+    void LineEcho();
     [[noreturn]] void AbandonStart(const char* message, const std::exception& cause);
     void ClosePort();
 

@@ -5,13 +5,14 @@
 #include "serial/comm.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
-#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <vector>
 
 namespace orv {
 
@@ -39,8 +40,23 @@ private:
     std::atomic<bool> HangupPosted{false};
 };
 
-// The owner's reply rule for one opening of the port. The GUI thread sets it for the write it
-// is about to post, the writer says when it starts each write, the reader ends blocks by it.
+using TClock = std::chrono::steady_clock;
+
+// Start, data, parity and stop bits of one character; 1.5 stop bits count as 2.
+uint32_t CharacterBits(uint32_t dataBits, bool parity, bool moreThanOneStopBit);
+// The time count characters take on the line.
+TClock::duration WireTime(size_t count, uint32_t baud, uint32_t characterBits);
+
+// The owner's read time-outs, which the reader applies itself on every platform.
+struct TReadTimeouts {
+    uint32_t Interval = 100; // ms from the last byte; 0: none; UINT32_MAX: at once
+    uint32_t TotalMultiplier = 0;
+    uint32_t TotalConstant = 0;
+};
+
+// The owner's reply rule for one opening of the port, and the writes the rule speaks of. The
+// GUI thread sets the rule for the write it is about to post, the writer says when each write
+// begins and when it has left the line, the reader cuts blocks by both.
 class TReplyRuleSlot {
 public:
     struct TView {
@@ -48,18 +64,21 @@ public:
         uint64_t Serial = 0;            // a new one with every rule set
         uint64_t Write = 0;             // the write it answers: 1 for the first of the opening
     };
+    struct TWrite {
+        uint64_t Number = 0; // 0: none yet
+        std::shared_ptr<const std::vector<uint8_t>> Bytes;
+    };
 
     // GUI thread; ignored once the slot has fallen back.
     void Set(const std::optional<TReplyRule>& rule, uint64_t write);
-    // Set before the threads start, where the platform's reader must be told of a new rule.
-    std::function<void()> OnSet;
-    // Writer thread: the write numbered `write` is about to start.
-    void Starting(uint64_t write) { Started.store(write, std::memory_order_release); }
+    // Writer thread: the write numbered `write` begins now (returned), with these bytes.
+    TClock::time_point Starting(uint64_t write, const uint8_t* bytes, size_t count);
+    // Writer thread: by leftAt the write numbered `write` has left the line.
+    void Sent(uint64_t write, TClock::time_point leftAt);
     // Reader thread.
     TView Current();
-    bool HasStarted(uint64_t write) const {
-        return Started.load(std::memory_order_acquire) >= write;
-    }
+    TWrite LastStarted();
+    bool HasLeft(uint64_t write, TClock::time_point at);
     // Bytes out of place were seen: no rule holds for the rest of this opening.
     void FallBack();
 
@@ -67,7 +86,9 @@ private:
     std::mutex Lock;
     TView Now;
     bool FellBack = false;
-    std::atomic<uint64_t> Started{0};
+    TWrite Started;
+    uint64_t SentWrite = 0;
+    TClock::time_point LeftAt{};
 };
 
 // The bytes a reader has gathered and not yet handed over: received data, or the tail of a
@@ -82,8 +103,8 @@ struct TBlock {
     bool Append(const uint8_t* bytes, size_t count, TCommPoster& poster);
 };
 
-// The reader's half of the reply rule, the same on every platform: which bytes may be the reply
-// to the request in flight, and where its block ends. Owned by the reader thread.
+// The reader's half of the reply rule: which bytes may be the reply to the request in flight,
+// and where its block ends.
 class TReplyCutter {
 public:
     explicit TReplyCutter(TReplyRuleSlot& slot) : Slot(slot) {}
@@ -92,13 +113,10 @@ public:
     // request was even posted, so they are out of place.
     bool Refresh(size_t inHand);
     bool Active() const { return View.Rule.has_value(); }
-    // Bytes that arrive now may be the reply: its request has started and, by the platform's
-    // output queue, left the line, and no whole reply has come for it yet.
-    bool MayAnswer(bool outputIdle) const {
-        return outputIdle && !Answered && Slot.HasStarted(View.Write);
-    }
-    size_t Missing(const uint8_t* block, size_t length) const {
-        return View.Rule ? View.Rule->Missing(block, length) : 0;
+    // Bytes there at `at` may be the reply: its request had left the line, and no whole reply
+    // has come for it yet.
+    bool MayAnswer(TClock::time_point at) const {
+        return !Answered && Slot.HasLeft(View.Write, at);
     }
     // Bytes that may answer: added to the block, which is handed over the moment it is a whole
     // reply (or full); whatever follows a whole reply is out of place and goes as DropTail
@@ -109,13 +127,66 @@ public:
     bool DropTail(TBlock& block, const uint8_t* bytes, size_t count, TCommPoster& poster);
     // A tail goes on until the line is quiet for the read interval, as any block, or until the
     // next request has left the line: what comes then may be its reply.
-    bool TailOver(bool outputIdle) const { return outputIdle && Slot.HasStarted(TailUntil); }
+    bool TailOver(TClock::time_point at) const { return Slot.HasLeft(TailUntil, at); }
 
 private:
     TReplyRuleSlot& Slot;
     TReplyRuleSlot::TView View;
     bool Answered = false;
-    uint64_t TailUntil = 0; // the write whose start may end a tail
+    uint64_t TailUntil = 0; // the write whose leaving the line may end a tail
+};
+
+// What a reader makes of the bytes it reads, the same on every platform: blocks ended by the
+// read interval from their last byte (or the total time-out, or when full), the line's echo
+// of each write removed, and the reply rule applied to what is left. Owned by the reader.
+class TReceiver {
+public:
+    TReceiver(TCommPoster& poster, TReplyRuleSlot& slot)
+        : Poster(poster), Slot(slot), Cutter(slot), ReadStart(TClock::now()) {}
+
+    // Nothing in hand: the next byte begins a block.
+    bool Idle() const { return In.Length == 0 && Held.empty(); }
+    // Takes up a new rule; bytes in hand then are a tail. False when a post failed.
+    bool Refresh();
+    // Before bytes are read: what was there at `at` is judged as of then, against the rule and
+    // the write last begun. False when a post failed.
+    bool Prepare(TClock::time_point at);
+    // Bytes read since Prepare, at now. skipNul: NUL bytes were dropped from them.
+    bool Take(const uint8_t* bytes, size_t count, TClock::time_point now, const TReadTimeouts& t,
+              bool skipNul);
+    // When the block in hand ends by the time-outs; max() when nothing is in hand. With neither
+    // an interval nor a total time-out a block ends only when full.
+    TClock::time_point Deadline(const TReadTimeouts& t) const;
+    // That time has come: the block goes as it is.
+    bool Expire(TClock::time_point now);
+    // Before a hang-up: the last bytes the line brought go out first.
+    bool Flush();
+
+private:
+    bool Dispatch(const uint8_t* bytes, size_t count, bool mayAnswer);
+    bool ReleaseHeld();
+
+    TCommPoster& Poster;
+    TReplyRuleSlot& Slot;
+    TReplyCutter Cutter;
+    TBlock In;
+    bool MayAnswer = false; // as Prepare judged
+    bool TailOver = false;
+    TClock::time_point ReadStart; // whole periods of the total time-out run from here
+    TClock::time_point TotalDeadline = TClock::time_point::max();
+    TClock::time_point LastByte{};
+    // Whether the line echoes, as this opening has shown: it does until the first bytes after
+    // a write are not a copy of it. Then a copy is a reply (a station accepting a stop answers
+    // with the very bytes of the request).
+    enum class TEchoLine { Unknown, Echoes, Plain };
+    TEchoLine EchoLine = TEchoLine::Unknown;
+    // The echo looked for: the bytes of the write last begun, until a byte differs from them.
+    uint64_t EchoWrite = 0;
+    std::shared_ptr<const std::vector<uint8_t>> Echo;
+    size_t EchoAt = 0;         // how far into it the line has matched
+    std::vector<uint8_t> Held; // the bytes that matched, held until the echo is whole or not
+    bool HeldMayAnswer = false;
+    bool NoEcho(); // bytes came after the write, and they were no copy of it
 };
 
 // The writer's requests in posting order. The GUI thread posts, the writer takes; a post never
@@ -143,6 +214,12 @@ private:
 class TWriterSteps {
 public:
     enum class TWait { Quiet, NewRequest, End };
+    struct TLine {
+        uint32_t Baud = 9600;
+        uint32_t CharacterBits = 10;
+    };
+    // The line's speed and character size now.
+    virtual TLine Line() = 0;
     // Until the driver has sent everything (Quiet), a request has come, or the writer must end.
     virtual TWait WaitUntilDrained() = 0;
     // Until a request has come or the writer must end; never Quiet.
@@ -159,21 +236,25 @@ protected:
 // send-buffer-empty notice is once per idle: the first time the queue is found empty after the
 // start, then after each time at least one request was written, and only once the driver has
 // sent everything, so that requests posted back to back get one notice after the last.
-// Each write is announced to the reply rule as it starts.
+// Each write is announced to the reply rule as it begins and when it has left the line.
 void ServeWriteQueue(TWriterSteps& writer, TWriteQueue& queue, TCommPoster& poster,
                      TReplyRuleSlot& rules);
 
 // When to look again whether the driver's output queue has drained: after the time the queued
 // characters need on the line; while nothing moves (flow control holding the line), the looks
-// grow apart up to a fifth of a second.
+// grow apart up to a fifth of a second. A queue that has not drained a second after the first
+// look's bytes should have been sent never will: the owner's reply time-out, started by the
+// notice, must run all the same.
 class TDrainPacer {
 public:
-    // queued > 0 bytes still to send at baud bits per second, frameBits per character.
+    // queued > 0 bytes still to send at baud bits per second, frameBits per character; -1 when
+    // the wait is over.
     int NextWaitMs(uint32_t queued, uint32_t baud, uint32_t frameBits);
 
 private:
     int64_t LastQueued = -1;
     int WaitMs = 0;
+    TClock::time_point GiveUpAt{};
 };
 
 } // namespace orv

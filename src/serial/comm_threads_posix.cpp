@@ -87,13 +87,9 @@ void TReadThread::WaitFor() {
 
 // The block in hand holds the last bytes the line brought: they go out before the hang-up.
 void TReadThread::PostHangupCall() {
-    if (!In.Post(S->Poster))
+    if (!Receiver.Flush())
         return; // that failure has posted the hang-up
     S->Poster.PostHangupCall();
-}
-
-bool TReadThread::HandleReadData(const uint8_t* buffer, size_t count) {
-    return In.Append(buffer, count, S->Poster);
 }
 
 // Errors the driver counts (overrun has no in-band mark at all) and the modem lines, where the
@@ -157,35 +153,19 @@ void TReadThread::Execute() {
     constexpr auto ModemPeriod = std::chrono::milliseconds(200);
 
     TLineDecoder decoder;
-    TReplyCutter cutter(S->Rules);
     uint8_t raw[2048];
     uint8_t decoded[sizeof raw + 2];
-    Clock::time_point readStart = Clock::now();
-    Clock::time_point lastByte{};
-    Clock::time_point totalDeadline = Clock::time_point::max();
     Clock::time_point nextModemSample = Clock::now() + ModemPeriod;
 
     for (;;) {
         TThreadSettings s = S->SettingsSnapshot();
-        if (cutter.Refresh(In.Length) && !cutter.DropTail(In, nullptr, 0, S->Poster))
+        if (!Receiver.Refresh())
             break;
-
-        // When the block in hand is complete, by the read-interval and total time-outs. With
-        // both at 0 a block completes only when full, as the platform's time-out rules have it.
-        Clock::time_point deadline = Clock::time_point::max();
-        if (In.Length > 0) {
-            if (s.Interval == UINT32_MAX)
-                deadline = lastByte; // "return at once with what is there"
-            else if (s.Interval > 0)
-                deadline = lastByte + std::chrono::milliseconds(s.Interval);
-            deadline = std::min(deadline, totalDeadline);
-        }
+        const Clock::time_point deadline = Receiver.Deadline(s.ReadTimeouts());
         Clock::time_point now = Clock::now();
         if (deadline <= now) {
-            if (!In.Post(S->Poster))
+            if (!Receiver.Expire(now))
                 break;
-            readStart = now;
-            totalDeadline = Clock::time_point::max();
             continue;
         }
         Clock::time_point wake = deadline;
@@ -226,49 +206,18 @@ void TReadThread::Execute() {
         decoder.ReplacedChar = s.ReplacedChar;
         uint32_t marks = 0;
         if (fds[2].revents) {
-            // Whether what is waiting now may answer the request in flight is judged before it
-            // is read: the request may leave the line meanwhile.
-            if (cutter.Refresh(In.Length) && !cutter.DropTail(In, nullptr, 0, S->Poster))
+            // What is waiting now is judged as of before it is read: the request may leave the
+            // line meanwhile.
+            const bool fresh = Receiver.Idle();
+            if (!Receiver.Prepare(Clock::now()))
                 break;
-            const bool idle = (cutter.Active() || In.Tail) && OutputQueued(fd) == 0;
-            const bool mayAnswer = cutter.Active() && cutter.MayAnswer(idle);
-            const bool tailOver = In.Tail && cutter.TailOver(idle);
             const ssize_t got = read(fd, raw, sizeof raw);
             if (got > 0) {
-                now = Clock::now();
-                if (tailOver && !In.Post(S->Poster))
+                if (fresh && !S->Poster.Post(MSG_MODEM_STATE_CHANGE, ME_RXCHAR))
                     break;
-                if (In.Length == 0) {
-                    // A new block: the total time-out runs in whole periods from the end of
-                    // the previous one, like re-armed reads that completed empty.
-                    // Capped at 49 days, far beyond any use, to keep the clock arithmetic sound.
-                    const uint64_t total = std::min<uint64_t>(
-                        uint64_t(s.TotalMultiplier) * sizeof In.Bytes + s.TotalConstant,
-                        UINT32_MAX);
-                    if (total > 0) {
-                        const auto period = std::chrono::milliseconds(total);
-                        const auto periods = (now - readStart) / period + 1;
-                        totalDeadline = readStart + periods * period;
-                    }
-                    if (!S->Poster.Post(MSG_MODEM_STATE_CHANGE, ME_RXCHAR))
-                        break;
-                }
-                lastByte = now;
                 const size_t n = decoder.Decode(raw, static_cast<size_t>(got), decoded, marks);
-                if (!cutter.Active()) {
-                    if (!HandleReadData(decoded, n))
-                        break;
-                } else if (!mayAnswer) {
-                    if (!cutter.DropTail(In, decoded, n, S->Poster))
-                        break;
-                } else {
-                    if (!cutter.Feed(In, decoded, n, S->Poster))
-                        break;
-                    if (In.Length == 0) {
-                        readStart = now; // a whole reply ended the block
-                        totalDeadline = Clock::time_point::max();
-                    }
-                }
+                if (!Receiver.Take(decoded, n, Clock::now(), s.ReadTimeouts(), s.IgnoreNull))
+                    break;
             } else if (got == 0) {
                 PostHangupCall(); // end of file: the other end has gone
                 break;
@@ -355,6 +304,11 @@ bool TWriteThread::HandleWriteData(const uint8_t* block, size_t count) {
     return true;
 }
 
+TWriterSteps::TLine TWriteThread::Line() {
+    const TThreadSettings s = S->SettingsSnapshot();
+    return {s.BaudRate, s.FrameBits};
+}
+
 // The notice that the writer has run out of work is given once the line is quiet, so that a
 // reply time-out started by it runs from the end of transmission. The wait also ends for the
 // stop signal and for a new request: a line held by flow control never holds up either.
@@ -370,8 +324,10 @@ TWriteThread::TWait TWriteThread::WaitUntilDrained() {
             return TWait::End;
         }
         const TThreadSettings s = S->SettingsSnapshot();
-        const TWait woke =
-            WaitForWake(pacer.NextWaitMs(static_cast<uint32_t>(queued), s.BaudRate, s.FrameBits));
+        const int ms = pacer.NextWaitMs(static_cast<uint32_t>(queued), s.BaudRate, s.FrameBits);
+        if (ms < 0)
+            return TWait::Quiet;
+        const TWait woke = WaitForWake(ms);
         if (woke != TWait::Quiet)
             return woke;
     }

@@ -22,6 +22,8 @@ struct TThreadSettings {
     bool IgnoreNull = false;
     bool Replace = false;
     uint8_t ReplacedChar = 0;
+
+    TReadTimeouts ReadTimeouts() const { return {Interval, TotalMultiplier, TotalConstant}; }
 };
 
 // What both threads share with the component for one opening of the port: copies of its
@@ -50,20 +52,19 @@ private:
 
 class TReadThread {
 public:
-    explicit TReadThread(TPortShared& shared) : S(&shared) {}
+    explicit TReadThread(TPortShared& shared) : S(&shared), Receiver(shared.Poster, shared.Rules) {}
     ~TReadThread();
     void Start();
     void WaitFor();
 
 private:
     void Execute();
-    bool HandleReadData(const uint8_t* buffer, size_t count);
     void PostHangupCall();
     bool CheckLineState(uint32_t marks, bool parityCheck);
 
     TPortShared* const S;
     std::thread Thread;
-    TBlock In; // the block in hand
+    TReceiver Receiver;
     bool HasCounters = false;
     bool HasModemLines = false;
     int LastModem = 0;
@@ -83,6 +84,7 @@ public:
 private:
     void Execute();
     bool HandleWriteData(const uint8_t* block, size_t count) override;
+    TLine Line() override;
     TWait WaitUntilDrained() override;
     TWait WaitForWork() override;
     bool StopSignalled() override { return S->StopSignalled(); }

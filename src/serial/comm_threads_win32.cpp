@@ -3,6 +3,7 @@
 #include "serial/port_name_win32.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <stdexcept>
 
@@ -18,14 +19,12 @@ constexpr DWORD DataLineEvents = EV_RXCHAR | EV_ERR;
 // A pending operation ends before its record and buffer go: cancelled, and waited for (the
 // system writes the result into the record). Wine misses a cancel that comes while it is
 // working on the operation, and a write to a line that takes nothing then never ends: the
-// cancel is repeated until the operation has ended. Returns the operation's result, with the
-// count it moved.
-bool CancelAndWait(HANDLE port, OVERLAPPED& record, DWORD& count) {
+// cancel is repeated until the operation has ended. What it moved is not asked: a buffering
+// driver reports the count of a cancelled read without having copied its bytes.
+void CancelAndWait(HANDLE port, OVERLAPPED& record) {
     do
         CancelIoEx(port, &record);
     while (WaitForSingleObject(record.hEvent, 100) == WAIT_TIMEOUT);
-    count = 0;
-    return GetOverlappedResult(port, &record, &count, FALSE);
 }
 
 // Windows ends an operation by its time-out successfully, with what it moved; Wine reports the
@@ -87,8 +86,10 @@ DWORD WINAPI TReadThread::Run(void* self) {
 }
 
 void TReadThread::Execute() {
-    ReadRecord.hEvent = CreateEventW(nullptr, TRUE, TRUE, nullptr);
-    EventRecord.hEvent = CreateEventW(nullptr, TRUE, TRUE, nullptr);
+    // Not signalled until an operation has ended: a wait never takes a record for ended before
+    // anything was started on it.
+    ReadRecord.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    EventRecord.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     bool running = ReadRecord.hEvent && EventRecord.hEvent;
     if (!running) {
         S->Poster.PostHangupCall();
@@ -100,17 +101,23 @@ void TReadThread::Execute() {
         EventMask = AllLineEvents;
         if (LineEvents && !SetCommMask(S->PortHandle, EventMask)) {
             const DWORD error = GetLastError();
-            running = LineEventsRefused(error) || S->Fail(error);
+            running = LineEventsRefused(error) || Fail(error);
         }
         running = running && SetupCommEvent() && SetupReadEvent();
     }
     // The order decides when several are signalled: a stop before line events, line events
     // before read completions, and new time-outs before a read that completed meanwhile, so
-    // bytes that came after the change are judged by it.
+    // the block in hand ends by them first.
     const HANDLE waitList[] = {S->StopEvent, EventRecord.hEvent, S->TimeoutsChanged,
-                               ReadRecord.hEvent, S->RuleChanged};
+                               ReadRecord.hEvent};
     while (running) {
-        switch (WaitForMultipleObjects(5, waitList, FALSE, WaitMs())) {
+        // A block whose time has come goes before anything that came after it is looked at.
+        const DWORD waitMs = WaitMs();
+        if (waitMs == 0) {
+            running = EndBlockByTimeouts();
+            continue;
+        }
+        switch (WaitForMultipleObjects(4, waitList, FALSE, waitMs)) {
         case WAIT_OBJECT_0:
             running = false;
             break;
@@ -118,19 +125,14 @@ void TReadThread::Execute() {
             running = HandleCommEvent(true) && SetupCommEvent();
             break;
         case WAIT_OBJECT_0 + 2:
-            running = RestartRead();
+        case WAIT_TIMEOUT:
+            running = EndBlockByTimeouts();
             break;
         case WAIT_OBJECT_0 + 3:
             running = HandleReadEvent() && SetupReadEvent();
             break;
-        case WAIT_OBJECT_0 + 4:
-            running = RuleChanged();
-            break;
-        case WAIT_TIMEOUT:
-            running = EndBlockByInterval();
-            break;
         default:
-            running = S->Fail(GetLastError());
+            running = Fail(GetLastError());
             break;
         }
     }
@@ -142,209 +144,129 @@ void TReadThread::Execute() {
         CloseHandle(EventRecord.hEvent);
 }
 
+// Only at the end: what a cancelled read brought is not taken.
 void TReadThread::CancelOutstanding() {
-    DWORD unused = 0;
     if (EventPending) {
         // Changing the mask is what ends a line-event wait on every driver.
         SetCommMask(S->PortHandle, 0);
-        CancelAndWait(S->PortHandle, EventRecord, unused);
+        CancelAndWait(S->PortHandle, EventRecord);
         EventPending = false;
     }
     if (ReadPending) {
-        CancelAndWait(S->PortHandle, ReadRecord, unused);
+        CancelAndWait(S->PortHandle, ReadRecord);
         ReadPending = false;
     }
 }
 
-// Issues reads until one is pending; those that complete at once are handed over first.
+// The block in hand goes out before the hang-up: the last reply before a device vanished
+// still arrives.
+bool TReadThread::Fail(DWORD error) {
+    if (error != ERROR_INVALID_HANDLE && !S->StopSignalled() && !Receiver.Flush())
+        return false; // that failure has posted the hang-up
+    return S->Fail(error);
+}
+
+// Issues reads until one is pending; those that complete at once are handed over first. With
+// nothing in hand a read asks for one byte, so that the first byte of a block is judged as it
+// comes, not when the line next pauses.
 bool TReadThread::SetupReadEvent() {
     for (;;) {
-        if (LastReadEmpty) {
-            // Time-outs that end a read without a byte: a short pause keeps those that return
-            // at once from spinning.
-            if (WaitForSingleObject(S->StopEvent, 10) != WAIT_TIMEOUT)
-                return false;
-        } else if (S->StopSignalled()) {
+        if (S->StopSignalled())
             return false;
-        }
-        if (!TakeUpRule())
-            return false;
-        Asked = ReadSize(Cutter.Active());
         Arm(ReadRecord);
         DWORD count = 0;
-        const bool done = ReadFile(S->PortHandle, Buffer, Asked, &count, &ReadRecord);
-        if (!done && GetLastError() == ERROR_IO_PENDING) {
+        Asked = Receiver.Idle() ? 1 : sizeof Buffer;
+        if (ReadFile(S->PortHandle, Buffer, Asked, &count, &ReadRecord)) {
+            if (!HandleReadData(count))
+                return false;
+            continue;
+        }
+        const DWORD error = GetLastError();
+        if (error == ERROR_IO_PENDING) {
             ReadPending = true;
             return true;
         }
-        if (!Finished(done))
-            return S->Fail(GetLastError());
-        if (!HandleReadData(count, count < Asked))
+        if (!ReadFailed(error))
             return false;
     }
 }
 
-// The bytes a read brought go out before anything its failure says: the last reply before a
-// device vanished still arrives, ahead of the hang-up.
 bool TReadThread::HandleReadEvent() {
     ReadPending = false;
     DWORD count = 0;
-    const bool done = Finished(GetOverlappedResult(S->PortHandle, &ReadRecord, &count, FALSE));
-    const DWORD error = done ? ERROR_SUCCESS : GetLastError();
-    if (!HandleReadData(count, count < Asked))
-        return false;
-    return done || S->Fail(error);
+    if (!GetOverlappedResult(S->PortHandle, &ReadRecord, &count, FALSE))
+        return ReadFailed(GetLastError());
+    return HandleReadData(count);
 }
 
-// The time-outs changed while a read was waiting: it ends now, with what it has, and the next
-// read runs under the new ones.
-bool TReadThread::RestartRead() {
-    return !ReadPending || EndPendingRead(false);
+// A read that did not succeed reports a count, but a driver that buffers its I/O copies the
+// bytes into the caller's buffer only on success: nothing of Buffer is taken. Bytes the driver
+// still holds come with the next read. A cancel that is not the stop (another program's purge)
+// ends the read like a time-out (Wine reports that as an error): nothing came.
+bool TReadThread::ReadFailed(DWORD error) {
+    if ((error == ERROR_OPERATION_ABORTED || error == ERROR_TIMEOUT) && !S->StopSignalled())
+        return ReadEmpty();
+    return Fail(error);
 }
 
-// cut: the read interval ended the read, and with it the block.
-bool TReadThread::HandleReadData(DWORD count, bool cut) {
-    LastReadEmpty = count == 0;
-    if (S->IgnoreNull)
-        count = static_cast<DWORD>(std::remove(Buffer, Buffer + count, 0) - Buffer);
-    if (!TakeUpRule())
-        return false;
-    if (Cutter.Active())
-        return HandleRuledData(count, cut);
-    if (In.Length > 0)
-        return HandleInHand(count, cut);
+// The time-outs the reader sets never end a read without a byte. A driver that does so again
+// and again has gone, or ignores them: that is a hang-up, not a loop.
+bool TReadThread::ReadEmpty() {
+    constexpr int MostEmptyReads = 10;
+    if (++EmptyReads >= MostEmptyReads)
+        return Fail(ERROR_NOT_READY);
+    return WaitForSingleObject(S->StopEvent, 10) == WAIT_TIMEOUT;
+}
+
+bool TReadThread::HandleReadData(DWORD count) {
     if (count == 0)
-        return true;
+        return ReadEmpty();
+    EmptyReads = 0;
+    // A read that got less than it asked for ended the driver's interval after its last byte.
+    const TClock::time_point now = TClock::now();
+    const TClock::time_point lastByte = count < Asked ? now - DriverIntervalMs : now;
+    const bool skipNul = S->IgnoreNull;
+    if (skipNul)
+        count = static_cast<DWORD>(std::remove(Buffer, Buffer + count, 0) - Buffer);
     DWORD failure = ERROR_SUCCESS;
-    if (!ReportReceived(failure) || !S->Poster.PostData(Buffer, count))
+    if (!ReportReceived(Receiver.Idle(), failure))
         return false;
-    return failure == ERROR_SUCCESS || S->Fail(failure);
-}
-
-bool TReadThread::HandleRuledData(DWORD count, bool cut) {
-    DWORD failure = ERROR_SUCCESS;
-    if (count > 0) {
-        if (!ReportReceived(failure))
-            return false;
-        // The first bytes of a block are judged as they come: the request in flight may have
-        // left the line only after them.
-        const bool fed = In.Length > 0 || Cutter.MayAnswer(OutputIdle())
-                             ? Cutter.Feed(In, Buffer, count, S->Poster)
-                             : Cutter.DropTail(In, Buffer, count, S->Poster);
-        if (!fed)
-            return false;
-        LastByteAt = GetTickCount64();
-    }
-    if (cut && !In.Post(S->Poster))
+    // Whether they may answer is judged as of the read's end: no sooner is it sure they came.
+    if (!Receiver.Prepare(now) ||
+        !Receiver.Take(Buffer, count, lastByte, S->ReadTimeouts(), skipNul))
         return false;
-    return failure == ERROR_SUCCESS || S->Fail(failure);
+    return failure == ERROR_SUCCESS || Fail(failure);
 }
 
-// A block in hand with no rule (a tail, or bytes gathered under a rule the owner has taken
-// back) goes on while bytes follow within the read interval.
-bool TReadThread::HandleInHand(DWORD count, bool cut) {
-    const DWORD interval = IntervalMs();
-    const bool quiet = interval != 0 && GetTickCount64() - LastByteAt >= interval;
-    if (count > 0 && (quiet || (In.Tail && Cutter.TailOver(OutputIdle()))) && !In.Post(S->Poster))
-        return false;
-    DWORD failure = ERROR_SUCCESS;
-    if (count > 0 && !ReportReceived(failure))
-        return false;
-    if (!In.Append(Buffer, count, S->Poster))
-        return false;
-    if (count > 0)
-        LastByteAt = GetTickCount64();
-    if (cut && !In.Post(S->Poster))
-        return false;
-    return failure == ERROR_SUCCESS || S->Fail(failure);
-}
-
-// Takes up the rule the owner has set; bytes in hand when a new one comes are out of place.
-bool TReadThread::TakeUpRule() {
-    return !Cutter.Refresh(In.Length) || Cutter.DropTail(In, nullptr, 0, S->Poster);
-}
-
-// A new rule may want a read of another size than the one waiting (the first rule after none
-// wants a byte, not a block): that read ends with what it has brought, and the next one is
-// sized for the rule.
-bool TReadThread::RuleChanged() {
-    const bool ruled = S->Rules.Current().Rule.has_value();
-    if (!ReadPending || ReadSize(ruled) == Asked)
-        return TakeUpRule();
-    // What the read has brought may be the reply already: it is judged as if it came now.
-    return EndPendingRead(false);
-}
-
-DWORD TReadThread::ReadSize(bool ruled) const {
-    if (ruled && In.Length > 0 && !In.Tail)
-        return static_cast<DWORD>(
-            std::min(Cutter.Missing(In.Bytes, In.Length), sizeof In.Bytes - In.Length));
-    return ruled || In.Length > 0 ? 1 : sizeof Buffer;
-}
-
-// The read interval; 0 when none is set.
-DWORD TReadThread::IntervalMs() const {
-    COMMTIMEOUTS timeouts{};
-    if (!GetCommTimeouts(S->PortHandle, &timeouts))
-        return 0;
-    return timeouts.ReadIntervalTimeout;
-}
-
-// How long the reader may wait: for ever, unless a block is in hand, which the read interval
-// ends once that long has passed since it last grew.
-DWORD TReadThread::WaitMs() const {
-    const DWORD interval = In.Length == 0 ? 0 : IntervalMs();
-    if (interval == 0)
+// How long the reader may wait: for ever, unless a block is in hand, which the time-outs end.
+DWORD TReadThread::WaitMs() {
+    const TClock::time_point deadline = Receiver.Deadline(S->ReadTimeouts());
+    if (deadline == TClock::time_point::max())
         return INFINITE;
-    const ULONGLONG due = LastByteAt + interval;
-    const ULONGLONG now = GetTickCount64();
-    return interval == MAXDWORD || due <= now ? 0 : static_cast<DWORD>(due - now);
+    const auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(deadline - TClock::now()).count();
+    return static_cast<DWORD>(std::clamp<int64_t>(left, 0, INFINITE - 1));
 }
 
-// The line has been quiet for the read interval with a block in hand: the read waiting for the
-// rest ends with what it has, and the block goes as it is.
-bool TReadThread::EndBlockByInterval() {
-    if (!ReadPending)
-        return In.Post(S->Poster) && SetupReadEvent();
-    return EndPendingRead(true);
-}
-
-// Cancels the waiting read, hands over what it brought (cut: the block ends with it) and
-// issues the next. A cancelled read is not a failure.
-bool TReadThread::EndPendingRead(bool cut) {
-    DWORD count = 0;
-    const bool done = Finished(CancelAndWait(S->PortHandle, ReadRecord, count));
-    const DWORD error = done ? ERROR_SUCCESS : GetLastError();
-    ReadPending = false;
-    if (!HandleReadData(count, cut))
+// The block in hand goes once its time has come; the read waiting for more stays.
+bool TReadThread::EndBlockByTimeouts() {
+    if (!Receiver.Refresh())
         return false;
-    if (!done && error != ERROR_OPERATION_ABORTED)
-        return S->Fail(error);
-    LastReadEmpty = false;
-    return SetupReadEvent();
+    const TClock::time_point now = TClock::now();
+    return Receiver.Deadline(S->ReadTimeouts()) > now || Receiver.Expire(now);
 }
 
-// Whether everything written has left the driver. The look also reads and clears the
-// line-error flags: any found are reported.
-bool TReadThread::OutputIdle() {
-    DWORD errors = 0;
-    COMSTAT status{};
-    if (!ClearCommError(S->PortHandle, &errors, &status))
-        return true; // the port has gone: its next call says so
-    if (errors)
-        (void)S->Poster.Post(MSG_RECEIVE_ERROR, errors);
-    return status.cbOutQue == 0;
-}
-
-// Bytes have been read. When no line-event reports come, the line errors and the received
-// bytes are reported here, as the line-event path would have, ahead of the data. failure as
-// for ReportLineErrors; false when a report could not be posted.
-bool TReadThread::ReportReceived(DWORD& failure) {
+// Bytes have been read. When no line-event reports come, the line errors are reported here,
+// as the line-event path would have, ahead of the data, and the received bytes once a block
+// (freshBlock: they begin one). failure as for ReportLineErrors; false when a report could not
+// be posted.
+bool TReadThread::ReportReceived(bool freshBlock, DWORD& failure) {
     if (LineEvents)
         return true;
     if (!ReportLineErrors(failure))
         return false;
-    return failure != ERROR_SUCCESS || S->Poster.Post(MSG_MODEM_STATE_CHANGE, ME_RXCHAR);
+    return failure != ERROR_SUCCESS || !freshBlock ||
+           S->Poster.Post(MSG_MODEM_STATE_CHANGE, ME_RXCHAR);
 }
 
 // Reads and clears the line-error flags and reports any. failure is the system's error when
@@ -373,7 +295,7 @@ bool TReadThread::SetupCommEvent() {
             return true;
         }
         if (!LineEventsRefused(error))
-            return S->Fail(error);
+            return Fail(error);
     }
     return true;
 }
@@ -384,7 +306,7 @@ bool TReadThread::HandleCommEvent(bool completedAsynchronously) {
         DWORD unused = 0;
         if (!GetOverlappedResult(S->PortHandle, &EventRecord, &unused, FALSE)) {
             const DWORD error = GetLastError();
-            return LineEventsRefused(error) || S->Fail(error);
+            return LineEventsRefused(error) || Fail(error);
         }
     }
     // A wait that ends with nothing in it has not waited at all.
@@ -393,7 +315,7 @@ bool TReadThread::HandleCommEvent(bool completedAsynchronously) {
     if (EventWord & EV_ERR) {
         DWORD flags = 0;
         if (!ClearCommError(S->PortHandle, &flags, nullptr))
-            return S->Fail(GetLastError());
+            return Fail(GetLastError());
         if (!S->Poster.Post(MSG_RECEIVE_ERROR, flags))
             return false;
     }
@@ -459,7 +381,7 @@ bool TWriteThread::PostWrite(std::unique_ptr<uint8_t[]>& block, uint16_t count) 
 }
 
 void TWriteThread::Execute() {
-    Record.hEvent = CreateEventW(nullptr, TRUE, TRUE, nullptr);
+    Record.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     if (Record.hEvent)
         ServeWriteQueue(*this, Queue, S->Poster, S->Rules);
     else
@@ -490,8 +412,9 @@ bool TWriteThread::HandleWriteData(const uint8_t* block, size_t size) {
     const DWORD count = static_cast<DWORD>(size); // at most 65535
     DWORD offset = 0;
     while (offset < count) {
-        // A driver that keeps taking parts never makes the writer wait below: look here too.
-        if (offset > 0 && S->StopSignalled())
+        // A driver that keeps taking parts, or nothing, never makes the writer wait below: look
+        // here too.
+        if (S->StopSignalled())
             return false;
         Arm(Record);
         DWORD written = 0;
@@ -502,7 +425,7 @@ bool TWriteThread::HandleWriteData(const uint8_t* block, size_t size) {
             if (woke != WAIT_OBJECT_0 + 1) {
                 // Stopped: the rest of the block and the queue are dropped, with no hang-up.
                 const DWORD failure = woke == WAIT_OBJECT_0 ? ERROR_SUCCESS : GetLastError();
-                CancelAndWait(S->PortHandle, Record, written);
+                CancelAndWait(S->PortHandle, Record);
                 return failure == ERROR_SUCCESS ? false : S->Fail(failure);
             }
             done = GetOverlappedResult(S->PortHandle, &Record, &written, TRUE);
@@ -514,33 +437,37 @@ bool TWriteThread::HandleWriteData(const uint8_t* block, size_t size) {
     return true;
 }
 
+TWriterSteps::TLine TWriteThread::Line() {
+    DCB line{};
+    line.DCBlength = sizeof line;
+    if (!GetCommState(S->PortHandle, &line))
+        return {};
+    return {line.BaudRate,
+            CharacterBits(line.ByteSize, line.Parity != NOPARITY, line.StopBits != ONESTOPBIT)};
+}
+
 // The notice that the writer has run out of work is given once the driver has sent everything,
 // so that a reply time-out started by it runs from the end of transmission. The wait also ends
 // for the stop signal and for a new request: a line held by flow control never holds up either.
 // Reading the output queue also reads and clears the line-error flags: any found here are
-// reported, so that the reader's own look never misses them.
+// reported, so that the reader's own look never misses them. A driver that cannot tell counts
+// as drained: if the device has gone, the next write says so.
 TWriteThread::TWait TWriteThread::WaitUntilDrained() {
     TDrainPacer pacer;
     for (;;) {
         DWORD errors = 0;
         COMSTAT status{};
-        if (!ClearCommError(S->PortHandle, &errors, &status)) {
-            S->Fail(GetLastError());
-            return TWait::End;
-        }
+        if (!ClearCommError(S->PortHandle, &errors, &status))
+            return TWait::Quiet;
         if (errors && !S->Poster.Post(MSG_RECEIVE_ERROR, errors))
             return TWait::End;
         if (status.cbOutQue == 0)
             return TWait::Quiet;
-        DCB line{};
-        line.DCBlength = sizeof line;
-        uint32_t baud = 9600, frameBits = 10;
-        if (GetCommState(S->PortHandle, &line)) {
-            baud = line.BaudRate;
-            frameBits = 1 + line.ByteSize + (line.Parity == NOPARITY ? 0 : 1) +
-                        (line.StopBits == ONESTOPBIT ? 1 : 2);
-        }
-        const TWait woke = WaitForWake(pacer.NextWaitMs(status.cbOutQue, baud, frameBits));
+        const TLine line = Line();
+        const int ms = pacer.NextWaitMs(status.cbOutQue, line.Baud, line.CharacterBits);
+        if (ms < 0)
+            return TWait::Quiet;
+        const TWait woke = WaitForWake(static_cast<DWORD>(ms));
         if (woke != TWait::Quiet)
             return woke;
     }

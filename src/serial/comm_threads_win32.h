@@ -5,8 +5,10 @@
 #include "serial/comm_private.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <windows.h>
 
 namespace orv {
@@ -19,21 +21,31 @@ struct TPortShared {
 
     HANDLE PortHandle = INVALID_HANDLE_VALUE;
     HANDLE StopEvent = nullptr; // manual reset: signalled once, never reset
-    // Auto reset: the time-outs have changed, so the reader re-issues the read it has waiting,
-    // which the driver would otherwise finish under the old ones.
+    // Auto reset: the read time-outs have changed, so the reader looks again when the block in
+    // hand ends.
     HANDLE TimeoutsChanged = nullptr;
-    // Auto reset: the owner has set a reply rule, which may need a read of another size.
-    HANDLE RuleChanged = nullptr;
     // IgnoreNullChar: the driver's own work, which not every driver does (Wine's does not).
     std::atomic<bool> IgnoreNull{false};
     TCommPoster Poster;
     TReplyRuleSlot Rules;
 
     bool StopSignalled() const { return WaitForSingleObject(StopEvent, 0) == WAIT_OBJECT_0; }
+    void SetReadTimeouts(const TReadTimeouts& timeouts) {
+        std::lock_guard<std::mutex> hold(TimeoutsLock);
+        Timeouts = timeouts;
+    }
+    TReadTimeouts ReadTimeouts() {
+        std::lock_guard<std::mutex> hold(TimeoutsLock);
+        return Timeouts;
+    }
     // The rule for a failed I/O call: a handle that is no longer valid ends the thread quietly
     // (the port was closed under it), and so does anything during a stop; any other failure
     // means the device has gone, and posts the hang-up. Returns false: the thread ends.
     bool Fail(DWORD error);
+
+private:
+    std::mutex TimeoutsLock;
+    TReadTimeouts Timeouts;
 };
 
 // A thread created suspended, so that its priority is set before it runs, and started later.
@@ -56,9 +68,16 @@ private:
     bool Started = false;
 };
 
+// How soon after bytes stop coming the driver ends a read (the time-outs TComm sets).
+constexpr std::chrono::milliseconds DriverIntervalMs{1};
+
+// The reader asks the driver for reads that end a moment after bytes stop coming, and ends
+// blocks itself by the owner's time-outs, as every platform does (TReceiver). So a read is
+// never cancelled while it may hold bytes: a driver that buffers its I/O reports a cancelled
+// read's count but never copies its bytes.
 class TReadThread : public TCommThread {
 public:
-    explicit TReadThread(TPortShared& shared) : S(&shared), Cutter(shared.Rules) {}
+    explicit TReadThread(TPortShared& shared) : S(&shared), Receiver(shared.Poster, shared.Rules) {}
     ~TReadThread() { Join(); }
     void Create() { CreateSuspended(&Run, this, THREAD_PRIORITY_HIGHEST); }
 
@@ -67,34 +86,22 @@ private:
     void Execute();
     bool SetupReadEvent();
     bool HandleReadEvent();
-    bool RestartRead();
-    bool HandleReadData(DWORD count, bool cut);
-    bool HandleRuledData(DWORD count, bool cut);
-    bool HandleInHand(DWORD count, bool cut);
-    bool TakeUpRule();
-    bool RuleChanged();
-    DWORD ReadSize(bool ruled) const;
-    DWORD IntervalMs() const;
-    DWORD WaitMs() const;
-    bool EndBlockByInterval();
-    bool EndPendingRead(bool cut);
-    bool OutputIdle();
+    bool HandleReadData(DWORD count);
+    bool ReadFailed(DWORD error);
+    bool ReadEmpty();
+    DWORD WaitMs();
+    bool EndBlockByTimeouts();
     bool SetupCommEvent();
     bool HandleCommEvent(bool completedAsynchronously);
     bool LineEventsRefused(DWORD error);
-    bool ReportReceived(DWORD& failure);
+    bool ReportReceived(bool freshBlock, DWORD& failure);
     bool ReportLineErrors(DWORD& failure);
+    bool Fail(DWORD error);
     void CancelOutstanding();
 
     TPortShared* const S;
-    // Under a reply rule, a block is gathered over several reads: the first asks for one byte,
-    // so that whether it may answer is judged when it arrives, the next for what the rule
-    // still misses; a tail is read a byte at a time. The driver's read interval ends a read
-    // that got some of what it asked for; the reader's own wait ends one that got nothing.
-    TReplyCutter Cutter;
-    TBlock In;
-    DWORD Asked = 0;          // bytes the pending read asked for
-    ULONGLONG LastByteAt = 0; // GetTickCount64 when the block in hand last grew
+    TReceiver Receiver;
+    DWORD Asked = 0; // what the read waiting asked for
     OVERLAPPED ReadRecord{};
     OVERLAPPED EventRecord{};
     uint8_t Buffer[2048];
@@ -103,7 +110,7 @@ private:
     bool ReadPending = false;
     bool EventPending = false;
     bool LineEvents = true; // false once the driver has refused to wait for line events
-    bool LastReadEmpty = false;
+    int EmptyReads = 0;     // reads in a row that ended with nothing
 };
 
 class TWriteThread final : public TCommThread, private TWriterSteps {
@@ -119,6 +126,7 @@ private:
     static DWORD WINAPI Run(void* self);
     void Execute();
     bool HandleWriteData(const uint8_t* block, size_t count) override;
+    TLine Line() override;
     TWait WaitUntilDrained() override;
     TWait WaitForWork() override { return WaitForWake(INFINITE); }
     bool StopSignalled() override { return S->StopSignalled(); }

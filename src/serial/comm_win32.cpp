@@ -89,8 +89,6 @@ struct TCommPort {
             CloseHandle(Shared.StopEvent);
         if (Shared.TimeoutsChanged)
             CloseHandle(Shared.TimeoutsChanged);
-        if (Shared.RuleChanged)
-            CloseHandle(Shared.RuleChanged);
         if (Shared.PortHandle != INVALID_HANDLE_VALUE)
             CloseHandle(Shared.PortHandle);
     }
@@ -148,10 +146,6 @@ void TComm::CreateStopEvent() {
     shared.TimeoutsChanged = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     if (!shared.TimeoutsChanged)
         throw std::runtime_error(SystemMessage(GetLastError()));
-    shared.RuleChanged = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-    if (!shared.RuleChanged)
-        throw std::runtime_error(SystemMessage(GetLastError()));
-    shared.Rules.OnSet = [event = shared.RuleChanged] { SetEvent(event); };
 }
 
 void TComm::CreateReadThread() {
@@ -230,19 +224,22 @@ bool TComm::_SetCommState() {
     return SetCommState(Port->Shared.PortHandle, &line) != FALSE;
 }
 
+// The read time-outs are the reader's to apply (TReadThread): the driver is asked only to end
+// each read as soon as bytes stop coming, and to wait for ever for the first.
 bool TComm::_SetCommTimeout() {
+    Port->Shared.SetReadTimeouts(
+        {FReadIntervalTimeout, FReadTotalTimeoutMultiplier, FReadTotalTimeoutConstant});
+    if (Port->Shared.TimeoutsChanged)
+        SetEvent(Port->Shared.TimeoutsChanged);
     COMMTIMEOUTS timeouts{};
     if (!GetCommTimeouts(Port->Shared.PortHandle, &timeouts))
         return false;
-    timeouts.ReadIntervalTimeout = FReadIntervalTimeout;
-    timeouts.ReadTotalTimeoutMultiplier = FReadTotalTimeoutMultiplier;
-    timeouts.ReadTotalTimeoutConstant = FReadTotalTimeoutConstant;
+    timeouts.ReadIntervalTimeout = static_cast<DWORD>(DriverIntervalMs.count());
+    timeouts.ReadTotalTimeoutMultiplier = 0;
+    timeouts.ReadTotalTimeoutConstant = 0;
     timeouts.WriteTotalTimeoutMultiplier = FWriteTotalTimeoutMultiplier;
     timeouts.WriteTotalTimeoutConstant = FWriteTotalTimeoutConstant;
-    const bool ok = SetCommTimeouts(Port->Shared.PortHandle, &timeouts) != FALSE;
-    if (Port->Shared.TimeoutsChanged)
-        SetEvent(Port->Shared.TimeoutsChanged);
-    return ok;
+    return SetCommTimeouts(Port->Shared.PortHandle, &timeouts) != FALSE;
 }
 
 } // namespace orv

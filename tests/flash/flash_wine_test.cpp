@@ -135,7 +135,7 @@ TEST_F(FlashWine, StatusAndTheListOfPortsOnCom5) {
 
 TEST_F(FlashWine, WholeUpdateLeavesTheImageInTheFlash) {
     const std::string flashOut = gDir + "/full.flash";
-    PlcSim sim({"--name", SimName("winefull"), "--no-pace", "--flash-out", flashOut});
+    PlcSim sim({"--name", SimName("winefull"), "--flash-out", flashOut});
     TComLink com5(5, sim.Path);
     const RunResult r = Flash({"--port", "COM5", "--image", WindowsPath(gImage), "--trace"}, 240s);
     ASSERT_EQ(r.Exit, 0) << Describe(r);

@@ -2,6 +2,8 @@
 // Runs orv-plcsim as a child process and talks to it over its pseudo-terminal with raw POSIX
 // calls, the way a program at the other end of a serial line would.
 
+#include "common/termios_speed.h"
+
 #include <chrono>
 #include <csignal>
 #include <cstdint>
@@ -25,21 +27,6 @@ using Bytes = std::vector<uint8_t>;
 inline double Seconds() {
     using namespace std::chrono;
     return duration<double>(steady_clock::now().time_since_epoch()).count();
-}
-
-inline speed_t SpeedConstant(int speed) {
-    switch (speed) {
-    case 9600:
-        return B9600;
-    case 19200:
-        return B19200;
-    case 38400:
-        return B38400;
-    case 57600:
-        return B57600;
-    default:
-        return B115200;
-    }
 }
 
 // Station frame: STX, station, command, data, checksum of everything before it, ETX.
@@ -167,8 +154,8 @@ public:
         termios t{};
         tcgetattr(fd, &t);
         cfmakeraw(&t);
-        cfsetispeed(&t, SpeedConstant(speed));
-        cfsetospeed(&t, SpeedConstant(speed));
+        cfsetispeed(&t, orv::TermiosSpeed(speed));
+        cfsetospeed(&t, orv::TermiosSpeed(speed));
         t.c_cflag |= CLOCAL | CREAD | CS8 | PARENB;
         t.c_cc[VMIN] = 0;
         t.c_cc[VTIME] = 0;

@@ -110,6 +110,15 @@ TEST_F(CommTest, ReadIntervalGroupsBytesIntoBlocks) {
     EXPECT_GE(Blocks.size(), 3u);
     for (const Bytes& b : Blocks)
         EXPECT_LE(b.size(), 2048u);
+
+    // A reply that a slow line brings in chunks over longer than the interval, after a pause
+    // longer than it: the interval runs from the last byte, so the reply stays one block.
+    Blocks.clear();
+    Sleep(300);
+    for (int i = 0; i < 11; ++i, Sleep(15))
+        Pty.Write(Bytes(6, 'r'));
+    ASSERT_TRUE(WaitReceived(66));
+    EXPECT_EQ(Blocks, std::vector<Bytes>{Bytes(66, 'r')});
 }
 
 // With no read interval a block ends only when full, so any block shorter than that was ended
@@ -118,20 +127,21 @@ TEST_F(CommTest, AReplyRuleEndsEachBlockTheMomentItIsAWholeReply) {
     Comm.SetReadIntervalTimeout(0);
     StartAndSettle();
     const uint8_t page[] = {1, 0x0D, 0x13};
-    Comm.SetReplyRule(TReplyRule{2});
+    // An acknowledgement of two bytes, or a station reply: STX to ETX, at least 9 bytes.
+    const TReplyRule pageRule{2, -1, 0x02, 9, 0x03};
+    Comm.SetReplyRule(pageRule);
     ASSERT_TRUE(Comm.WriteCommData(page, 3));
-    ASSERT_EQ(Pty.Read(3, 2000ms).size(), 3u);
+    ASSERT_EQ(TakeRequest(3).size(), 3u);
     Pty.Write(Bytes{0x06, 0x0D});
     ASSERT_TRUE(WaitReceived(2));
     EXPECT_EQ(Blocks, std::vector<Bytes>{Bytes({0x06, 0x0D})});
 
-    // A station reply: whole at its ETX once it is at least as long as the envelope.
+    // A station reply, whatever was asked, is cut by its own form: whole at its ETX once it is
+    // at least as long as the envelope.
     Blocks.clear();
-    const std::string request = "\x02"
-                                "013EDB\x03";
-    Comm.SetReplyRule(TReplyRule{9, 0x03});
-    ASSERT_TRUE(Comm.WriteCommData(reinterpret_cast<const uint8_t*>(request.data()), 8));
-    ASSERT_EQ(Pty.Read(8, 2000ms).size(), 8u);
+    Comm.SetReplyRule(pageRule);
+    ASSERT_TRUE(Comm.WriteCommData(page, 3));
+    ASSERT_EQ(TakeRequest(3).size(), 3u);
     Pty.Write(std::string("\x02"
                           "01\x03"));
     Sleep(50);
@@ -144,23 +154,22 @@ TEST_F(CommTest, AReplyRuleEndsEachBlockTheMomentItIsAWholeReply) {
     EXPECT_TRUE(Tails.empty());
 }
 
-// Bytes that come before the request has left the line, or after its whole reply, are the tail
-// of an earlier reply: dropped, reported, and from then on the interval alone ends blocks.
+// Bytes that come before the request has left the line (its time on the wire, here on a slow
+// line whose terminal passes them at once), or after its whole reply, are the tail of an
+// earlier reply: dropped, reported, and from then on the interval alone ends blocks.
 TEST_F(CommTest, BytesOutOfPlaceUnderAReplyRuleAreATailAndEndTheRule) {
+    Comm.SetBaudRate(300);
     StartAndSettle();
-    const uint8_t request[] = {'r', 'q'};
-    driver::Drive(Pty.SlavePath);
-    driver::OutputQueued = 2; // still on the line
+    const Bytes request(10, 'r'); // a third of a second on the line
     Comm.SetReplyRule(TReplyRule{2});
-    ASSERT_TRUE(Comm.WriteCommData(request, 2));
-    ASSERT_EQ(Pty.Read(2, 2000ms).size(), 2u);
+    ASSERT_TRUE(Comm.WriteCommData(request.data(), 10));
+    ASSERT_EQ(Pty.Read(10, 2000ms).size(), 10u);
     Pty.Write(std::string("ab"));
     ASSERT_TRUE(Sink.PumpUntil([&] { return !Tails.empty(); }, 2000ms));
     EXPECT_EQ(Tails, std::vector<Bytes>{Bytes({'a', 'b'})});
-    driver::OutputQueued = 0;
     Comm.SetReplyRule(TReplyRule{2});
-    ASSERT_TRUE(Comm.WriteCommData(request, 2));
-    ASSERT_EQ(Pty.Read(2, 2000ms).size(), 2u);
+    ASSERT_TRUE(Comm.WriteCommData(request.data(), 10));
+    ASSERT_EQ(TakeRequest(10).size(), 10u);
     Pty.Write(std::string("cd"));
     Sleep(20);
     Pty.Write(std::string("ef"));
@@ -176,14 +185,65 @@ TEST_F(CommTest, BytesOutOfPlaceUnderAReplyRuleAreATailAndEndTheRule) {
     Empties = 0;
     StartAndSettle();
     Comm.SetReplyRule(TReplyRule{2});
-    ASSERT_TRUE(Comm.WriteCommData(request, 2));
-    ASSERT_EQ(Pty.Read(2, 2000ms).size(), 2u);
+    ASSERT_TRUE(Comm.WriteCommData(request.data(), 2));
+    ASSERT_EQ(TakeRequest(2).size(), 2u);
     Pty.Write(std::string("\x06\x0Dxy"));
     Sleep(20);
     Pty.Write(std::string("z"));
     ASSERT_TRUE(Sink.PumpUntil([&] { return !Tails.empty(); }, 2000ms));
     EXPECT_EQ(Blocks, std::vector<Bytes>{Bytes({0x06, 0x0D})});
     EXPECT_EQ(Tails, std::vector<Bytes>{Bytes({'x', 'y', 'z'})});
+}
+
+// A line that returns what is sent (a 2-wire RS-485 converter): the echo is removed, whole or
+// in parts, in both timings, and said once per opening. Bytes that match it in part are data.
+TEST_F(CommTest, TheLineEchoIsRemovedBeforeTheReply) {
+    StartAndSettle();
+    const std::string request = "\x02"
+                                "013EDB\x03";
+    const uint8_t* bytes = reinterpret_cast<const uint8_t*>(request.data());
+    ASSERT_TRUE(Comm.WriteCommData(bytes, 8));
+    Sleep(20);
+    Pty.Write(request.substr(0, 3));
+    Sleep(20);
+    Pty.Write(request.substr(3) + "reply");
+    ASSERT_TRUE(WaitReceived(5));
+    EXPECT_EQ(Blocks, std::vector<Bytes>{Bytes({'r', 'e', 'p', 'l', 'y'})});
+    Blocks.clear();
+    ASSERT_TRUE(Comm.WriteCommData(bytes, 8));
+    Sleep(20);
+    Pty.Write(request.substr(0, 4) + "X");
+    ASSERT_TRUE(WaitReceived(5));
+    EXPECT_EQ(Received(), Bytes({2, '0', '1', '3', 'X'}));
+
+    // A page frame's echo has 0x0D at byte 1, yet is never taken for an acknowledgement; its
+    // NUL bytes are dropped on the way like any others.
+    Blocks.clear();
+    Comm.SetIgnoreNullChar(true);
+    const Bytes page = {1, 0x0D, 0x13, 0x01, 0, 5, 1, 0, 0x40};
+    Comm.SetReplyRule(TReplyRule{2});
+    ASSERT_TRUE(Comm.WriteCommData(page.data(), 9));
+    ASSERT_EQ(Pty.Read(8 + 8 + 9, 2000ms).size(), 25u); // both requests, then the frame
+    Pty.Write(page);
+    Sleep(30);
+    Pty.Write(Bytes{0x15, 0x15});
+    ASSERT_TRUE(WaitReceived(2));
+    EXPECT_EQ(Blocks, std::vector<Bytes>{Bytes({0x15, 0x15})});
+    EXPECT_EQ(Echoes, 1) << "once per opening";
+
+    // A line that has answered without an echo: a copy of a request is then its reply, as a
+    // station accepting a stop gives it.
+    Comm.StopComm();
+    Empties = 0;
+    StartAndSettle();
+    for (const std::string& reply : {std::string("plain"), request}) {
+        ASSERT_TRUE(Comm.WriteCommData(bytes, 8));
+        Sleep(20);
+        Pty.Write(reply);
+        Sleep(150);
+    }
+    ASSERT_TRUE(WaitReceived(2 + 5 + 8));
+    EXPECT_EQ(Blocks.back(), Bytes(request.begin(), request.end()));
 }
 
 TEST_F(CommTest, NulBytesDroppedWhenAsked) {
@@ -256,7 +316,7 @@ TEST_F(CommTest, StopDuringAWriteThatCannotFinish) {
 }
 
 // A line that holds its output (CTS off, a slow line) keeps the notice back until it has
-// drained, keeps taking new requests meanwhile, and never holds up a stop.
+// drained, or plainly never will, and keeps taking new requests meanwhile.
 TEST_F(CommTest, SendDataEmptyWaitsUntilTheLineHasDrained) {
     StartAndSettle();
     driver::Drive(Pty.SlavePath);
@@ -274,13 +334,16 @@ TEST_F(CommTest, SendDataEmptyWaitsUntilTheLineHasDrained) {
     Sink.WaitAndPump(150ms);
     EXPECT_EQ(Empties, 2) << "one notice for both requests";
 
-    driver::OutputQueued = 5; // never drains
+    // A queue that never drains: the notice comes all the same, a second after its bytes'
+    // time on the wire, so that a reply time-out started by it runs.
+    driver::OutputQueued = 5;
     ASSERT_TRUE(Comm.WriteCommData(first, 3));
     EXPECT_EQ(Pty.Read(3, 2000ms).size(), 3u);
+    Sink.WaitAndPump(800ms);
+    EXPECT_EQ(Empties, 2);
+    EXPECT_TRUE(Sink.PumpUntil([&] { return Empties == 3; }, 2000ms));
     Comm.StopComm();
     driver::Release();
-    Sink.WaitAndPump(100ms);
-    EXPECT_EQ(Empties, 2);
     EXPECT_EQ(Hangups, 0);
 }
 

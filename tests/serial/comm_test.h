@@ -34,6 +34,7 @@ protected:
         Comm.OnReplyTail = [this](TComm*, const uint8_t* buffer, uint16_t length) {
             Tails.emplace_back(buffer, buffer + length);
         };
+        Comm.OnLineEcho = [this](TComm*) { ++Echoes; };
     }
 
     void TearDown() override { driver::Release(); }
@@ -51,6 +52,12 @@ protected:
         Comm.StartComm();
         ASSERT_TRUE(Sink.PumpUntil([&] { return Empties == 1; }, 2000ms));
     }
+    // The other end takes the request and lets its time on the wire pass (11 bits a byte).
+    Bytes TakeRequest(size_t n) {
+        Bytes got = Pty.Read(n, 2000ms);
+        Sleep(static_cast<int>(n * 11 * 1000 / Comm.BaudRate()) + 5);
+        return got;
+    }
     // Until the reader has bytes in hand that it has not yet delivered, where the driver tells
     // (a received-byte report ahead of the block); elsewhere a pause for them to arrive.
     void AwaitBytesInHand() {
@@ -66,6 +73,7 @@ protected:
     std::vector<Bytes> Tails;
     int Empties = 0;
     int Hangups = 0;
+    int Echoes = 0;
 };
 
 inline std::string MessageOf(TComm& comm, std::string* detail = nullptr) {

@@ -125,8 +125,7 @@ TEST_F(CommTest, PortHeldElsewhereIsRefused) {
     EXPECT_EQ(MessageOf(Comm), "(opened)");
 }
 
-// Bytes in hand when the first rule comes are a tail: they came before its request. (A Win32
-// read cannot tell when its bytes came, so there they count as come with the rule.)
+// Bytes in hand when the first rule comes are a tail: they came before its request.
 TEST_F(CommTest, BytesInHandWhenARuleComesAreATail) {
     Comm.SetReadIntervalTimeout(1000);
     StartAndSettle();

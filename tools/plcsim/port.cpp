@@ -1,5 +1,7 @@
 #include "port.h"
 
+#include "common/termios_speed.h"
+
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -28,23 +30,6 @@ bool EnsureDir(const std::string& path, std::string& error) {
     return false;
 }
 
-speed_t SpeedConstant(uint32_t speed) {
-    switch (speed) {
-    case 9600:
-        return B9600;
-    case 19200:
-        return B19200;
-    case 38400:
-        return B38400;
-    case 57600:
-        return B57600;
-    case 115200:
-        return B115200;
-    default:
-        return B0;
-    }
-}
-
 } // namespace
 
 bool SetTtyLine(int fd, const LineFormat& line, std::string& error) {
@@ -54,7 +39,7 @@ bool SetTtyLine(int fd, const LineFormat& line, std::string& error) {
         return false;
     }
     cfmakeraw(&t);
-    const speed_t s = SpeedConstant(line.speed);
+    const speed_t s = TermiosSpeed(line.speed);
     if (s == B0) {
         error = "unsupported speed " + std::to_string(line.speed);
         return false;
