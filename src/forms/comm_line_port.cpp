@@ -50,11 +50,18 @@ TParity CommParity(LineParity parity) {
 }
 
 std::optional<TReplyRule> ReplyRuleFor(const uint8_t* frame, uint16_t count) {
-    if (IsPageFrame(frame, count))
-        return TReplyRule{kPageAnswerLength};
-    if (const size_t length = StationReplyLength(frame, count))
-        return TReplyRule{length, ETX};
-    return std::nullopt;
+    // Whatever was asked, a block that starts with STX is a station reply and ends at its ETX:
+    // a stranger's late answer is then taken whole, never cut where a page answer would end.
+    TReplyRule rule{0, -1, STX, kShortReplyLength, ETX};
+    if (IsPageFrame(frame, count)) {
+        rule.Length = kPageAnswerLength;
+    } else if (const size_t length = StationReplyLength(frame, count)) {
+        rule.Length = length;
+        rule.Terminator = ETX;
+    } else {
+        return std::nullopt;
+    }
+    return rule;
 }
 
 TCommLinePort::TCommLinePort(TComm& comm) : PortSource(ListPortEntries), comm_(comm) {
@@ -83,6 +90,10 @@ TCommLinePort::TCommLinePort(TComm& comm) : PortSource(ListPortEntries), comm_(c
     comm_.OnReplyTail = [this](TComm*, const uint8_t* buffer, uint16_t length) {
         FallBack(std::vector<uint8_t>(buffer, buffer + length));
     };
+    comm_.OnLineEcho = [this](TComm*) {
+        if (OnLineEcho)
+            OnLineEcho();
+    };
 }
 
 TCommLinePort::~TCommLinePort() {
@@ -91,6 +102,7 @@ TCommLinePort::~TCommLinePort() {
     comm_.OnRequestHangup = nullptr;
     comm_.OnReceiveError = nullptr;
     comm_.OnReplyTail = nullptr;
+    comm_.OnLineEcho = nullptr;
 }
 
 void TCommLinePort::Note(const std::string& text) {

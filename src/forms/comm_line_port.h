@@ -22,7 +22,8 @@ void SetStoredCommValues(TComm& comm);
 TParity CommParity(LineParity parity);
 
 // The rule that ends the reply to a frame the engines send, the moment it is whole: two bytes
-// for a page frame, a station reply at its ETX for a station frame; none for anything else.
+// for a page frame, a station reply at its ETX for a station frame, and a station reply at its
+// ETX for any block that starts with STX; none for anything else.
 std::optional<TReplyRule> ReplyRuleFor(const uint8_t* frame, uint16_t count);
 
 // Takes over comm's events for as long as it lives; comm must outlive it.
@@ -61,6 +62,9 @@ public:
     // Replies are taken by the interval from now on: tail holds the bytes that came where no
     // reply could (empty when an engine found a cut block was not its reply). Once an opening.
     std::function<void(const std::vector<uint8_t>& tail)> OnIntervalTiming;
+    // The line echoes what is sent (a 2-wire converter): the echoes are left out of what is
+    // received. Once an opening.
+    std::function<void()> OnLineEcho;
     // A write the port did not take (it has closed, or the line hung up): no send-buffer-empty
     // event will follow it.
     std::function<void()> OnWriteRefused;

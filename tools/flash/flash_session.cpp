@@ -86,6 +86,7 @@ FlashSession::FlashSession(const FlashArgs& args, FlashReport& report, TEventLoo
         Activity();
         report_.IntervalTiming(tail);
     };
+    port_.OnLineEcho = [this] { report_.LineEcho(); };
     port_.OnReceiveData = [this](const uint8_t* data, uint16_t count) { OnReceive(data, count); };
     port_.OnSendDataEmpty = [this] {
         Activity();
