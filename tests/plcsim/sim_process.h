@@ -1,63 +1,15 @@
 #pragma once
-// Runs orv-plcsim as a child process and talks to it over its pseudo-terminal with raw POSIX
-// calls, the way a program at the other end of a serial line would.
+// Runs orv-plcsim as a child process, for what only a process shows: its exit codes, its
+// signals and its standard output.
 
-#include <chrono>
+#include "sim_line.h"
+
 #include <csignal>
-#include <cstdint>
 #include <cstdlib>
-#include <cstring>
-#include <fcntl.h>
 #include <filesystem>
-#include <gtest/gtest.h>
-#include <poll.h>
-#include <string>
-#include <sys/stat.h>
 #include <sys/wait.h>
-#include <termios.h>
-#include <unistd.h>
-#include <vector>
 
 namespace plcsim_test {
-
-using Bytes = std::vector<uint8_t>;
-
-inline double Seconds() {
-    using namespace std::chrono;
-    return duration<double>(steady_clock::now().time_since_epoch()).count();
-}
-
-inline speed_t SpeedConstant(int speed) {
-    switch (speed) {
-    case 9600:
-        return B9600;
-    case 19200:
-        return B19200;
-    case 38400:
-        return B38400;
-    case 57600:
-        return B57600;
-    default:
-        return B115200;
-    }
-}
-
-// Station frame: STX, station, command, data, checksum of everything before it, ETX.
-inline Bytes StationFrame(const std::string& station, const std::string& command,
-                          const std::string& data = {}) {
-    Bytes f{0x02};
-    for (char c : station + command + data)
-        f.push_back(static_cast<uint8_t>(c));
-    unsigned sum = 0;
-    for (uint8_t b : f)
-        sum += b;
-    char hex[3];
-    std::snprintf(hex, sizeof hex, "%02X", sum & 0xFF);
-    f.push_back(static_cast<uint8_t>(hex[0]));
-    f.push_back(static_cast<uint8_t>(hex[1]));
-    f.push_back(0x03);
-    return f;
-}
 
 class SimProcess {
 public:
@@ -95,8 +47,6 @@ public:
     }
 
     ~SimProcess() {
-        for (int fd : ports_)
-            close(fd);
         if (pid_ > 0 && !reaped_) {
             kill(pid_, SIGTERM);
             // A clean exit on SIGTERM; a sanitizer's abort or a crash shows here.
@@ -110,7 +60,6 @@ public:
 
     const std::string& FirstLine() const { return firstLine_; }
     const std::string& LinkPath() const { return linkPath_; }
-    const std::string& Name() const { return name_; }
     pid_t Pid() const { return pid_; }
 
     // A line of the simulator's standard output, without its newline; empty on time-out.
@@ -124,10 +73,8 @@ public:
                 return line;
             }
             const int left = static_cast<int>((deadline - Seconds()) * 1000);
-            if (left <= 0)
-                return {};
             pollfd p{stdout_, POLLIN, 0};
-            if (poll(&p, 1, left) <= 0)
+            if (left <= 0 || poll(&p, 1, left) <= 0)
                 return {};
             char buf[256];
             const ssize_t n = read(stdout_, buf, sizeof buf);
@@ -153,74 +100,15 @@ public:
         }
     }
 
-    // Opens the link raw at the given speed, 8 data bits, even parity.
-    int OpenPort(int speed = 9600) {
-        const int fd = open(linkPath_.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-        if (fd < 0)
-            return -1;
-        SetSpeed(fd, speed);
-        ports_.push_back(fd);
-        return fd;
-    }
-
-    static void SetSpeed(int fd, int speed) {
-        termios t{};
-        tcgetattr(fd, &t);
-        cfmakeraw(&t);
-        cfsetispeed(&t, SpeedConstant(speed));
-        cfsetospeed(&t, SpeedConstant(speed));
-        t.c_cflag |= CLOCAL | CREAD | CS8 | PARENB;
-        t.c_cc[VMIN] = 0;
-        t.c_cc[VTIME] = 0;
-        tcsetattr(fd, TCSANOW, &t);
-    }
-
 private:
     std::string name_;
     std::string runtime_;
     std::string linkPath_;
     std::string firstLine_;
     std::string pending_;
-    std::vector<int> ports_;
     pid_t pid_ = -1;
     int stdout_ = -1;
     bool reaped_ = false;
 };
-
-inline void Send(int fd, const Bytes& bytes) {
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-        if (n <= 0)
-            return;
-        done += static_cast<size_t>(n);
-    }
-}
-
-// What arrives as one reply: bytes until `want` have come or 100 ms pass without one, waiting
-// at most timeoutMs for the first.
-inline Bytes Receive(int fd, size_t want, int timeoutMs = 1000) {
-    Bytes got;
-    const double deadline = Seconds() + timeoutMs / 1000.0;
-    while (got.size() < want) {
-        const int wait = got.empty() ? static_cast<int>((deadline - Seconds()) * 1000) : 100;
-        if (wait <= 0)
-            break;
-        pollfd p{fd, POLLIN, 0};
-        if (poll(&p, 1, wait) <= 0)
-            break;
-        uint8_t buf[512];
-        const ssize_t n = read(fd, buf, sizeof buf);
-        if (n <= 0)
-            break;
-        got.insert(got.end(), buf, buf + n);
-    }
-    return got;
-}
-
-inline bool Exists(const std::string& path) {
-    struct stat st {};
-    return lstat(path.c_str(), &st) == 0;
-}
 
 } // namespace plcsim_test
