@@ -117,7 +117,12 @@ TEST(UpdateEndToEnd, RunningPlcIsStoppedPagesGoOutAbortHoldsAndExitRestoresTheSp
             // The PLC refuses the change mode; the stop question is answered below. Then the
             // download runs at 115200: let a few pages past the header go out.
             UpdateSequence& seq = app.Forms->fmUpdate->Sequence();
-            EXPECT_TRUE(QTest::qWaitFor([&] { return seq.CurrentPage >= 130; }, 30000));
+            EXPECT_TRUE(test::WaitWhileProgressing([&] { return seq.CurrentPage >= 130; },
+                                                   [&] {
+                                                       return app.fmUpdate->pnlStatus->text() +
+                                                              " | " +
+                                                              app.fmUpdate->sbStatusPanel->text();
+                                                   }));
             EXPECT_TRUE(app.fmUpdate->btAbort->isEnabled());
             EXPECT_FALSE(app.fmUpdate->btExit->isEnabled());
             EXPECT_TRUE(app.fmUpdate->pnlStatus->text().startsWith("page #"));
