@@ -1,19 +1,25 @@
 // orv-plcsim as the process a technician runs: its signals and its exit codes.
-#include "sim_process.h"
+#include "flash_testkit.h"
+#include "sim_line.h"
 
+#include <csignal>
+#include <cstdlib>
 #include <gtest/gtest.h>
 
-using namespace plcsim_test;
+using namespace orv::flashtest;
+using namespace std::chrono_literals;
 
 namespace {
 
 TEST(PlcSimPty, LinkRemovedOnSigtermAndSigint) {
     for (int sig : {SIGTERM, SIGINT}) {
-        SimProcess sim({"--no-pace"});
-        ASSERT_TRUE(Exists(sim.LinkPath()));
-        kill(sim.Pid(), sig);
-        EXPECT_EQ(sim.Wait(3000), 0);
-        EXPECT_FALSE(Exists(sim.LinkPath()));
+        PlcSim sim({"--name", "pty" + std::to_string(sig), "--no-pace"});
+        const std::string link =
+            std::string(std::getenv("XDG_RUNTIME_DIR")) + "/orv-ports/" + sim.Name;
+        ASSERT_TRUE(plcsim_test::Exists(link));
+        sim.Proc().Signal(sig);
+        EXPECT_EQ(sim.Proc().Wait(3s), 0);
+        EXPECT_FALSE(plcsim_test::Exists(link));
     }
 }
 
@@ -28,9 +34,10 @@ TEST(PlcSimPty, BadArgumentsExitTwo) {
                                           {"--stations", "1:colour=red"},
                                           {"--stations", "4-2"},
                                           {"--station", "1", "--stations", "2"}}) {
-        SimProcess sim(args, true);
-        EXPECT_EQ(sim.Wait(3000), 2) << args[0];
-        EXPECT_TRUE(sim.FirstLine().empty());
+        args.insert(args.begin(), ToolPath("plcsim"));
+        const RunResult r = RunTool(args, 3s);
+        EXPECT_EQ(r.Exit, 2) << args[1];
+        EXPECT_TRUE(r.Out.empty()) << r.Out;
     }
 }
 
