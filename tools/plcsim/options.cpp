@@ -206,22 +206,18 @@ void Describe(CLI::App& app, Options& o, Typed& t) {
     AddNumber(app, "--page-write-ms", "time to write a page into flash (default 5)", "MS", 0, 60000,
               [&o](long long n) { o.pageWriteMs = static_cast<int>(n); });
     app.add_option("--pace", t.pace,
-                   "replies at line speed: reply (each whole, when its last byte would have "
-                   "arrived; the default), bytes (a byte or a few a write, as a UART sends "
-                   "them) or off")
+                   "replies at line speed: reply (each whole; default), bytes (as a UART "
+                   "sends them) or off")
         ->type_name("MODE")
         ->check(Check("MODE", [](const std::string& v) {
             return v == "reply" || v == "bytes" || v == "off" ? std::string()
                                                               : v + " is not reply, bytes or off";
         }));
     app.add_flag("--no-pace", t.noPace, "answer at once instead of at line speed (--pace off)");
-    AddNumber(app, "--boot-ms",
-              "after the restore that follows a download, hear nothing for MS while the new "
-              "OS starts (default 0)",
+    AddNumber(app, "--boot-ms", "deaf for MS after the restore that follows a download (default 0)",
               "MS", 0, 600000, [&o](long long n) { o.bootMs = static_cast<int>(n); });
     app.add_flag("--echo", o.echo,
-                 "the line echoes what the program sends back to it, as a 2-wire RS-485 "
-                 "converter does");
+                 "the line echoes what the program sends, as a 2-wire RS-485 converter does");
     app.add_option("--flash-out", o.flashOut, "write the received flash here after a download")
         ->type_name("FILE")
         ->check(cli::NotEmpty("FILE", "empty file name"));
