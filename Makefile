@@ -5,7 +5,7 @@ CMAKE_GEN := -G Ninja
 FUZZ_SECONDS ?= 60
 
 .PHONY: all deps build test test-plain test-asan test-tsan test-fuzz test-package fuzz bench soak run \
-        package format clean windows test-windows run-windows
+        package format clean windows test-windows run-windows mutate
 
 all: build
 
@@ -114,6 +114,11 @@ bench: build
 
 soak: build
 	@set -e; for s in build/soak/*; do [ -x "$$s" ] && { echo "== $$(basename $$s)"; "$$s"; }; done
+
+# Not part of make test: each one-line fault of tests/mutations.txt applied alone to the sources,
+# then the build and the fast suites; prints which faults no test noticed.
+mutate: build
+	@scripts/mutate --build build
 
 run: build
 	@scripts/run-demo

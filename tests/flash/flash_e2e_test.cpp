@@ -28,14 +28,17 @@ protected:
     }
 };
 
+// A run that stops moving on (a page sent again and again, answered each time) fails within
+// 20 s, not at its time-out: no run is silent that long (the verification's 10 s is the most).
 RunResult Flash(std::vector<std::string> args, std::chrono::milliseconds timeout = 60s,
                 const std::string& stdinPath = {}) {
     args.insert(args.begin(), ToolPath("flash"));
-    return RunTool(args, timeout, stdinPath);
+    return RunTool(args, timeout, stdinPath, 20s);
 }
 
 std::string Describe(const RunResult& r) {
-    return "exit " + std::to_string(r.Exit) + "\n--- stdout\n" + r.Out + "--- stderr\n" + r.Err;
+    return r.Stalled + "\nexit " + std::to_string(r.Exit) + "\n--- stdout\n" + r.Out +
+           "--- stderr\n" + r.Err;
 }
 
 using Json = nlohmann::json;
@@ -49,6 +52,14 @@ std::vector<Json> Events(const std::string& out) {
         EXPECT_TRUE(o.is_object() && o.contains("t") && o["t"].is_number()) << o;
     }
     return events;
+}
+
+// The last event; a null one, which fails every look into it, when there is none.
+const Json& Last(const std::vector<Json>& events) {
+    static const Json kNone;
+    if (events.empty())
+        ADD_FAILURE() << "no events";
+    return events.empty() ? kNone : events.back();
 }
 
 std::vector<Json> Named(const std::vector<Json>& events, const char* name) {
@@ -255,7 +266,7 @@ TEST_F(FlashE2E, RefusedPagesGoAgainAndALostLastAcknowledgementIsReportedWithThe
     EXPECT_EQ(Named(events, "fallback").size(), 1u) << r.Out;
     EXPECT_NE(std::find(bars.begin(), bars.end(), "Prog NACK .. Try #1"), bars.end()) << r.Out;
     EXPECT_NE(std::find(bars.begin(), bars.end(), "Prog .. Try #5"), bars.end()) << r.Out;
-    EXPECT_EQ(Named(events, "plc_status").back().at("phase"), "verify");
+    EXPECT_EQ(Last(Named(events, "plc_status")).at("phase"), "verify");
     ASSERT_EQ(Named(events, "restore").size(), 1u);
     EXPECT_TRUE(Named(events, "restore")[0].at("answered").get<bool>());
     ASSERT_FALSE(events.empty());
@@ -269,6 +280,30 @@ TEST_F(FlashE2E, RefusedPagesGoAgainAndALostLastAcknowledgementIsReportedWithThe
     EXPECT_EQ(done.at("plc_version"), "1.61");
     EXPECT_EQ(done.at("plc_date"), "03/2010");
     EXPECT_EQ(done.at("plc_flash"), "AT29C020");
+}
+
+// A PLC starting its new OS is silent after the restore for a while: the verification asks
+// again until it answers, and fails a PLC that never does only once its window is over.
+TEST_F(FlashE2E, TheVerificationWaitsForAPlcStartingItsNewOsToTheEndOfItsWindow) {
+    PlcSim slow({"--name", "flashboot", "--no-pace", "--boot-ms", "4000"});
+    const RunResult r = Flash({"--port", slow.Name, "--image", gImage, "--json"});
+    ASSERT_EQ(r.Exit, 0) << Describe(r);
+    const auto verify = Named(Events(r.Out), "verify");
+    ASSERT_EQ(verify.size(), 1u) << r.Out;
+    EXPECT_TRUE(verify[0].at("ok").get<bool>());
+
+    PlcSim dead({"--name", "flashdead", "--no-pace", "--boot-ms", "600000"});
+    const RunResult d = Flash({"--port", dead.Name, "--image", gImage, "--json"});
+    EXPECT_EQ(d.Exit, 4) << Describe(d);
+    const auto events = Events(d.Out);
+    const auto restore = Named(events, "restore");
+    ASSERT_EQ(restore.size(), 1u) << d.Out;
+    // The message says how long it waited: the whole window and the query that was under way.
+    const std::string message = Last(events).value("message", "");
+    const std::string lead = "verification failed: Get PLC Status Fail !! (no status reply in ";
+    ASSERT_EQ(message.rfind(lead, 0), 0u) << message;
+    EXPECT_GE(std::atof(message.c_str() + lead.size()), 10.0) << message;
+    EXPECT_GE(Last(events).at("t").get<double>() - restore[0].at("t").get<double>(), 10.0);
 }
 
 TEST_F(FlashE2E, StatusPrintsWhatThePlcReportsAndFailsWithoutAnAnswer) {
@@ -309,14 +344,14 @@ TEST_F(FlashE2E, ARunningPlcLeftRunningGetsItsSpeedBackAndNoPage) {
     const auto restore = Named(events, "restore");
     ASSERT_EQ(restore.size(), 1u);
     EXPECT_TRUE(restore[0].at("answered").get<bool>());
-    EXPECT_NE(events.back().value("message", "").find("not stopped"), std::string::npos);
+    EXPECT_NE(Last(events).value("message", "").find("not stopped"), std::string::npos);
     EXPECT_NE(
-        events.back()
+        Last(events)
             .value("message", "")
             .find("afterwards the PLC reports OS 1.00 of 03/2003 (flash W29C020), not the image's"),
         std::string::npos)
         << r.Out;
-    EXPECT_FALSE(events.back().at("image_os").get<bool>());
+    EXPECT_FALSE(Last(events).at("image_os").get<bool>());
     EXPECT_FALSE(std::filesystem::exists(flashOut));
 
     // Back at the connect speed, the PLC answers a status query; asked without a terminal,
@@ -419,9 +454,9 @@ TEST_F(FlashE2E, AScanListsTheStationsThatAnswerAndOnlyThose) {
     EXPECT_EQ(found[2].at("flash"), "MA");
     EXPECT_EQ(found[2].at("register_code").get<int>(), 2);
     EXPECT_EQ(found[4].at("plc_station").get<int>(), 30);
-    EXPECT_EQ(events.back().at("event"), "done");
-    EXPECT_EQ(events.back().at("asked").get<int>(), 13);
-    EXPECT_EQ(events.back().at("found"), Json({1, 4, 9, 10, 30}));
+    EXPECT_EQ(Last(events).at("event"), "done");
+    EXPECT_EQ(Last(events).at("asked").get<int>(), 13);
+    EXPECT_EQ(Last(events).at("found"), Json({1, 4, 9, 10, 30}));
 
     // The table for people; a range without any station is exit 5.
     const RunResult table = Flash({"--port", sim.Name, "--scan", "--stations", "3-4"});
@@ -433,7 +468,7 @@ TEST_F(FlashE2E, AScanListsTheStationsThatAnswerAndOnlyThose) {
     const RunResult none = Flash({"--port", sim.Name, "--scan", "--stations", "2,5-8", "--json"});
     EXPECT_EQ(none.Exit, 5) << Describe(none);
     EXPECT_TRUE(Named(Events(none.Out), "scan_station").empty());
-    EXPECT_EQ(Events(none.Out).back().at("result"), "no-station");
+    EXPECT_EQ(Last(Events(none.Out)).at("result"), "no-station");
 }
 
 // A damaged reply is asked again; a station that only ever sends garbage is not a station.
@@ -449,7 +484,7 @@ TEST_F(FlashE2E, AScanCountsOnlyReadableReplies) {
     const RunResult none = Flash({"--port", noise.Name, "--scan", "--stations", "6", "--json"});
     EXPECT_EQ(none.Exit, 5) << Describe(none);
     EXPECT_TRUE(Named(Events(none.Out), "scan_station").empty());
-    EXPECT_EQ(Events(none.Out).back().at("unreadable"), Json({6}));
+    EXPECT_EQ(Last(Events(none.Out)).at("unreadable"), Json({6}));
 }
 
 TEST_F(FlashE2E, BadArgumentsExit2AndOtherRefusalsSayWhy) {

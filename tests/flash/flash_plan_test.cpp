@@ -42,7 +42,7 @@ long Position(const std::vector<Json>& events, const std::string& name, int line
 
 std::map<int, Json> SummaryByLine(const std::vector<Json>& events) {
     std::map<int, Json> rows;
-    for (const Json& row : events.back().at("plcs"))
+    for (const Json& row : events.empty() ? Json::array() : events.back().value("plcs", Json()))
         rows[row.at("plan_line").get<int>()] = row;
     return rows;
 }
@@ -98,8 +98,9 @@ TEST(FlashPlan, TwoLinesOneVanishesTheOtherIsUpdatedAndVerified) {
                              "\n"
                              "flashplanb,2,os161.bin\n"
                              "flashplanb,4,os161.bin,,,,,\n");
-    const RunResult r = RunTool({ToolPath("flash"), "--plan", dir + "/plan.csv", "--json"}, 200s);
-    ASSERT_EQ(r.Exit, 1) << r.Out << r.Err;
+    const RunResult r =
+        RunTool({ToolPath("flash"), "--plan", dir + "/plan.csv", "--json"}, 200s, {}, 20s);
+    ASSERT_EQ(r.Exit, 1) << r.Stalled << r.Out << r.Err;
     const std::vector<Json> events = JsonLines(r.Out);
     ASSERT_FALSE(events.empty());
     EXPECT_EQ(events.front().at("event"), "plan");
@@ -133,13 +134,13 @@ TEST(FlashPlan, TwoLinesOneVanishesTheOtherIsUpdatedAndVerified) {
 
     // Each PLC with its own settings and speed change, and its own restore.
     ASSERT_EQ(Named(events, "start", 4).size(), 1u);
-    EXPECT_EQ(Named(events, "start", 4)[0].at("speed").get<int>(), 57600);
-    EXPECT_EQ(Named(events, "start", 4)[0].at("databits").get<int>(), 7);
-    EXPECT_EQ(Named(events, "start", 3)[0].at("speed").get<int>(), 115200);
+    EXPECT_EQ(Named(events, "start", 4).at(0).at("speed").get<int>(), 57600);
+    EXPECT_EQ(Named(events, "start", 4).at(0).at("databits").get<int>(), 7);
+    EXPECT_EQ(Named(events, "start", 3).at(0).at("speed").get<int>(), 115200);
     EXPECT_EQ(Named(events, "question", 4).at(0).at("answer"), true);
     for (int line : {3, 4}) {
         ASSERT_EQ(Named(events, "restore", line).size(), 1u) << line;
-        EXPECT_TRUE(Named(events, "restore", line)[0].at("answered").get<bool>()) << line;
+        EXPECT_TRUE(Named(events, "restore", line).at(0).at("answered").get<bool>()) << line;
     }
     // The lines side by side, the PLCs of one line one after the other.
     EXPECT_LT(Position(events, "start", 6), Position(events, "done", 3));

@@ -10,8 +10,10 @@
 #include <fstream>
 #include <iterator>
 #include <poll.h>
+#include <set>
 #include <sstream>
 #include <stdexcept>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -37,10 +39,16 @@ Process::Process(const std::vector<std::string>& argv, const std::string& stdinP
     args.push_back(nullptr);
     const std::string in = stdinPath.empty() ? "/dev/null" : stdinPath;
 
+    const pid_t parent = ::getpid();
     pid_ = ::fork();
     if (pid_ < 0)
         throw std::runtime_error("fork failed");
     if (pid_ == 0) {
+        // A test killed by its time-out takes its tools with it: a simulator left running
+        // would keep its virtual port from the next run.
+        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+        if (::getppid() != parent)
+            ::_exit(127);
         const int fd = ::open(in.c_str(), O_RDONLY);
         if (fd >= 0)
             ::dup2(fd, 0);
@@ -134,6 +142,52 @@ std::optional<int> Process::Wait(std::chrono::milliseconds timeout) {
     return WEXITSTATUS(status_);
 }
 
+namespace {
+
+// What a line of output says, less what changes without the run moving on.
+std::string ProgressKey(const std::string& line) {
+    nlohmann::json event = nlohmann::json::parse(line, nullptr, false);
+    if (!event.is_object())
+        return line;
+    for (const char* key : {"t", "bytes_per_second", "seconds_left", "seconds"})
+        event.erase(key);
+    return event.dump();
+}
+
+} // namespace
+
+std::optional<int> Process::WaitProgressing(std::chrono::milliseconds timeout,
+                                            std::chrono::milliseconds stall, std::string& why) {
+    using Clock = std::chrono::steady_clock;
+    const auto start = Clock::now();
+    auto moved = start;
+    std::set<std::string> seen;
+    std::string last;
+    size_t scanned = 0;
+    for (;;) {
+        if (const auto code = Wait(std::chrono::milliseconds(50)))
+            return code;
+        {
+            std::lock_guard<std::mutex> hold(lock_);
+            for (size_t nl; (nl = out_.find('\n', scanned)) != std::string::npos;
+                 scanned = nl + 1) {
+                last = out_.substr(scanned, nl - scanned);
+                if (seen.insert(ProgressKey(last)).second)
+                    moved = Clock::now();
+            }
+        }
+        const auto now = Clock::now();
+        const bool late = now - start > timeout;
+        if (late || now - moved > stall) {
+            const auto limit =
+                std::chrono::duration_cast<std::chrono::seconds>(late ? timeout : stall);
+            why = (late ? "still running after " : "nothing new on its output for ") +
+                  std::to_string(limit.count()) + " s; its last line: " + last;
+            return std::nullopt;
+        }
+    }
+}
+
 void Process::Signal(int sig) {
     if (!reaped_)
         ::kill(pid_, sig);
@@ -150,10 +204,10 @@ std::string Process::Err() const {
 }
 
 RunResult RunTool(const std::vector<std::string>& argv, std::chrono::milliseconds timeout,
-                  const std::string& stdinPath) {
+                  const std::string& stdinPath, std::chrono::milliseconds stall) {
     Process p(argv, stdinPath);
     RunResult r;
-    const auto code = p.Wait(timeout);
+    const auto code = p.WaitProgressing(timeout, stall.count() > 0 ? stall : timeout, r.Stalled);
     if (!code) {
         p.Signal(SIGKILL);
         p.Wait(std::chrono::seconds(10));

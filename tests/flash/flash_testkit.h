@@ -34,6 +34,11 @@ public:
     bool WaitForOutput(const std::string& text, std::chrono::milliseconds timeout);
     // The exit code (128 + signal for a signalled child); nothing on time-out.
     std::optional<int> Wait(std::chrono::milliseconds timeout);
+    // The same, but gives up as soon as stdout has said nothing new for `stall` (a line that
+    // differs from an earlier one only in its time stamps and rates is nothing new), and then
+    // says why in `why`, with the last line seen.
+    std::optional<int> WaitProgressing(std::chrono::milliseconds timeout,
+                                       std::chrono::milliseconds stall, std::string& why);
     void Signal(int sig);
     bool Signalled() const { return signalled_; }
     pid_t Pid() const { return pid_; }
@@ -59,10 +64,13 @@ struct RunResult {
     int Exit = -1; // -1: did not end in time (killed)
     bool Signalled = false;
     std::string Out, Err;
+    std::string Stalled; // why it was killed, with its last line of output
 };
 
+// Runs a tool to its end, killing it after `timeout`, or once its output has stalled for
+// `stall` when that is given.
 RunResult RunTool(const std::vector<std::string>& argv, std::chrono::milliseconds timeout,
-                  const std::string& stdinPath = {});
+                  const std::string& stdinPath = {}, std::chrono::milliseconds stall = {});
 
 // orv-osimage make OUT --size BYTES --first-page N --version V --date D --flash-type F --seed S
 struct ImageRecipe {

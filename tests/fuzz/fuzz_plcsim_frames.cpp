@@ -1,7 +1,8 @@
 // Whatever a peer sends, the simulator's line model, frame assembly and controller must neither
 // crash nor read out of bounds. The first byte picks the line settings and the chunking; the
 // rest is the byte stream, fed in both modes.
-#include "sim_core.h"
+#include "frame_assembler.h"
+#include "plc.h"
 
 #include <cstddef>
 #include <cstdint>

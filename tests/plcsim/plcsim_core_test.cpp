@@ -1,15 +1,20 @@
-// The simulator's line model, frame assembly and controller, without a pseudo-terminal.
+// The simulator's line model, frame assembly, controller, options and virtual-port links, each
+// on its own.
 #include "options.h"
-#include "sim_core.h"
+#include "port.h"
 
 #include <cstdint>
+#include <fcntl.h>
+#include <filesystem>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace orv::plcsim;
 
 namespace {
 
-std::vector<uint8_t> Values(const std::vector<LineChar>& chars, bool* anyError = nullptr) {
+std::vector<uint8_t> Values(const std::vector<LineChar>& chars, bool* anyError) {
     std::vector<uint8_t> v;
     for (const auto& c : chars) {
         v.push_back(c.value);
@@ -169,7 +174,7 @@ TEST(PlcSimOptions, FaultSpecsAndArguments) {
     EXPECT_TRUE(f.silent);
     EXPECT_EQ(f.vanishAfter, 7);
     for (const char* bad : {"", "drop", "drop:", "drop:-0.1", "drop:x", "garble:0x", "silent:1",
-                            "delay:-5", "nak:0.5,", "vanish-after:1.5", "melt:1"}) {
+                            "delay:-5", "nak:0.5,", "vanish-after:1.5", "melt:1", "ack-split:x"}) {
         Faults g;
         EXPECT_NE(ParseFaults(bad, g), "") << bad;
     }
@@ -191,14 +196,27 @@ TEST(PlcSimOptions, FaultSpecsAndArguments) {
               "");
     EXPECT_EQ(o.plc.station, 31);
     EXPECT_EQ(o.plc.line, Fmt(19200, "7O2"));
-    EXPECT_FALSE(o.pace);
+    EXPECT_EQ(o.pace, Pace::Off);
     // Every --fault counts; numbers are decimal whatever their leading zeros.
     Options m;
     EXPECT_EQ(ParseOptions({"--fault", "drop:1x", "--fault=nak:2x", "--station", "010"}, m), "");
     EXPECT_EQ(m.faults.drop.count, 1);
     EXPECT_EQ(m.faults.nak.count, 2);
     EXPECT_EQ(m.plc.station, 10);
+    Options n;
+    EXPECT_EQ(ParseOptions({"--pace", "bytes", "--boot-ms", "4000", "--echo", "--fault",
+                            "ack-split:20", "--stations", "1,3:delay=300"},
+                           n),
+              "");
+    EXPECT_EQ(n.pace, Pace::Bytes);
+    EXPECT_EQ(n.bootMs, 4000);
+    EXPECT_TRUE(n.echo);
+    EXPECT_EQ(n.faults.ackSplitMs, 20);
+    ASSERT_EQ(n.stations.size(), 2u);
+    EXPECT_EQ(n.stations[1].replyDelayMs, 300);
     for (std::vector<std::string> bad : {std::vector<std::string>{"--station"},
+                                         {"--pace", "fast"},
+                                         {"--pace", "off", "--no-pace"},
                                          {"--date", "13/2010"},
                                          {"--date", "03/1999"},
                                          {"--register-code", "5"},
@@ -212,3 +230,22 @@ TEST(PlcSimOptions, FaultSpecsAndArguments) {
 }
 
 } // namespace
+
+// A link left by a simulator killed before it could remove it is taken over, even once its
+// terminal's number has gone to another terminal; a link to a terminal in use is not.
+TEST(PlcSimPort, StaleLinksAreTakenOverLiveOnesKept) {
+    const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_TRUE(master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0);
+    char dir[] = "/tmp/plcsim-ports-XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    const std::string link = std::string(dir) + "/p";
+    std::string error;
+    EXPECT_TRUE(RegisterLink(link, ptsname(master), error)) << error;
+    EXPECT_FALSE(RegisterLink(link, "/dev/null", error));
+    EXPECT_NE(error.find("is in use"), std::string::npos) << error;
+    const timespec longAgo[2] = {{0, UTIME_OMIT}, {1, 0}};
+    EXPECT_EQ(utimensat(AT_FDCWD, link.c_str(), longAgo, AT_SYMLINK_NOFOLLOW), 0);
+    EXPECT_TRUE(RegisterLink(link, "/dev/null", error)) << error;
+    close(master);
+    std::filesystem::remove_all(dir);
+}

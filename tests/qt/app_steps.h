@@ -8,9 +8,12 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QString>
+#include <QTest>
+#include <functional>
 #include <gtest/gtest.h>
 
 namespace orv::test {
@@ -50,6 +53,28 @@ inline ModalScript::Step ConnectStep(const QString& port, const QString& baud,
         open->edStation->setText(station);
         open->Button1->click();
     };
+}
+
+// Runs the event loop until done() holds, for as long as what seen() shows keeps changing: a run
+// that stops moving on fails after stallMs, naming the last thing seen, instead of waiting out
+// the test's time-out.
+inline bool WaitWhileProgressing(const std::function<bool()>& done,
+                                 const std::function<QString()>& seen, int stallMs = 10000) {
+    QString last = seen();
+    QElapsedTimer still;
+    still.start();
+    while (!done()) {
+        QTest::qWait(20);
+        if (seen() != last) {
+            last = seen();
+            still.restart();
+        } else if (still.elapsed() > stallMs) {
+            ADD_FAILURE() << "nothing moved on for " << stallMs
+                          << " ms; last seen: " << last.toStdString();
+            return false;
+        }
+    }
+    return true;
 }
 
 } // namespace orv::test

@@ -200,7 +200,8 @@ protected:
 
     // "Proceed to Update OS", the image into the file box, "Update OS", then waits until the
     // buttons are idle again (the run is over, one way or another), notes what the window
-    // shows and presses Exit. `more` answers the windows the run opens on the way.
+    // shows and presses Exit (Abort first, should the run have stopped moving on). `more`
+    // answers the windows the run opens on the way.
     Outcome Update(TOrvApplication& app, const QString& image,
                    const std::function<void(ModalScript&)>& more = {}, int timeoutMs = 20000) {
         Outcome seen;
@@ -210,13 +211,14 @@ protected:
             TfmUpdate& fm = *app.fmUpdate;
             fm.edtOSFile->setText(image);
             QTest::mouseClick(fm.btDUReroro, Qt::LeftButton); // which takes the focus
-            EXPECT_TRUE(QTest::qWaitFor(
+            test::WaitWhileProgressing(
                 [&] {
                     return fm.btDUReroro->isEnabled() && QApplication::activeModalWidget() == &fm;
                 },
-                timeoutMs))
-                << fm.pnlStatus->text().toStdString();
+                [&] { return fm.pnlStatus->text() + " | " + fm.sbStatusPanel->text(); });
             seen = Observe(app);
+            if (fm.btAbort->isEnabled())
+                fm.btAbort->click();
             fm.btExit->click(); // the restore command; its reply closes the window
         });
         if (more)
@@ -315,6 +317,7 @@ TEST_F(UpdateE2E, PlainImageAt115200FromA7E1ConnectionAndExitRestores9600) {
     const std::vector<QByteArray> frames = FramesHeard(sim.Log());
     ExpectLeadIn(frames);
     ExpectPagesOf(frames, ReadFile(image), kFirstPage);
+    ASSERT_FALSE(frames.empty());
     EXPECT_EQ(frames.back(), kRestoreSpeedFrame);
     ExpectFlashOf(flash, ReadFile(image), kFirstPage);
     // The program's speed as the simulator heard each command: the connect speed for the

@@ -5,6 +5,7 @@
 #include <QDialog>
 #include <QMessageBox>
 #include <QTest>
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -14,13 +15,17 @@
 #include <memory>
 #include <poll.h>
 #include <unistd.h>
+#include <vector>
 
 namespace orv::test {
 
 namespace {
 constexpr int kPollMs = 10;
-// Steps running now, in any script: a step that waits inside a window is answering it.
-int stepsRunning = 0;
+// The windows steps are answering now, in any script: a step that waits inside its window is
+// answering it. Any other modal window on top, once no step is left to take it, is one the
+// test did not expect (a message box from a reply handler, say): it fails the test and is
+// closed, so that the code under it can return.
+std::vector<QPointer<QWidget>> answering;
 
 // Ends the test program's Qt application after the last test, as a program's main() would,
 // so the toolkit's own caches are released before the leak check.
@@ -89,19 +94,21 @@ void ModalScript::Poll() {
         // loop, and Qt does not fire the polling timer again while its own handler runs.
         QPointer<QWidget> target = modal;
         ++running_;
-        ++stepsRunning;
+        answering.push_back(target);
         QTimer::singleShot(0, modal, [this, step = std::move(step), target] {
             if (target != nullptr)
                 step(target);
             if (target != nullptr && !target->isVisible() && last_ == target)
                 last_ = nullptr;
             --running_;
-            --stepsRunning;
+            answering.erase(std::find(answering.begin(), answering.end(), target));
         });
         return;
     }
-    // Waiting for a window, or a window up that no step is going to answer.
-    if ((steps_.empty() && modal == nullptr) || (steps_.empty() && stepsRunning > 0)) {
+    const bool answered =
+        modal != nullptr && std::find(answering.begin(), answering.end(), modal) != answering.end();
+    // Nothing left to wait for, or a window up that a step is answering.
+    if (steps_.empty() && (modal == nullptr || answered)) {
         waitedMs_ = 0;
         return;
     }
@@ -124,10 +131,12 @@ void ModalScript::Poll() {
 void ModalScript::GiveUp() {
     steps_.clear();
     waitedMs_ = 0;
-    // Close every modal window, top first, so the code under test can return.
+    // Close every modal window no step is answering, top first, so the code under test can
+    // return.
     for (int guard = 0; guard < 20; ++guard) {
         QWidget* modal = QApplication::activeModalWidget();
-        if (modal == nullptr)
+        if (modal == nullptr ||
+            std::find(answering.begin(), answering.end(), modal) != answering.end())
             break;
         if (auto* dialog = qobject_cast<QDialog*>(modal))
             dialog->done(QDialog::Rejected);

@@ -8,7 +8,9 @@
 #include <QProcess>
 #include <QString>
 #include <QStringList>
+#include <csignal>
 #include <gtest/gtest.h>
+#include <sys/prctl.h>
 
 namespace orv::test {
 
@@ -22,6 +24,8 @@ public:
         process_.setProgram(binary);
         process_.setArguments(QStringList{"--name", name, "--log", log_} + options);
         process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        // A test killed by its time-out takes the simulator with it, link and all.
+        process_.setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGTERM); });
         process_.start();
         if (!process_.waitForStarted(5000) || !process_.waitForReadyRead(5000)) {
             ADD_FAILURE() << "orv-plcsim did not start: " << binary.toStdString();

@@ -31,12 +31,15 @@ using test::Simulator;
 TEST(StatusEndToEnd, GetPlcStatusShowsTheSimulatorsStatus) {
     EnsureProgramApplication();
     test::ForgetSettings();
-    Simulator sim("e2e-status",
-                  {"--speed", "9600", "--format", "7E1", "--station", "10", "--register-code", "2",
-                   "--version", "1.61", "--date", "03/2010", "--flash-type", "2"});
+    // The reply as a UART sends it, a byte a millisecond: a read interval shorter than the
+    // whole reply still keeps it one block, as it runs from each byte.
+    Simulator sim("e2e-status", {"--speed", "9600", "--format", "7E1", "--station", "10",
+                                 "--register-code", "2", "--version", "1.61", "--date", "03/2010",
+                                 "--flash-type", "2", "--pace", "bytes"});
     ASSERT_TRUE(sim.Ready());
 
     TOrvApplication app;
+    app.Comm.SetReadIntervalTimeout(50);
     app.fmStartup->show();
     bool mainHidden = false;
     QString title, series, version, date, flash;
@@ -117,7 +120,12 @@ TEST(UpdateEndToEnd, RunningPlcIsStoppedPagesGoOutAbortHoldsAndExitRestoresTheSp
             // The PLC refuses the change mode; the stop question is answered below. Then the
             // download runs at 115200: let a few pages past the header go out.
             UpdateSequence& seq = app.Forms->fmUpdate->Sequence();
-            EXPECT_TRUE(QTest::qWaitFor([&] { return seq.CurrentPage >= 130; }, 30000));
+            EXPECT_TRUE(test::WaitWhileProgressing([&] { return seq.CurrentPage >= 130; },
+                                                   [&] {
+                                                       return app.fmUpdate->pnlStatus->text() +
+                                                              " | " +
+                                                              app.fmUpdate->sbStatusPanel->text();
+                                                   }));
             EXPECT_TRUE(app.fmUpdate->btAbort->isEnabled());
             EXPECT_FALSE(app.fmUpdate->btExit->isEnabled());
             EXPECT_TRUE(app.fmUpdate->pnlStatus->text().startsWith("page #"));

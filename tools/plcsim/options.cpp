@@ -5,111 +5,22 @@
 
 #include <algorithm>
 #include <charconv>
-#include <cmath>
 
 namespace orv::plcsim {
 
 namespace {
 
-bool ParseInt(std::string_view text, long long lo, long long hi, long long& out) {
-    if (text.empty())
-        return false;
-    const char* end = text.data() + text.size();
-    auto [p, ec] = std::from_chars(text.data(), end, out);
-    return ec == std::errc() && p == end && out >= lo && out <= hi;
-}
-
-bool ParseRate(std::string_view text, FaultRate& rate) {
-    long long n = 0;
-    if (text.size() > 1 && text.back() == 'x') {
-        if (!ParseInt(text.substr(0, text.size() - 1), 1, 1000000, n))
-            return false;
-        rate.count = static_cast<int>(n);
-        rate.probability = 0;
-        return true;
-    }
-    // std::from_chars for double is not in every standard library we build with.
-    const std::string s(text);
-    char* end = nullptr;
-    const double p = std::strtod(s.c_str(), &end);
-    if (s.empty() || end != s.c_str() + s.size() || !std::isfinite(p) || p < 0 || p > 1)
-        return false;
-    rate.probability = p;
-    rate.count = 0;
-    return true;
-}
-
 bool IsHexDigit(char c) {
     return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F');
 }
-
-} // namespace
-
-std::string ParseFaults(std::string_view spec, Faults& faults) {
-    if (spec.empty())
-        return "empty fault spec";
-    size_t start = 0;
-    while (start <= spec.size()) {
-        size_t comma = spec.find(',', start);
-        if (comma == std::string_view::npos)
-            comma = spec.size();
-        const std::string_view item = spec.substr(start, comma - start);
-        start = comma + 1;
-        const size_t colon = item.find(':');
-        const std::string_view kind = item.substr(0, colon);
-        const std::string_view value =
-            colon == std::string_view::npos ? std::string_view() : item.substr(colon + 1);
-        const bool hasValue = colon != std::string_view::npos;
-        long long n = 0;
-        if (kind == "silent" && !hasValue) {
-            faults.silent = true;
-        } else if (kind == "drop" && hasValue && ParseRate(value, faults.drop)) {
-        } else if (kind == "garble" && hasValue && ParseRate(value, faults.garble)) {
-        } else if (kind == "nak" && hasValue && ParseRate(value, faults.nak)) {
-        } else if (kind == "delay" && hasValue && ParseInt(value, 0, 600000, n)) {
-            faults.delayMs = static_cast<int>(n);
-        } else if (kind == "vanish-after" && hasValue && ParseInt(value, 0, 1000000, n)) {
-            faults.vanishAfter = static_cast<int>(n);
-        } else if (kind == "drop-ack" && hasValue && ParseInt(value, 0, 65535, n)) {
-            faults.dropAck = static_cast<int>(n);
-        } else {
-            return "bad fault \"" + std::string(item) + "\"";
-        }
-        if (comma == spec.size())
-            break;
-    }
-    return {};
-}
-
-bool FaultDice::Roll(FaultRate& rate) {
-    if (rate.count > 0) {
-        --rate.count;
-        return true;
-    }
-    if (rate.probability <= 0)
-        return false;
-    // 53 random bits as a fraction in [0, 1), the same on every standard library.
-    const double u = static_cast<double>(rng_() >> 11) * 0x1.0p-53;
-    return u < rate.probability;
-}
-
-size_t FaultDice::Pick(size_t n) {
-    return n ? static_cast<size_t>(rng_() % n) : 0;
-}
-
-uint8_t FaultDice::Byte() {
-    return static_cast<uint8_t>(rng_());
-}
-
-namespace {
 
 const char* const kSynopsis =
     "usage: orv-plcsim [--name NAME | --device PATH] [--station N] [--register-code 0-4]\n"
     "                  [--version M.mm] [--date MM/YYYY] [--flash-type N] [--speed BAUD]\n"
     "                  [--format 8E1] [--running] [--refuse-stop] [--page-write-ms MS]\n"
-    "                  [--no-pace] [--flash-out FILE] [--log FILE] [--fault SPEC]...\n"
-    "                  [--seed N] [--once] [--keep-os] [--reply-tail N]\n"
-    "                  [--stations LIST[:SETTINGS]]...\n"
+    "                  [--pace reply|bytes|off | --no-pace] [--boot-ms MS] [--echo]\n"
+    "                  [--flash-out FILE] [--log FILE] [--fault SPEC]... [--seed N]\n"
+    "                  [--once] [--keep-os] [--reply-tail N] [--stations LIST[:SETTINGS]]...\n"
     "\n"
     "Plays an Orv PLC on a pseudo-terminal registered as NAME (default plcsim0) in\n"
     "$XDG_RUNTIME_DIR/orv-ports/, or on the serial device PATH; with --stations, several\n"
@@ -118,17 +29,19 @@ const char* const kSynopsis =
 const char* const kFaultHelp =
     "fault SPEC: comma-separated drop:P garble:P nak:P (P a probability, or Nx for the first N\n"
     "times), delay:MS, silent, vanish-after:N, drop-ack:PAGE (the first acknowledgement of\n"
-    "that page is lost); --fault may be given more than once.\n"
+    "that page is lost), ack-split:MS (every acknowledgement is 06 0D 0A, the 0A MS after the\n"
+    "rest); --fault may be given more than once.\n"
     "stations: LIST is station numbers and ranges (1,3,10-12); each SETTING after a colon is\n"
-    "version=M.mm, date=MM/YYYY, flash-type=N, register-code=N, running, stopped, refuse-stop\n"
-    "or keep-os, and overrides the single-PLC option of the same name for those stations;\n"
+    "version=M.mm, date=MM/YYYY, flash-type=N, register-code=N, delay=MS (those stations\n"
+    "answer MS late), running, stopped, refuse-stop or keep-os, and overrides the single-PLC\n"
+    "option of the same name for those stations;\n"
     "--stations may be given more than once: --stations 1-3 --stations 7:version=1.50:running";
 
 // The options whose conversion waits for the whole line: --name and --device exclude each
 // other, --speed and --format make one line format, --stations starts from the single PLC's
 // settings.
 struct Typed {
-    std::string name, device, speed, format = "8E1", seed;
+    std::string name, device, speed, format = "8E1", seed, pace;
     std::vector<std::string> faults, stations;
     bool noPace = false;
 };
@@ -222,6 +135,8 @@ std::string ParseStations(std::string_view spec, const PlcConfig& defaults,
             config.os.flash = static_cast<char>('0' + n);
         } else if (key == "register-code" && ParseInt(value, 0, 4, n)) {
             config.registerCode = static_cast<int>(n);
+        } else if (key == "delay" && ParseInt(value, 0, 600000, n)) {
+            config.replyDelayMs = static_cast<int>(n);
         } else {
             return "bad station setting \"" + item + "\"";
         }
@@ -290,7 +205,19 @@ void Describe(CLI::App& app, Options& o, Typed& t) {
     app.add_flag("--refuse-stop", o.plc.refuseStop, "the stop command is refused");
     AddNumber(app, "--page-write-ms", "time to write a page into flash (default 5)", "MS", 0, 60000,
               [&o](long long n) { o.pageWriteMs = static_cast<int>(n); });
-    app.add_flag("--no-pace", t.noPace, "answer at once instead of at line speed");
+    app.add_option("--pace", t.pace,
+                   "replies at line speed: reply (each whole; default), bytes (as a UART "
+                   "sends them) or off")
+        ->type_name("MODE")
+        ->check(Check("MODE", [](const std::string& v) {
+            return v == "reply" || v == "bytes" || v == "off" ? std::string()
+                                                              : v + " is not reply, bytes or off";
+        }));
+    app.add_flag("--no-pace", t.noPace, "answer at once instead of at line speed (--pace off)");
+    AddNumber(app, "--boot-ms", "deaf for MS after the restore that follows a download (default 0)",
+              "MS", 0, 600000, [&o](long long n) { o.bootMs = static_cast<int>(n); });
+    app.add_flag("--echo", o.echo,
+                 "the line echoes what the program sends, as a 2-wire RS-485 converter does");
     app.add_option("--flash-out", o.flashOut, "write the received flash here after a download")
         ->type_name("FILE")
         ->check(cli::NotEmpty("FILE", "empty file name"));
@@ -359,8 +286,12 @@ std::string ParseOptions(const std::vector<std::string>& args, Options& o) {
         o.name = t.name;
     if (!t.device.empty())
         o.device = t.device;
-    if (t.noPace)
-        o.pace = false;
+    if (t.noPace && !t.pace.empty())
+        return "--pace and --no-pace exclude each other";
+    if (t.noPace || t.pace == "off")
+        o.pace = Pace::Off;
+    else if (t.pace == "bytes")
+        o.pace = Pace::Bytes;
     for (const std::string& spec : t.faults)
         ParseFaults(spec, o.faults);
     if (!t.seed.empty())

@@ -1,46 +1,21 @@
 #pragma once
-// Command line of orv-plcsim, and the fault injection it asks for.
+// Command line of orv-plcsim.
 
-#include "sim_core.h"
+#include "faults.h"
+#include "plc.h"
 
 #include <cstdint>
-#include <random>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace orv::plcsim {
 
-// A fault that strikes at random with `probability`, or on the first `count` occasions.
-struct FaultRate {
-    double probability = 0;
-    int count = 0;
-    bool Active() const { return probability > 0 || count > 0; }
-};
-
-struct Faults {
-    FaultRate drop;   // the reply is lost on the line (the frame itself was acted on)
-    FaultRate garble; // one byte of the reply is damaged
-    FaultRate nak;    // a sound page is refused
-    int delayMs = 0;  // every reply goes out this much later
-    bool silent = false;
-    int vanishAfter = -1; // close the line after this many page frames
-    int dropAck = -1;     // the first acknowledgement of this page is lost
-};
-
-// "drop:0.2,garble:3x,delay:300,silent,vanish-after:10". Returns an error text, empty when the
-// whole spec was understood.
-std::string ParseFaults(std::string_view spec, Faults& faults);
-
-class FaultDice {
-public:
-    explicit FaultDice(uint64_t seed) : rng_(seed) {}
-    bool Roll(FaultRate& rate);
-    size_t Pick(size_t n);
-    uint8_t Byte();
-
-private:
-    std::mt19937_64 rng_;
+// How replies go out on a pseudo-terminal, which itself has no line speed.
+enum class Pace {
+    Off,   // at once
+    Reply, // each reply whole, when its last byte would have arrived
+    Bytes, // byte by byte as a UART sends them, each when it would have arrived
 };
 
 struct Options {
@@ -51,7 +26,9 @@ struct Options {
     // plc's settings; empty when the line has just the one PLC of plc.
     std::vector<PlcConfig> stations;
     int pageWriteMs = 5;
-    bool pace = true;
+    Pace pace = Pace::Reply;
+    int bootMs = 0;    // silence after the restore that follows a download
+    bool echo = false; // the line hands the program back what it sends
     std::string flashOut;
     std::string logFile;
     Faults faults;
@@ -62,9 +39,9 @@ struct Options {
 };
 
 // One --stations value, "LIST[:KEY=VALUE|:FLAG]...": the PLCs of LIST ("1,3,10-12") with
-// defaults' settings changed by the keys (version, date, flash-type, register-code) and flags
-// (running, stopped, refuse-stop, keep-os). Adds them to stations; returns an error text, empty
-// when the whole value was understood, and refuses a station already there.
+// defaults' settings changed by the keys (version, date, flash-type, register-code, delay) and
+// flags (running, stopped, refuse-stop, keep-os). Adds them to stations; returns an error text,
+// empty when the whole value was understood, and refuses a station already there.
 std::string ParseStations(std::string_view spec, const PlcConfig& defaults,
                           std::vector<PlcConfig>& stations);
 

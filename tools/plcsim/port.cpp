@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
+#include <utility>
 
 namespace orv::plcsim {
 
@@ -104,6 +105,34 @@ bool OpenPty(Pty& pty, std::string& error) {
     return true;
 }
 
+namespace {
+
+std::string LinkTarget(const std::string& link) {
+    char buf[PATH_MAX];
+    const ssize_t n = readlink(link.c_str(), buf, sizeof buf - 1);
+    return n < 0 ? std::string() : std::string(buf, static_cast<size_t>(n));
+}
+
+// Whether the link leads to a terminal that some program holds now, for the link's sake.
+bool LinkInUse(const std::string& link, const struct stat& linkStat) {
+    struct stat tt {};
+    if (stat(link.c_str(), &tt) != 0 || !S_ISCHR(tt.st_mode))
+        return false; // the node of a pseudo-terminal whose master is gone disappears
+    // A pseudo-terminal's node is made with the terminal, so a link older than its node was
+    // made for an earlier terminal of that number, which nobody holds any more: a simulator
+    // killed before it could remove its link, its number since taken by another terminal.
+    const auto made = [](const timespec& t) { return std::pair(t.tv_sec, t.tv_nsec); };
+    if (LinkTarget(link).rfind("/dev/pts/", 0) == 0 && made(linkStat.st_mtim) < made(tt.st_ctim))
+        return false;
+    const int fd = open(link.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    const bool live = fd >= 0 ? isatty(fd) != 0 : errno == EBUSY;
+    if (fd >= 0)
+        close(fd);
+    return live;
+}
+
+} // namespace
+
 bool RegisterLink(const std::string& link, const std::string& target, std::string& error) {
     struct stat st {};
     if (lstat(link.c_str(), &st) == 0) {
@@ -111,17 +140,9 @@ bool RegisterLink(const std::string& link, const std::string& target, std::strin
             error = link + " exists and is not a link";
             return false;
         }
-        struct stat tt {};
-        if (stat(link.c_str(), &tt) == 0 && S_ISCHR(tt.st_mode)) {
-            int fd = open(link.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-            const bool live = fd >= 0 ? isatty(fd) != 0 : errno == EBUSY;
-            if (fd >= 0)
-                close(fd);
-            // The node of a pseudo-terminal whose master is gone disappears: that link is stale.
-            if (live) {
-                error = link + " is in use; choose another --name";
-                return false;
-            }
+        if (LinkInUse(link, st)) {
+            error = link + " is in use; choose another --name";
+            return false;
         }
         if (unlink(link.c_str()) != 0) {
             error = Errno("cannot remove stale " + link);
@@ -136,12 +157,7 @@ bool RegisterLink(const std::string& link, const std::string& target, std::strin
 }
 
 void UnregisterLink(const std::string& link, const std::string& target) {
-    char buf[PATH_MAX];
-    const ssize_t n = readlink(link.c_str(), buf, sizeof buf - 1);
-    if (n < 0)
-        return;
-    buf[n] = 0;
-    if (target == buf)
+    if (LinkTarget(link) == target)
         unlink(link.c_str());
 }
 

@@ -2,7 +2,7 @@
 // The simulator's end of the line: a pseudo-terminal registered in the per-user virtual-port
 // folder, or a real serial device.
 
-#include "sim_core.h"
+#include "line_model.h"
 
 #include <string>
 
@@ -32,8 +32,9 @@ struct Pty {
 };
 bool OpenPty(Pty& pty, std::string& error);
 
-// Creates folder/name -> target. An existing link whose target is a live terminal belongs to
-// someone else and is left alone (an error); a stale one is replaced.
+// Creates folder/name -> target. An existing link to a terminal in use belongs to someone else
+// and is left alone (an error); a stale one (its terminal gone, or a pseudo-terminal made after
+// the link, which the link cannot have been made for) is replaced.
 bool RegisterLink(const std::string& link, const std::string& target, std::string& error);
 // Removes the link only while it still points at target.
 void UnregisterLink(const std::string& link, const std::string& target);

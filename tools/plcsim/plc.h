@@ -1,87 +1,17 @@
 #pragma once
-// The simulated PLC without any I/O: the serial line between two UARTs, the assembly of received
-// bytes into frames, and the controller that answers them. The runtime (main.cpp) owns the
-// clock, the pseudo-terminal and the log; everything here is deterministic and fuzzable.
+// The simulated PLC: what it answers to the frames it hears, the line settings and mode it
+// keeps, and the flash it writes. No I/O and no clock, so that it is deterministic and
+// fuzzable; the simulator (simulator.h) carries its replies over the line.
+
+#include "frame_assembler.h"
 
 #include <cstdint>
 #include <functional>
 #include <optional>
-#include <span>
 #include <string>
 #include <vector>
 
 namespace orv::plcsim {
-
-constexpr uint8_t kStx = 0x02;
-constexpr uint8_t kEtx = 0x03;
-constexpr size_t kPageFrameSize = 266;
-constexpr size_t kPageSize = 256;
-// The longest request the station protocol knows is 20 bytes; anything far longer is noise.
-constexpr size_t kMaxStationFrame = 64;
-// A partial frame that hears nothing for this long is given up, so that a stray fragment cannot
-// swallow the start of the client's retry (which comes 800 ms after its send at the earliest).
-constexpr double kFrameGapSeconds = 0.5;
-
-struct LineFormat {
-    uint32_t speed = 9600;
-    int dataBits = 8;  // 5 to 8
-    char parity = 'E'; // 'N', 'E', 'O', 'M' (mark), 'S' (space)
-    int stopBits = 1;  // 1 or 2
-
-    int BitsPerChar() const { return 1 + dataBits + (parity != 'N' ? 1 : 0) + stopBits; }
-    std::string Text() const; // "8E1"
-    bool operator==(const LineFormat&) const = default;
-};
-
-// Parses "8E1", "7O2", "8N1" ...
-std::optional<LineFormat> ParseFormat(std::string_view text, uint32_t speed);
-
-// One character as a receiving UART delivers it; `error` flags a framing or parity error.
-struct LineChar {
-    uint8_t value = 0;
-    bool error = false;
-};
-
-// What a UART set to `to` makes of `bytes` sent back to back by a UART set to `to`'s peer
-// `from`, the line idle before and after. Identical settings give the bytes themselves (cut to
-// the data bits); otherwise the bit stream is sampled as a real receiver would, mid-bit, so a
-// speed mismatch gives garbage and a 7-bit sender loses the top bit of every byte.
-std::vector<LineChar> CarryOverLine(std::span<const uint8_t> bytes, const LineFormat& from,
-                                    const LineFormat& to);
-
-struct RxFrame {
-    std::vector<uint8_t> bytes;
-    bool lineError = false; // a byte of it arrived with a framing or parity error
-};
-
-// Station mode: a frame runs from STX to ETX. Bytes before an STX are noise; a new STX restarts
-// the frame (the earlier start was a fragment); a frame longer than kMaxStationFrame, or one that
-// stalls for kFrameGapSeconds, is dropped and the hunt for STX begins again.
-//
-// Download mode: a page frame is 266 bytes whose bytes 1 and 2 are 0x0D 0x13. While the bytes
-// collected so far cannot be the start of such a frame, the oldest is dropped, so garbage ahead
-// of a frame costs only itself. The station byte is not used to synchronise, so a whole frame
-// for another station is still collected and then refused. A stalled partial frame is dropped
-// as in station mode.
-class FrameAssembler {
-public:
-    void SetDownloadMode(bool on);
-    bool DownloadMode() const { return download_; }
-    // Feeds one character heard at time `t` (seconds); returns a frame when it completes one.
-    std::optional<RxFrame> Feed(LineChar c, double t);
-    size_t DiscardedBytes() const { return discarded_; }
-    size_t Pending() const { return buf_.size(); }
-
-private:
-    std::optional<RxFrame> FeedStation(LineChar c);
-    std::optional<RxFrame> FeedPage(LineChar c);
-    RxFrame Take();
-
-    bool download_ = false;
-    std::vector<LineChar> buf_;
-    double last_ = 0;
-    size_t discarded_ = 0;
-};
 
 // What the status reply reports as the PLC's OS, as the characters that travel.
 struct OsInfo {
@@ -100,6 +30,7 @@ struct PlcConfig {
     bool running = false;
     bool refuseStop = false;
     bool keepOs = false;
+    int replyDelayMs = 0; // this PLC's replies go out this much later
 };
 
 // Error codes of a station reply. The client tells only "0" from the rest; distinct codes make
