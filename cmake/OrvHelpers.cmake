@@ -72,20 +72,30 @@ function(orv_test_properties name)
     endif()
 endfunction()
 
-# orv_add_test(NAME SOURCES ... LIBS ... [LABELS ...] [TIMEOUT s])
+# orv_add_test(NAME SOURCES ... LIBS ... [LABELS ...] [TIMEOUT s] [APART FILTER])
 # A GoogleTest executable run by CTest, on Windows under Wine. Tests get their own HOME and
 # XDG folders so that they never touch the user's settings or virtual ports, and Qt's
-# offscreen platform.
+# offscreen platform. APART runs the tests of the GoogleTest filter FILTER as a CTest of their
+# own, NAME_apart, which can then run beside the rest.
 function(orv_add_test name)
-    cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+    cmake_parse_arguments(T "" "TIMEOUT;APART" "SOURCES;LIBS;LABELS" ${ARGN})
     add_executable(${name} ${T_SOURCES})
     target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main)
-    add_test(NAME ${name} COMMAND ${name})
+    set(runs ${name})
+    if(T_APART)
+        add_test(NAME ${name} COMMAND ${name} --gtest_filter=-${T_APART})
+        add_test(NAME ${name}_apart COMMAND ${name} --gtest_filter=${T_APART})
+        list(APPEND runs ${name}_apart)
+    else()
+        add_test(NAME ${name} COMMAND ${name})
+    endif()
     set(home ${ORV_TEST_HOME}/${name})
-    orv_test_properties(${name} TIMEOUT ${T_TIMEOUT} LABELS ${T_LABELS} ENVIRONMENT
-        QT_QPA_PLATFORM=offscreen HOME=${home} XDG_CONFIG_HOME=${home}/config
-        XDG_RUNTIME_DIR=${home}/run ORV_BINARY_DIR=${CMAKE_BINARY_DIR}
-        ORV_SOURCE_DIR=${CMAKE_SOURCE_DIR})
+    foreach(run IN LISTS runs)
+        orv_test_properties(${run} TIMEOUT ${T_TIMEOUT} LABELS ${T_LABELS} ENVIRONMENT
+            QT_QPA_PLATFORM=offscreen HOME=${home} XDG_CONFIG_HOME=${home}/config
+            XDG_RUNTIME_DIR=${home}/run ORV_BINARY_DIR=${CMAKE_BINARY_DIR}
+            ORV_SOURCE_DIR=${CMAKE_SOURCE_DIR})
+    endforeach()
     if("tsan" IN_LIST T_LABELS)
         add_dependencies(tsan_tests ${name})
     endif()

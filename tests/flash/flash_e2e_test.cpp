@@ -253,8 +253,8 @@ TEST_F(FlashE2E, APlcThatSendsMoreThanItsRepliesTurnsTheRunToIntervalTiming) {
 // at the download speed, gets its speed back and then reports the image's OS.
 TEST_F(FlashE2E, RefusedPagesGoAgainAndALostLastAcknowledgementIsReportedWithTheNewOs) {
     const std::string flashOut = gDir + "/lostack.flash";
-    PlcSim sim({"--name", "flashlost", "--no-pace", "--fault", "nak:2x,drop-ack:543", "--flash-out",
-                flashOut});
+    PlcSim sim({"--name", "flashlost", "--no-pace", "--fault", "nak:2x,nak-from:530,drop-ack:543",
+                "--flash-out", flashOut});
     const RunResult r = Flash({"--port", sim.Name, "--image", gImage, "--json"}, 90s);
     EXPECT_EQ(r.Exit, 1) << Describe(r);
     EXPECT_EQ(CompareFlash(flashOut, gImage), "");
@@ -394,9 +394,7 @@ TEST_F(FlashE2E, AnInterruptInTheDownloadLeavesThePlcAsItIsAndARunAgainRecoversI
     const std::string flashOut = gDir + "/interrupted.flash";
     PlcSim sim(
         {"--name", "flashint", "--no-pace", "--register-code", "2", "--flash-out", flashOut});
-    // Interval timing leaves the interrupt half a minute of download to land in.
-    Process p(
-        {ToolPath("flash"), "--port", sim.Name, "--image", gImage, "--json", "--interval-timing"});
+    Process p({ToolPath("flash"), "--port", sim.Name, "--image", gImage, "--json"});
     ASSERT_TRUE(p.WaitForOutput("\"page\":130", 30s)) << p.Out();
     p.Signal(SIGINT);
     const auto code = p.Wait(30s);

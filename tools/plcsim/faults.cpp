@@ -59,6 +59,8 @@ std::string ParseFaults(std::string_view spec, Faults& faults) {
         } else if (kind == "drop" && hasValue && ParseRate(value, faults.drop)) {
         } else if (kind == "garble" && hasValue && ParseRate(value, faults.garble)) {
         } else if (kind == "nak" && hasValue && ParseRate(value, faults.nak)) {
+        } else if (kind == "nak-from" && hasValue && ParseInt(value, 0, 65535, n)) {
+            faults.nakFrom = static_cast<int>(n);
         } else if (kind == "delay" && hasValue && ParseInt(value, 0, 600000, n)) {
             faults.delayMs = static_cast<int>(n);
         } else if (kind == "vanish-after" && hasValue && ParseInt(value, 0, 1000000, n)) {

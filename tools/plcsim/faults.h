@@ -21,6 +21,7 @@ struct Faults {
     FaultRate drop;   // the reply is lost on the line (the frame itself was acted on)
     FaultRate garble; // one byte of the reply is damaged
     FaultRate nak;    // a sound page is refused
+    int nakFrom = 0;  // ... only from this page number on
     int delayMs = 0;  // every reply goes out this much later
     bool silent = false;
     int vanishAfter = -1; // close the line after this many page frames
@@ -59,7 +60,7 @@ public:
     FaultInjector(const Faults& faults, uint64_t seed) : faults_(faults), dice_(seed) {}
     const Faults& Config() const { return faults_; }
     // Asked about each sound page: refuse it?
-    bool RefuseGoodPage() { return dice_.Roll(faults_.nak); }
+    bool RefuseGoodPage(int page) { return page >= faults_.nakFrom && dice_.Roll(faults_.nak); }
     // Strikes the reply about to go out; `ackedPage` is the page it acknowledges, or -1.
     Struck Strike(std::vector<uint8_t>& reply, int ackedPage);
 

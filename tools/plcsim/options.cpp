@@ -28,7 +28,8 @@ const char* const kSynopsis =
 
 const char* const kFaultHelp =
     "fault SPEC: comma-separated drop:P garble:P nak:P (P a probability, or Nx for the first N\n"
-    "times), delay:MS, silent, vanish-after:N, drop-ack:PAGE (the first acknowledgement of\n"
+    "times), nak-from:PAGE (nak only from that page on), delay:MS, silent, vanish-after:N,\n"
+    "drop-ack:PAGE (the first acknowledgement of\n"
     "that page is lost), ack-split:MS (every acknowledgement is 06 0D 0A, the 0A MS after the\n"
     "rest); --fault may be given more than once.\n"
     "stations: LIST is station numbers and ranges (1,3,10-12); each SETTING after a colon is\n"
@@ -213,7 +214,8 @@ void Describe(CLI::App& app, Options& o, Typed& t) {
             return v == "reply" || v == "bytes" || v == "off" ? std::string()
                                                               : v + " is not reply, bytes or off";
         }));
-    app.add_flag("--no-pace", t.noPace, "answer at once instead of at line speed (--pace off)");
+    app.add_flag("--no-pace", t.noPace,
+                 "answer as soon as a request is heard, not at line speed (--pace off)");
     AddNumber(app, "--boot-ms", "deaf for MS after the restore that follows a download (default 0)",
               "MS", 0, 600000, [&o](long long n) { o.bootMs = static_cast<int>(n); });
     app.add_flag("--echo", o.echo,

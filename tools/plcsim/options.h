@@ -13,7 +13,7 @@ namespace orv::plcsim {
 
 // How replies go out on a pseudo-terminal, which itself has no line speed.
 enum class Pace {
-    Off,   // at once
+    Off,   // at once, once the request has arrived at line speed
     Reply, // each reply whole, when its last byte would have arrived
     Bytes, // byte by byte as a UART sends them, each when it would have arrived
 };

@@ -5,9 +5,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
-#include <ctime>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <fstream>
 #include <limits>
@@ -119,9 +119,9 @@ void Simulator::ReadChunk() {
     LineFormat rx;
     PeerLines(c.peerTx, rx);
     c.ready = now;
-    // On a real line the last byte arrives a transmission time after the first; a real device
-    // paces itself.
-    if (o_.pace != Pace::Off && isPty_ && c.peerTx.speed > 0) {
+    // On a real line the last byte arrives a transmission time after the first, and no PLC
+    // answers a request before it has heard it whole; a real device paces itself.
+    if (isPty_ && c.peerTx.speed > 0) {
         const double start = std::max(now, rxBusy_);
         rxBusy_ = start + static_cast<double>(n) * c.peerTx.CharSeconds();
         c.ready = rxBusy_;
@@ -196,7 +196,8 @@ void Simulator::Handle(size_t drop, const RxFrame& frame, double now) {
     }
     Outcome out;
     if (d.assembler.DownloadMode()) {
-        out = d.plc.OnPageFrame(frame, [this] { return faults_.RefuseGoodPage(); });
+        const int page = frame.bytes.size() > 5 ? frame.bytes[4] << 8 | frame.bytes[5] : 0;
+        out = d.plc.OnPageFrame(frame, [this, page] { return faults_.RefuseGoodPage(page); });
     } else {
         out = d.plc.OnStationFrame(frame);
     }
@@ -484,7 +485,7 @@ int Simulator::Run(int stopFd) {
         // A real line delivers no faster than its speed: while the bytes already read take
         // long to arrive, leave the rest in the pty, whose buffer then holds up the program's
         // writes as a real port would.
-        const bool take = o_.pace == Pace::Off || !isPty_ || rxBusy_ <= now + 0.25;
+        const bool take = !isPty_ || rxBusy_ <= now + 0.25;
         if (!take)
             next = std::min(next, rxBusy_ - 0.25);
         // Finer than a millisecond: at 115200 bit/s a byte takes 95 us, and --pace bytes sends
