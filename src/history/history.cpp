@@ -88,6 +88,10 @@ bool OsField(const nlohmann::json& object, const char* key, std::optional<Histor
 
 } // namespace
 
+std::string HistoryProgram(const std::string& name) {
+    return name + " " + ORV_VERSION;
+}
+
 std::string HistoryTimeText(std::chrono::system_clock::time_point t) {
     const std::time_t secs = std::chrono::system_clock::to_time_t(t);
     std::tm local{};

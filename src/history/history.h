@@ -41,6 +41,8 @@ struct HistoryEntry {
 // The file: $XDG_STATE_HOME/orv-os-update/history.jsonl (~/.local/state/...), on Windows
 // %LOCALAPPDATA%\Orv\OS update\history.jsonl.
 std::string DefaultHistoryPath();
+// The program field: name and this build's version, "orv-flash 1.61".
+std::string HistoryProgram(const std::string& name);
 std::string HostName();
 std::string UserName();
 

@@ -13,7 +13,7 @@ HistoryOs OsOf(const StatusReply& reply) {
 } // namespace
 
 TUpdateRecord::TUpdateRecord(std::string program)
-    : Path(DefaultHistoryPath()), program_(std::move(program) + " " + ORV_VERSION) {}
+    : Path(DefaultHistoryPath()), program_(HistoryProgram(program)) {}
 
 void TUpdateRecord::Begin(const std::string& port, int station, const std::string& image,
                           const std::optional<StatusReply>& before) {
