@@ -1,4 +1,3 @@
-#!/usr/bin/python
 # -*- coding: utf-8 -*-
 # Copyright: Orv OS update developers
 # MIT License (see the LICENSE of orv-os-update)
