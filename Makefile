@@ -61,14 +61,16 @@ test-fuzz fuzz: fuzz-build
 	done
 
 # The Debian package of the plain build, orv-os-update_<version>_<arch>.deb, left here for
-# `sudo apt install ./orv-os-update_*.deb`; and when the cross build exists (make windows), the
+# `sudo apt install ./orv-os-update_*.deb`, with the Ansible collection's tarball
+# orv-plc-<version>.tar.gz beside it; and when the cross build exists (make windows), the
 # Windows zip orv-os-update-<version>-windows-x64.zip and the MSI of the same name beside it.
 package: build
 	rm -f orv-os-update_*.deb build/orv-os-update_*.deb orv-os-update-*-windows-x64.zip \
 	    build-windows/orv-os-update-*-windows-x64.zip orv-os-update-*-windows-x64.msi \
-	    build-windows/orv-os-update-*-windows-x64.msi
+	    build-windows/orv-os-update-*-windows-x64.msi orv-plc-*.tar.gz
 	cd build && cpack -G DEB
 	mv build/orv-os-update_*.deb .
+	cp build/packaging/ansible/orv-plc-*.tar.gz .
 	@if [ -f build-windows/build.ninja ]; then \
 	    set -e; cmake --build build-windows -j $(JOBS) --target all orv_msi; \
 	    (cd build-windows && cpack -G ZIP); \
@@ -132,4 +134,4 @@ format:
 
 clean:
 	rm -rf build build-asan build-tsan build-fuzz build-windows orv-os-update_*.deb \
-	    orv-os-update-*-windows-x64.zip orv-os-update-*-windows-x64.msi
+	    orv-os-update-*-windows-x64.zip orv-os-update-*-windows-x64.msi orv-plc-*.tar.gz

@@ -62,6 +62,7 @@ public:
     void SetStationText(const std::string& text) { window_.SetStationText(text); }
     bool EightDataBits() const { return dataBit_.Index() == 0; }
     int SpeedIndex() const { return baudRate_.Index(); }
+    std::string PortName() const { return port_.Text().substr(0, port_.Text().find(':')); }
 
 private:
     void FillPortList();

@@ -95,6 +95,7 @@ void TStartupForm::ShowMessage(const std::string& text) {
 }
 
 void TStartupForm::ShowPlcStatus(const StatusReply& reply) {
+    LastStatus = reply;
     window_.SetVisible(false);
     TStatusForm& status = *app_.fmStatus;
     status.SetTitle("PLC Status");

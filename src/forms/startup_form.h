@@ -7,6 +7,7 @@
 #include "protocol/status_query.h"
 
 #include <functional>
+#include <optional>
 #include <string>
 
 namespace orv {
@@ -50,6 +51,9 @@ public:
     // session manager and SIGTERM): the program's answer and its close (TOrvForms).
     bool QueryEndSession();
     void EndSession(const std::function<void(int ms)>& pump);
+
+    // The status last read, for the update history's OS before.
+    std::optional<StatusReply> LastStatus;
 
 private:
     // IStatusView.

@@ -5,6 +5,7 @@
 #include "forms/orv_forms.h"
 
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <stdexcept>
 #include <thread>
@@ -37,6 +38,11 @@ TUpdateForm::TUpdateForm(TOrvForms& app, IUpdateWindow& window, ITimer& timer2)
     };
     app_.Comm.OnSendDataEmpty = [this] { CommSendDataEmpty(); };
     app_.Comm.OnRequestHangup = [this] { CommRequestHangup(); };
+    sequence_.OnOutcome = [this](const UpdateSequence::TOutcome& outcome) {
+        if (const std::string why = record_.Outcome(outcome); !why.empty())
+            std::fprintf(stderr, "orv-os-update: the update history was not written: %s\n",
+                         why.c_str());
+    };
 }
 
 TUpdateForm::~TUpdateForm() {
@@ -86,7 +92,12 @@ void TUpdateForm::FormClose() {
 }
 
 void TUpdateForm::btDUReroroClick() {
-    Guarded(window_, [this] { sequence_.btDUReroroClick(); });
+    Guarded(window_, [this] {
+        record_.Begin(app_.fmOpen->PortName(),
+                      ParseStationNumber(app_.fmOpen->StationText()).value_or(-1),
+                      window_.FileText(), app_.fmStartup->LastStatus);
+        sequence_.btDUReroroClick();
+    });
 }
 
 void TUpdateForm::btAbortClick() {

@@ -3,6 +3,7 @@
 // handlers, and the dispatch of what the port receives to the current reply handler.
 
 #include "forms/form_kit.h"
+#include "history/update_record.h"
 #include "update/os_image.h"
 #include "update/update_sequence.h"
 
@@ -94,6 +95,8 @@ public:
     void ShowImageInfo(bool show);
 
     UpdateSequence& Sequence() { return sequence_; }
+    // Each run's line in the update history.
+    TUpdateRecord& Record() { return record_; }
     // The header of the file last shown, zero-padded.
     std::array<uint8_t, kImageHeaderSize> ImageHeader{};
 
@@ -122,6 +125,7 @@ private:
     IUpdateWindow& window_;
     ITimer& timer2_;
     UpdateSequence sequence_;
+    TUpdateRecord record_{"orv-os-update"};
 };
 
 } // namespace orv

@@ -366,6 +366,41 @@ TEST_F(FlashE2E, ARunningPlcLeftRunningGetsItsSpeedBackAndNoPage) {
     EXPECT_FALSE(std::filesystem::exists(flashOut));
 }
 
+// A dry run says what an update would do and changes nothing; after the update, --skip-current
+// leaves the PLC alone; --history lists both.
+TEST_F(FlashE2E, ADryRunChangesNothingAndSkipCurrentLeavesAnUpdatedPlcAlone) {
+    ::setenv("XDG_STATE_HOME", (gDir + "/skip-state").c_str(), 1);
+    PlcSim sim({"--name", "flashskip", "--no-pace", "--running", "--version", "1.50", "--date",
+                "01/2009"});
+    const RunResult dry = Flash({"--port", sim.Name, "--image", gImage, "--dry-run"});
+    EXPECT_EQ(dry.Exit, 0) << Describe(dry);
+    EXPECT_NE(dry.Out.find("Dry run: update: 1.50 of 01/2009 -> 1.61 of 03/2010 at 115200 bit/s; "
+                           "running or not is known only when the change-mode command is "
+                           "answered: if running, the stop question would be asked"),
+              std::string::npos)
+        << dry.Out;
+    const RunResult first =
+        Flash({"--port", sim.Name, "--image", gImage, "--stop-plc", "yes", "--skip-current"});
+    EXPECT_EQ(first.Exit, 0) << Describe(first);
+    const RunResult again =
+        Flash({"--port", sim.Name, "--image", gImage, "--skip-current", "--json"});
+    EXPECT_EQ(again.Exit, 0) << Describe(again);
+    const auto events = Events(again.Out);
+    EXPECT_EQ(events.back().at("result"), "current");
+    EXPECT_EQ(Named(events, "current").size(), 1u);
+    EXPECT_FALSE(HasPanel(events, "Change Download Speed ..."));
+
+    const RunResult history = Flash({"--history"});
+    EXPECT_EQ(history.Exit, 0) << Describe(history);
+    EXPECT_EQ(CountOf(history.Out, "flashskip"), 2u) << history.Out;
+    EXPECT_NE(history.Out.find("1  ok           1.50 01/2009  1.61 03/2010  os161.bin (139264 "
+                               "bytes, CRC "),
+              std::string::npos)
+        << history.Out;
+    EXPECT_NE(history.Out.find("2 of 2 recorded updates shown"), std::string::npos);
+    EXPECT_NE(Flash({"--history", "--since", "2999-01-01"}).Out.find("0 of 2"), std::string::npos);
+}
+
 TEST_F(FlashE2E, TheStopQuestionOnATerminalAndAStopThePlcRefuses) {
     PlcSim sim({"--name", "flashask", "--no-pace", "--running", "--refuse-stop"});
     const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
@@ -511,6 +546,11 @@ TEST_F(FlashE2E, BadArgumentsExit2AndOtherRefusalsSayWhy) {
         {"--scan"},
         {"--plan", gImage, "--port", "x"},
         {"--plan", gImage, "--stop-plc", "ask"},
+        {"--history", "--port", "x"},
+        {"--history", "--since", "yesterday"},
+        {"--port", "x", "--status", "--since", "2025-01-01"},
+        {"--port", "x", "--status", "--dry-run"},
+        {"--port", "x", "--scan", "--skip-current"},
     };
     for (const auto& args : bad) {
         const RunResult r = Flash(args, 10s);

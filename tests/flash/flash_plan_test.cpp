@@ -7,6 +7,7 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <map>
+#include <sstream>
 #include <thread>
 
 namespace orv::flashtest {
@@ -146,6 +147,95 @@ TEST(FlashPlan, TwoLinesOneVanishesTheOtherIsUpdatedAndVerified) {
     EXPECT_LT(Position(events, "start", 6), Position(events, "done", 3));
     EXPECT_LT(Position(events, "done", 3), Position(events, "start", 4));
     EXPECT_TRUE(Named(events, "start", 7).empty());
+}
+
+// A dry run sends status requests only and says what an update would do; --skip-current (and
+// its column) leaves a PLC alone that reports the image's OS already, so a plan run twice
+// updates each PLC once; every update leaves its line in the history.
+TEST(FlashPlan, DryRunAndSkipCurrentOverCurrentOldRunningAndAbsentPlcs) {
+    const std::string dir = ScratchDir("plan-skip");
+    ::setenv("XDG_STATE_HOME", (dir + "/state").c_str(), 1);
+    MakeImage(dir + "/os161.bin", ImageRecipe{});
+    const std::string log = dir + "/sim.log";
+    PlcSim sim({"--name", "flashplans", "--no-pace", "--log", log, "--stations",
+                "1:version=1.61:date=03/2010:flash-type=2", "--stations",
+                "2:version=1.50:date=01/2009", "--stations", "3:running"});
+    Write(dir + "/dry.csv", "port,station,image,stop_plc\n"
+                            "flashplans,1,os161.bin\nflashplans,2,os161.bin\n"
+                            "flashplans,3,os161.bin,no\nflashplans,4,os161.bin\n");
+    const RunResult dry = RunTool({ToolPath("flash"), "--plan", dir + "/dry.csv", "--dry-run",
+                                   "--skip-current", "--stop-plc", "yes", "--json"},
+                                  60s);
+    EXPECT_EQ(dry.Exit, 1) << dry.Out << dry.Err;
+    const std::vector<Json> events = JsonLines(dry.Out);
+    ASSERT_FALSE(events.empty());
+    auto rows = SummaryByLine(events);
+    EXPECT_EQ(rows.at(2).at("result"), "current");
+    EXPECT_EQ(rows.at(3).at("result"), "update");
+    EXPECT_EQ(rows.at(3).at("os_image").at("version"), "1.61");
+    EXPECT_NE(rows.at(3).at("message").get<std::string>().find("would be stopped (stop_plc yes)"),
+              std::string::npos);
+    EXPECT_NE(rows.at(4).at("message").get<std::string>().find("would fail with stop_plc no"),
+              std::string::npos);
+    EXPECT_EQ(Named(events, "dry_run", 4).at(0).at("if_running"), "fail");
+    EXPECT_TRUE(Named(events, "dry_run", 4).at(0).at("running").is_null());
+    EXPECT_EQ(rows.at(5).at("result"), "unreachable");
+    EXPECT_EQ(events.back().at("would_update").get<int>(), 2);
+    EXPECT_EQ(events.back().at("unreachable").get<int>(), 1);
+    EXPECT_TRUE(events.back().at("dry_run").get<bool>());
+    // Nothing but status requests went out.
+    const auto bytes = ReadFile(log);
+    std::istringstream lines(std::string(bytes.begin(), bytes.end()));
+    size_t frames = 0;
+    for (std::string line; std::getline(lines, line);) {
+        const Json e = Json::parse(line);
+        if (e.value("dir", "") != "frame")
+            continue;
+        ++frames;
+        // Command "00" in bytes 3 and 4, whichever station it was for.
+        EXPECT_EQ(e.at("hex").get<std::string>().substr(9, 5), "30 30") << line;
+    }
+    EXPECT_GE(frames, 3u);
+
+    Write(dir + "/plan.csv", "port,station,image,stop_plc,skip_current\n"
+                             "flashplans,1,os161.bin\nflashplans,2,os161.bin\n"
+                             "flashplans,3,os161.bin,yes\n");
+    const RunResult first =
+        RunTool({ToolPath("flash"), "--plan", dir + "/plan.csv", "--skip-current", "--json"}, 60s);
+    EXPECT_EQ(first.Exit, 0) << first.Out << first.Err;
+    rows = SummaryByLine(JsonLines(first.Out));
+    EXPECT_EQ(rows.at(2).at("result"), "current");
+    EXPECT_TRUE(Named(JsonLines(first.Out), "progress", 2).empty());
+    EXPECT_EQ(rows.at(3).at("result"), "ok");
+    EXPECT_EQ(rows.at(4).at("result"), "ok");
+    // Again: all current, but the column asks for station 2 once more.
+    Write(dir + "/plan.csv", "port,station,image,stop_plc,skip_current\n"
+                             "flashplans,1,os161.bin\nflashplans,2,os161.bin,,No\n"
+                             "flashplans,3,os161.bin,yes\n");
+    const RunResult again =
+        RunTool({ToolPath("flash"), "--plan", dir + "/plan.csv", "--skip-current", "--json"}, 60s);
+    EXPECT_EQ(again.Exit, 0) << again.Out << again.Err;
+    rows = SummaryByLine(JsonLines(again.Out));
+    EXPECT_EQ(rows.at(2).at("result"), "current");
+    EXPECT_EQ(rows.at(3).at("result"), "ok");
+    EXPECT_EQ(rows.at(4).at("result"), "current");
+    EXPECT_EQ(JsonLines(again.Out).back().at("current").get<int>(), 2);
+
+    const RunResult history = RunTool({ToolPath("flash"), "--history", "--json"}, 10s);
+    const std::vector<Json> entries = Named(JsonLines(history.Out), "history");
+    ASSERT_EQ(entries.size(), 6u) << history.Out;
+    std::vector<std::string> results;
+    for (const Json& e : entries)
+        results.push_back(std::to_string(e.at("station").get<int>()) +
+                          e.at("result").get<std::string>());
+    EXPECT_EQ(results,
+              (std::vector<std::string>{"1current", "2ok", "3ok", "1current", "2ok", "3current"}));
+    EXPECT_EQ(entries[2].at("os_before").at("version"), "1.00");
+    EXPECT_EQ(entries[2].at("os_after").at("version"), "1.61");
+    EXPECT_EQ(entries[2].at("image_size").get<int>(), 0x22000);
+    EXPECT_EQ(entries[2].at("port"), "flashplans");
+    const RunResult two = RunTool({ToolPath("flash"), "--history", "--station", "2"}, 10s);
+    EXPECT_NE(two.Out.find("2 of 6 recorded updates shown"), std::string::npos) << two.Out;
 }
 
 TEST(FlashPlan, AnInterruptAbortsEveryRunAndLeavesPlcsInDownloadModeAsTheyAre) {

@@ -38,6 +38,8 @@ Process::Process(const std::vector<std::string>& argv, const std::string& stdinP
         args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);
     const std::string in = stdinPath.empty() ? "/dev/null" : stdinPath;
+    // Simulated updates (the benches, the fault campaign) stay out of the user's update history.
+    ::setenv("XDG_STATE_HOME", (BinaryDir() + "/test-home/state").c_str(), 0);
 
     const pid_t parent = ::getpid();
     pid_ = ::fork();

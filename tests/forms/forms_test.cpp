@@ -4,6 +4,7 @@
 
 #include "form_fakes.h"
 #include "forms/home_folder.h"
+#include "history/history.h"
 #include "serial/comm.h"
 #include "status_reply_builder.h"
 #include "test_images.h"
@@ -361,12 +362,14 @@ TEST_F(FormsTest, UpdateOsRefusesImagesWhereTheOperatorLooks) {
 
 // "Update OS" reads the connect and speed dialogs' choices when it needs them; the stop question
 // is the stop-PLC window's; the close box during a run restores the speed, and the window is
-// ready for a run when it next opens.
+// ready for a run when it next opens. The run leaves one line in the update history.
 TEST_F(FormsTest, UpdateWindowRunsTheSequenceWithTheDialogsChoices) {
     Start();
     Connected();
     speed.list.Pick("57600");
     const std::string image = WritePlainImageFile(folder_ / "orv.bin");
+    const std::string history = (folder_ / "state" / "history.jsonl").string();
+    forms->fmUpdate->Record().Path = history;
     update.whileShown = [&] {
         update.fileText = image;
         forms->fmUpdate->btDUReroroClick();
@@ -402,6 +405,21 @@ TEST_F(FormsTest, UpdateWindowRunsTheSequenceWithTheDialogsChoices) {
     EXPECT_TRUE(update.Enabled(TUpdateButton::btExit));
     EXPECT_FALSE(update.Enabled(TUpdateButton::btAbort));
     EXPECT_EQ(update.fileText, image);
+
+    // Halted by No, then aborted by the close box: one run, one line.
+    const HistoryReading lines = ReadHistory(history);
+    ASSERT_EQ(lines.Entries.size(), 1u);
+    const HistoryEntry& e = lines.Entries[0];
+    EXPECT_EQ(e.Result, "failed");
+    EXPECT_EQ(e.Message, "PLC is Running !!: not stopped");
+    EXPECT_EQ(e.Port, "ttyS7");
+    EXPECT_EQ(e.Station, 1);
+    EXPECT_EQ(e.Image, image);
+    EXPECT_EQ(e.ImageSize, static_cast<long long>(fs::file_size(image)));
+    ASSERT_TRUE(e.Before && e.ImageOs);
+    EXPECT_EQ(e.Before->Version, "1.61");
+    EXPECT_EQ(e.Before->Date, "03/2010");
+    EXPECT_EQ(e.Program.rfind("orv-os-update ", 0), 0u);
 }
 
 // The end of the session: idle, it may end, the settings saved at once; during a run, not.

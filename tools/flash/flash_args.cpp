@@ -2,6 +2,7 @@
 
 #include "command_line.h"
 #include "common/number_list.h"
+#include "history/history.h"
 #include "protocol/station.h"
 
 #include <algorithm>
@@ -18,23 +19,26 @@ const char* const kSynopsis =
     "usage: orv-flash --port PORT [--baud 9600] [--parity even|odd|none] [--databits 8|7]\n"
     "                 [--station 1] [--speed 115200] (--image FILE | --status)\n"
     "                 [--stop-plc ask|yes|no] [--nak-retries 2] [--interval-timing]\n"
-    "                 [--trace] [--json]\n"
+    "                 [--skip-current] [--dry-run] [--trace] [--json]\n"
     "       orv-flash --port PORT [--baud ...] [--parity ...] [--databits ...] --scan\n"
     "                 [--stations 0-31] [--trace] [--json]\n"
     "       orv-flash --plan FILE [--baud ...] [--parity ...] [--databits ...] [--speed ...]\n"
-    "                 [--stop-plc yes|no] [--nak-retries 2] [--interval-timing] [--trace]\n"
-    "                 [--json]\n"
+    "                 [--stop-plc yes|no] [--nak-retries 2] [--interval-timing]\n"
+    "                 [--skip-current] [--dry-run] [--trace] [--json]\n"
+    "       orv-flash --history [--since DATE] [--station N] [--json]\n"
     "       orv-flash --list\n"
     "       orv-flash --version\n"
     "\n"
     "The PLC's status, and the update of its OS, from the command line: the same query and\n"
     "update sequence as the windows, verified by a status read after the restore. --scan lists\n"
-    "the stations on a line; --plan updates many PLCs, one line of its file each.";
+    "the stations on a line; --plan updates many PLCs, one line of its file each; --history\n"
+    "shows every update recorded on this machine.";
 
 const char* const kExitCodes =
-    "exit: 0 done and verified, 1 failed, 2 bad arguments, 3 port not opened,\n"
-    "      4 the PLC does not report the image's OS after the update, 5 a scan found no\n"
-    "      station; with --plan 0 only when every PLC was updated and verified, else 1";
+    "exit: 0 done and verified (or left alone by --skip-current), 1 failed, 2 bad arguments,\n"
+    "      3 port not opened, 4 the PLC does not report the image's OS after the update, 5 a\n"
+    "      scan found no station; with --plan 0 only when every PLC was updated and verified\n"
+    "      or current, else 1; with --dry-run 0 when every PLC answered its status";
 
 std::string Lower(std::string_view text) {
     std::string out(text);
@@ -165,6 +169,20 @@ FlashArgsResult ParseFlashArgs(const std::vector<std::string>& args) {
     app.add_option("--plan", a.Plan, "update the PLCs this CSV file lists, one line each")
         ->type_name("FILE")
         ->check(cli::NotEmpty("FILE", "empty file name"));
+    app.add_flag("--skip-current", a.SkipCurrent,
+                 "leave a PLC alone that already reports the image's OS (result current)");
+    app.add_flag("--dry-run", a.DryRun,
+                 "read each PLC's status and say what an update would do; nothing else is sent");
+    bool history = false;
+    app.add_flag("--history", history, "show the updates recorded on this machine, then exit");
+    std::string since;
+    app.add_option("--since", since,
+                   "with --history: from this local date or time on (2025-03-01, "
+                   "2025-03-01T14:30)")
+        ->type_name("DATE")
+        ->check(Check(
+            "DATE", [](const std::string& v) { return HistoryTimeSeconds(v).has_value(); },
+            "a date like 2025-03-01 or a time like 2025-03-01T14:30"));
 
     const cli::TOutcome parsed = cli::Parse(app, args);
     result.Help = app.help();
@@ -193,7 +211,7 @@ FlashArgsResult ParseFlashArgs(const std::vector<std::string>& args) {
     a.Stations = *ParseNumberList(a.StationsText, 0, 255);
 
     if (list) {
-        if (!a.Image.empty() || status || !a.Port.empty() || scan || !a.Plan.empty())
+        if (!a.Image.empty() || status || !a.Port.empty() || scan || !a.Plan.empty() || history)
             return fail("--list stands alone");
         a.Mode = FlashArgs::TMode::List;
         return result;
@@ -202,6 +220,22 @@ FlashArgsResult ParseFlashArgs(const std::vector<std::string>& args) {
         return fail("--stations goes with --scan (--station names the one PLC of the others)");
     if (app.count("--scan-timeout") > 0 && !scan)
         return fail("--scan-timeout goes with --scan");
+    if (history) {
+        if (!a.Image.empty() || status || !a.Port.empty() || scan || !a.Plan.empty() ||
+            a.SkipCurrent || a.DryRun)
+            return fail("--history reads the history only (with --since, --station and --json)");
+        if (app.count("--station") > 0)
+            a.HistoryStation = a.Station;
+        if (!since.empty())
+            a.Since = HistoryTimeSeconds(since);
+        a.Mode = FlashArgs::TMode::History;
+        return result;
+    }
+    if (!since.empty())
+        return fail("--since goes with --history");
+    if ((a.SkipCurrent || a.DryRun) && a.Plan.empty() && a.Image.empty())
+        return fail(std::string(a.DryRun ? "--dry-run" : "--skip-current") +
+                    " goes with --image or --plan");
     if (!a.Plan.empty()) {
         if (!a.Port.empty() || !a.Image.empty() || status || scan || app.count("--station") > 0)
             return fail("--plan takes the ports, stations and images from its file");

@@ -2,6 +2,7 @@
 // The command line of orv-flash, checked whole before anything touches a port.
 
 #include <array>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,7 +16,7 @@ inline constexpr std::array<const char*, 3> kParityNames{"even", "odd", "none"};
 inline constexpr std::array<const char*, 3> kStopPlcNames{"ask", "yes", "no"};
 
 struct FlashArgs {
-    enum class TMode { Update, Status, List, Scan, Plan };
+    enum class TMode { Update, Status, List, Scan, Plan, History };
     TMode Mode = TMode::Update;
     std::string Port;     // as given
     std::string CommName; // what StartComm opens: the entry's name, a bare name or a path
@@ -36,6 +37,14 @@ struct FlashArgs {
     std::string StationsText = "0-31";
     int ScanTimeoutMs = 500; // --scan: a station's first byte within this of the request's end
     std::string Plan;        // --plan: the plan file; the options above are its lines' defaults
+    // Updates and plans: a PLC that already reports the image's OS is left alone.
+    bool SkipCurrent = false;
+    // Updates and plans: only the status is read, and what a real run would do is said.
+    bool DryRun = false;
+    // --history: the entries to show, from Since (seconds since 1970; none: all) and of
+    // HistoryStation (-1: every station).
+    std::optional<long long> Since;
+    int HistoryStation = -1;
 };
 
 struct FlashArgsResult {

@@ -152,6 +152,7 @@ void TPlanRun::Interrupt() {
 
 int TPlanRun::Summary() {
     std::vector<PlanOutcome> outcomes;
+    size_t done = 0; // updated and verified, or left alone as current; a dry run's: reached
     for (const TPlc& plc : plcs_) {
         PlanOutcome o;
         o.Line = plc.Entry.Line;
@@ -159,26 +160,27 @@ int TPlanRun::Summary() {
         o.Station = plc.Entry.Args.Station;
         o.Image = plc.Entry.Args.Image;
         o.Seconds = plc.Seconds;
+        o.Result = "not-run";
         if (plc.State == TPlc::TState::Done) {
             const FlashRunResult& r = plc.Session->Result();
             o.Run = true;
             o.Exit = r.Exit;
-            o.Message = r.Message;
+            o.Result = ResultName(r);
+            o.Message = r.Message.empty() && r.DryRun ? DryRunText(*r.DryRun) : r.Message;
             o.Before = r.Before;
             o.After = r.After;
+            o.ImageOs = r.Image;
             o.DownloadMode = r.DownloadMode;
+            done += r.Exit == kExitOk;
         } else {
             o.Message = plc.Message;
         }
         outcomes.push_back(std::move(o));
     }
-    size_t updated = 0;
-    for (const PlanOutcome& o : outcomes)
-        updated += o.Run && o.Exit == kExitOk;
-    const int code = interrupted_                 ? kExitInterrupted
-                     : updated == outcomes.size() ? kExitOk
-                                                  : kExitFailed;
-    report_.PlanSummary(outcomes, code);
+    const int code = interrupted_              ? kExitInterrupted
+                     : done == outcomes.size() ? kExitOk
+                                               : kExitFailed;
+    report_.PlanSummary(outcomes, code, args_.DryRun);
     return code;
 }
 

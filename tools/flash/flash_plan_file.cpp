@@ -24,7 +24,7 @@ namespace fs = std::filesystem;
 const std::vector<std::pair<std::string, std::string>> kColumns{
     {"port", "--port"},   {"station", "--station"},   {"image", "--image"},
     {"baud", "--baud"},   {"parity", "--parity"},     {"databits", "--databits"},
-    {"speed", "--speed"}, {"stop_plc", "--stop-plc"},
+    {"speed", "--speed"}, {"stop_plc", "--stop-plc"}, {"skip_current", ""},
 };
 constexpr size_t kRequiredColumns = 3;
 
@@ -113,7 +113,7 @@ std::string ReadText(const std::string& path, std::string& text) {
 // CLI11 names the option ("--baud: 4800 is not ..."); the plan names its column.
 std::string ColumnWords(std::string text) {
     for (const auto& [column, option] : kColumns) {
-        const size_t at = text.find(option + ":");
+        const size_t at = option.empty() ? std::string::npos : text.find(option + ":");
         if (at != std::string::npos)
             return text.replace(at, option.size(), column);
     }
@@ -204,11 +204,19 @@ PlanReading ParsePlan(std::string text, const std::string& path, const FlashArgs
             error(n, "stop_plc: nobody is asked in a plan: yes or no");
             continue;
         }
+        // A yes-or-no of its own: --skip-current is a flag, given or not.
+        const std::string skip = Lower(value["skip_current"]);
+        if (!skip.empty() && skip != "yes" && skip != "no") {
+            error(n, "skip_current: " + value["skip_current"] + " is not yes or no");
+            continue;
+        }
         if (const fs::path image = PathOf(value["image"]); image.is_relative())
             value["image"] = TextOf(folder / image);
 
         std::vector<std::string> argv;
         for (const auto& [column, option] : kColumns) {
+            if (option.empty())
+                continue;
             const std::string& v = value[column];
             const auto f = fallback.find(column);
             // "--port=-x": a value that starts like an option is still the value.
@@ -235,6 +243,8 @@ PlanReading ParsePlan(std::string text, const std::string& path, const FlashArgs
         args.Speed = own.Speed;
         args.SpeedIndex = own.SpeedIndex;
         args.StopPlc = own.StopPlc;
+        if (!skip.empty())
+            args.SkipCurrent = skip == "yes";
         auto verdict = imageVerdicts.find(args.Image);
         if (verdict == imageVerdicts.end())
             verdict = imageVerdicts.emplace(args.Image, checkImage(args.Image)).first;

@@ -1,6 +1,7 @@
 #include "flash_report.h"
 
 #include "common/hex.h"
+#include "common/platform_io.h"
 #include "json_text.h"
 
 #include <algorithm>
@@ -19,7 +20,67 @@ std::string OsText(const std::string& version, const std::string& date, const st
     return "OS " + PrintableText(version) + " of " + PrintableText(date) + " (flash " + flash + ")";
 }
 
+std::string ShortOs(const std::string& version, const std::string& date) {
+    return PrintableText(version) + " of " + PrintableText(date);
+}
+
+nlohmann::ordered_json OsJson(const std::optional<StatusReply>& reply) {
+    if (!reply)
+        return nullptr;
+    return {{"version", JsonText(reply->Version)},
+            {"date", JsonText(reply->ReleaseDate)},
+            {"flash", JsonText(reply->FlashType)}};
+}
+
+nlohmann::ordered_json OsJson(const std::optional<ImageInfo>& image) {
+    if (!image)
+        return nullptr;
+    return {{"version", image->Version}, {"date", image->ReleaseDate}, {"flash", image->FlashType}};
+}
+
+// What --stop-plc makes of a PLC that turns out to run its program, as a dry run says it.
+const char* IfRunning(StopPlcAnswer answer) {
+    switch (answer) {
+    case StopPlcAnswer::Yes:
+        return "stop";
+    case StopPlcAnswer::No:
+        return "fail";
+    case StopPlcAnswer::Ask:
+        break;
+    }
+    return "ask";
+}
+
 } // namespace
+
+std::string ResultName(const FlashRunResult& result) {
+    return result.Result.empty() ? ResultName(result.Exit) : result.Result;
+}
+
+std::string DryRunText(const DryRunVerdict& v) {
+    if (v.Action == "unreachable")
+        return "unreachable: " + v.Why;
+    const std::string image = ShortOs(v.Image.Version, v.Image.ReleaseDate);
+    if (v.Action == "current")
+        return "current: reports the image's OS " + image + " already; would be left alone";
+    std::string text = "update: " + (v.Plc ? ShortOs(v.Plc->Version, v.Plc->ReleaseDate) : "?") +
+                       " -> " + image + " at " + std::to_string(v.Speed) + " bit/s";
+    if (v.Plc && CompareOs(*v.Plc, v.Image).Same())
+        text += " (it reports the image's OS already; --skip-current would leave it alone)";
+    // The status reply carries no run/stop flag: only the PLC's answer to the change-mode
+    // command tells, and a dry run never sends it.
+    text += "; running or not is known only when the change-mode command is answered: if "
+            "running, ";
+    switch (v.StopPlc) {
+    case StopPlcAnswer::Yes:
+        return text + "would be stopped (stop_plc yes)";
+    case StopPlcAnswer::No:
+        return text + "would fail with stop_plc no";
+    case StopPlcAnswer::Ask:
+        break;
+    }
+    return text + "the stop question would be asked (No without a terminal)";
+}
 
 std::string ResultName(int exitCode) {
     switch (exitCode) {
@@ -62,7 +123,9 @@ void FlashReport::Start(const FlashArgs& args) {
         e.Int("speed", args.Speed)
             .Str("image", args.Image)
             .Str("stop_plc", kStopPlcNames[static_cast<int>(args.StopPlc)])
-            .Int("nak_retries", args.NakRetries);
+            .Int("nak_retries", args.NakRetries)
+            .Bool("skip_current", args.SkipCurrent)
+            .Bool("dry_run", args.DryRun);
     }
     out_.Event(std::move(e));
 }
@@ -177,6 +240,31 @@ void FlashReport::Verify(const StatusReply& reply, const OsComparison& compariso
                   PrintableText(reply.ReleaseDate));
 }
 
+void FlashReport::Current(const StatusReply& reply) {
+    out_.Line("The PLC reports the image's OS " + ShortOs(reply.Version, reply.ReleaseDate) +
+              " already: left alone (--skip-current)");
+    out_.Event(std::move(JsonEvent("current")
+                             .Str("version", reply.Version)
+                             .Str("date", reply.ReleaseDate)
+                             .Str("flash", reply.FlashType)));
+}
+
+void FlashReport::DryRun(const DryRunVerdict& v) {
+    out_.Line("Dry run: " + DryRunText(v));
+    JsonEvent e("dry_run");
+    e.Str("action", v.Action)
+        .Json("os_before", OsJson(v.Plc))
+        .Json("os_image", OsJson(std::optional<ImageInfo>(v.Image)))
+        .Int("speed", v.Speed)
+        .Str("stop_plc", kStopPlcNames[static_cast<int>(v.StopPlc)])
+        .Null("running");
+    if (v.Action == "update")
+        e.Str("if_running", IfRunning(v.StopPlc));
+    else
+        e.Null("if_running");
+    out_.Event(std::move(e.Str("text", DryRunText(v))));
+}
+
 std::string AfterFailureText(const StatusReply* reply, const ImageInfo& image) {
     if (!reply)
         return "afterwards the PLC's status could not be read (Get PLC Status Fail !!)";
@@ -230,10 +318,12 @@ void FlashReport::Done(const FlashRunResult& r) {
             out_.ErrorLine("  " + r.Detail);
     }
     JsonEvent e("done");
-    e.Int("exit", r.Exit).Str("result", ResultName(r.Exit)).Str("message", r.Message);
+    e.Int("exit", r.Exit).Str("result", ResultName(r)).Str("message", r.Message);
     if (!r.Detail.empty())
         e.Str("detail", r.Detail);
     e.Bool("download_mode", r.DownloadMode);
+    if (r.DryRun)
+        e.Bool("dry_run", true);
     if (r.AfterFailure) {
         if (r.ImageOs)
             e.Bool("image_os", *r.ImageOs);
@@ -325,6 +415,18 @@ void FlashReport::PlanStart(const std::string& file, const std::vector<PlanRow>&
 
 namespace {
 
+std::string HistoryRow(const std::string& started, const std::string& host, const std::string& port,
+                       const std::string& station, const std::string& result,
+                       const std::string& before, const std::string& after,
+                       const std::string& image) {
+    char row[768];
+    std::snprintf(row, sizeof row, "%-25s  %-12s  %-14s  %7s  %-11s  %-12s  %-12s  %s",
+                  PrintableText(started).c_str(), PrintableText(host).c_str(),
+                  PrintableText(port).c_str(), station.c_str(), PrintableText(result).c_str(),
+                  before.c_str(), after.c_str(), image.c_str());
+    return row;
+}
+
 std::string SummaryRow(const std::string& line, const std::string& port, const std::string& station,
                        const std::string& result, const std::string& before,
                        const std::string& after, const std::string& time) {
@@ -339,28 +441,28 @@ std::string OsCell(const std::optional<StatusReply>& reply) {
     return reply ? PrintableText(reply->Version + " " + reply->ReleaseDate) : std::string("-");
 }
 
-nlohmann::ordered_json OsJson(const std::optional<StatusReply>& reply) {
-    if (!reply)
-        return nullptr;
-    return {{"version", JsonText(reply->Version)}, {"date", JsonText(reply->ReleaseDate)}};
-}
-
 } // namespace
 
-void FlashReport::PlanSummary(const std::vector<PlanOutcome>& outcomes, int exitCode) {
-    size_t updated = 0, failed = 0, notRun = 0;
+void FlashReport::PlanSummary(const std::vector<PlanOutcome>& outcomes, int exitCode, bool dryRun) {
+    size_t updated = 0, current = 0, failed = 0, notRun = 0, wouldUpdate = 0;
     nlohmann::ordered_json list = nlohmann::ordered_json::array();
     std::vector<std::string> rows;
     for (const PlanOutcome& o : outcomes) {
-        const std::string result = o.Run ? ResultName(o.Exit) : "not-run";
-        updated += o.Run && o.Exit == kExitOk;
-        failed += o.Run && o.Exit != kExitOk;
+        const std::string& result = o.Result;
+        updated += result == "ok";
+        current += result == "current";
+        wouldUpdate += result == "update";
         notRun += !o.Run;
+        failed += o.Run && result != "ok" && result != "current" && result != "update";
         char seconds[16];
         std::snprintf(seconds, sizeof seconds, "%.1f s", o.Seconds);
+        // A dry run's "OS after" is the one the update would bring.
+        std::string after = OsCell(o.After);
+        if (result == "update" && o.ImageOs)
+            after = PrintableText(o.ImageOs->Version + " " + o.ImageOs->ReleaseDate);
         const std::string row =
             SummaryRow(std::to_string(o.Line), o.Port, std::to_string(o.Station), result,
-                       OsCell(o.Before), OsCell(o.After), seconds);
+                       OsCell(o.Before), after, seconds);
         rows.push_back(row + (o.Message.empty() ? "" : "  " + PrintableText(o.Message)));
         list.push_back({{"plan_line", o.Line},
                         {"port", JsonText(o.Port)},
@@ -372,22 +474,81 @@ void FlashReport::PlanSummary(const std::vector<PlanOutcome>& outcomes, int exit
                         {"download_mode", o.DownloadMode},
                         {"os_before", OsJson(o.Before)},
                         {"os_after", OsJson(o.After)},
+                        {"os_image", OsJson(o.ImageOs)},
                         {"seconds", std::round(o.Seconds * 1000.0) / 1000.0}});
     }
+    const std::string of = " of " + std::to_string(outcomes.size()) + " PLCs ";
+    const std::string interrupted = exitCode == kExitInterrupted ? " (interrupted)" : "";
     out_.Line("");
-    out_.Line("Plan summary: " + std::to_string(updated) + " of " +
-              std::to_string(outcomes.size()) + " PLCs updated and verified" +
-              (exitCode == kExitInterrupted ? " (interrupted)" : ""));
+    if (dryRun)
+        out_.Line("Dry run summary: " + std::to_string(wouldUpdate) + of + "would be updated, " +
+                  std::to_string(current) + " current, " + std::to_string(failed) +
+                  " unreachable; nothing was changed" + interrupted);
+    else
+        out_.Line("Plan summary: " + std::to_string(updated) + of + "updated and verified" +
+                  (current > 0 ? ", " + std::to_string(current) + " current" : "") + interrupted);
     out_.Line(SummaryRow("line", "port", "station", "result", "OS before", "OS after", "time"));
     for (const std::string& row : rows)
         out_.Line(row);
-    out_.Event(std::move(JsonEvent("summary")
-                             .Json("plcs", std::move(list))
-                             .Int("updated", static_cast<long long>(updated))
-                             .Int("failed", static_cast<long long>(failed))
-                             .Int("not_run", static_cast<long long>(notRun))
-                             .Bool("interrupted", exitCode == kExitInterrupted)
-                             .Int("exit", exitCode)));
+    JsonEvent e("summary");
+    e.Json("plcs", std::move(list))
+        .Int("updated", static_cast<long long>(updated))
+        .Int("current", static_cast<long long>(current))
+        .Int("failed", static_cast<long long>(failed))
+        .Int("not_run", static_cast<long long>(notRun));
+    if (dryRun)
+        e.Bool("dry_run", true)
+            .Int("would_update", static_cast<long long>(wouldUpdate))
+            .Int("unreachable", static_cast<long long>(failed));
+    out_.Event(
+        std::move(e.Bool("interrupted", exitCode == kExitInterrupted).Int("exit", exitCode)));
+}
+
+void FlashReport::History(const std::string& path, const HistoryReading& reading,
+                          const std::vector<const HistoryEntry*>& shown, int exitCode) {
+    for (const int line : reading.Damaged)
+        out_.ErrorLine("orv-flash: " + path + ":" + std::to_string(line) +
+                       ": not a history entry, skipped");
+    std::string message = reading.Error;
+    if (reading.Missing)
+        out_.Line("No update recorded yet (" + PrintableText(path) + ")");
+    else if (message.empty() && !shown.empty())
+        out_.Line(HistoryRow("started", "host", "port", "station", "result", "OS before",
+                             "OS after", "image"));
+    for (const HistoryEntry* e : shown) {
+        std::string image = PrintableText(TextOf(PathOf(e->Image).filename()));
+        if (e->ImageCrc >= 0) {
+            char facts[48];
+            std::snprintf(facts, sizeof facts, " (%lld bytes, CRC %04X)", e->ImageSize,
+                          e->ImageCrc);
+            image += facts;
+        }
+        const auto os = [](const std::optional<HistoryOs>& o) {
+            return o ? PrintableText(o->Version + " " + o->Date) : std::string("-");
+        };
+        std::string row = HistoryRow(e->Started, e->Host, e->Port, std::to_string(e->Station),
+                                     e->Result, os(e->Before), os(e->After), image);
+        out_.Line(e->Message.empty() ? row : row + "  " + PrintableText(e->Message));
+        // The entry as the file holds it: its texts are already what JSON carries.
+        JsonEvent event("history");
+        const nlohmann::ordered_json fields = HistoryJson(*e);
+        for (auto it = fields.begin(); it != fields.end(); ++it)
+            event.Json(it.key(), *it);
+        out_.Event(std::move(event));
+    }
+    if (!reading.Missing && message.empty())
+        out_.Line(std::to_string(shown.size()) + " of " + std::to_string(reading.Entries.size()) +
+                  " recorded updates shown (" + PrintableText(path) + ")");
+    if (!message.empty())
+        out_.ErrorLine("orv-flash: " + message);
+    out_.Event(std::move(JsonEvent("done")
+                             .Int("exit", exitCode)
+                             .Str("result", ResultName(exitCode))
+                             .Str("message", message)
+                             .Str("file", path)
+                             .Int("shown", static_cast<long long>(shown.size()))
+                             .Int("entries", static_cast<long long>(reading.Entries.size()))
+                             .Json("damaged", nlohmann::ordered_json(reading.Damaged))));
 }
 
 } // namespace orv

@@ -5,6 +5,7 @@
 
 #include "flash_args.h"
 #include "flash_output.h"
+#include "history/history.h"
 #include "protocol/station.h"
 #include "update/os_image.h"
 
@@ -22,6 +23,19 @@ constexpr int kExitVerify = 4;
 constexpr int kExitNoStation = 5;
 constexpr int kExitInterrupted = 130;
 
+// What a dry run found a PLC to need.
+struct DryRunVerdict {
+    std::string Action; // "update", "current" or "unreachable"
+    std::optional<StatusReply> Plc;
+    ImageInfo Image;
+    int Speed = 0;
+    StopPlcAnswer StopPlc = StopPlcAnswer::Ask;
+    bool SkipCurrent = false;
+    std::string Why; // "unreachable": what the status query met
+};
+// The verdict in a sentence, as the run and the plan's summary say it.
+std::string DryRunText(const DryRunVerdict& verdict);
+
 // What a run found and left, as its done event and a plan's summary report it.
 struct FlashRunResult {
     int Exit = kExitFailed;
@@ -34,9 +48,15 @@ struct FlashRunResult {
     // The PLC may be in its download mode: it answers no station command, so nothing else on
     // its line can be reached until it is updated or switched off and on.
     bool DownloadMode = false;
+    // "current" when --skip-current left the PLC alone, a dry run's action; empty: the exit
+    // code names the result.
+    std::string Result;
+    std::optional<DryRunVerdict> DryRun;
+    std::optional<ImageInfo> Image; // the image's OS, once the image passed its checks
 };
 
-std::string ResultName(int exitCode); // "ok", "failed", "interrupted", ...
+std::string ResultName(int exitCode);                 // "ok", "failed", "interrupted", ...
+std::string ResultName(const FlashRunResult& result); // ... and "current", "update", ...
 
 // A plan's PLC as the plan file names it, and what became of it.
 struct PlanRow {
@@ -48,6 +68,8 @@ struct PlanRow {
 struct PlanOutcome : PlanRow {
     bool Run = false; // false: not started (Message says why)
     int Exit = kExitFailed;
+    std::string Result; // ResultName of the run, or "not-run"
+    std::optional<ImageInfo> ImageOs;
     std::string Message;
     std::optional<StatusReply> Before, After;
     bool DownloadMode = false;
@@ -90,6 +112,9 @@ public:
     virtual void Question(const std::string& text, bool answer, const std::string& by);
     virtual void Restore(bool answered);
     virtual void Verify(const StatusReply& reply, const OsComparison& comparison);
+    // --skip-current: the PLC reports the image's OS already and is left alone.
+    virtual void Current(const StatusReply& reply);
+    virtual void DryRun(const DryRunVerdict& verdict);
     virtual void IntervalTiming(const std::vector<uint8_t>& tail);
     virtual void LineEcho();
     virtual void Step(const std::string& text);    // a line saying what the run does next
@@ -106,7 +131,11 @@ public:
 
     // --plan
     virtual void PlanStart(const std::string& file, const std::vector<PlanRow>& rows, size_t ports);
-    virtual void PlanSummary(const std::vector<PlanOutcome>& outcomes, int exitCode);
+    virtual void PlanSummary(const std::vector<PlanOutcome>& outcomes, int exitCode, bool dryRun);
+
+    // --history: the entries shown of what was read from path.
+    virtual void History(const std::string& path, const HistoryReading& reading,
+                         const std::vector<const HistoryEntry*>& shown, int exitCode);
 
 protected:
     FlashOutput& out_;

@@ -1,8 +1,10 @@
 #include "flash_session.h"
 
 #include "common/hex.h"
+#include "common/platform_io.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <memory>
 #include <thread>
 
@@ -142,11 +144,18 @@ bool FlashSession::CheckImage() {
     std::array<uint8_t, kImageHeaderSize> header{};
     std::copy_n(prepared.Image.Bytes.begin(), header.size(), header.begin());
     imageInfo_ = DecodeImageHeader(header);
+    result_.Image = imageInfo_;
+    imageChecked_ = true;
+    std::error_code error;
+    const std::filesystem::path absolute = std::filesystem::absolute(PathOf(args_.Image), error);
+    imagePath_ = error ? args_.Image : TextOf(absolute);
+    ImageFileFacts(args_.Image, imageSize_, imageCrc_);
     report_.Image(args_.Image, imageInfo_, prepared.Image);
     return true;
 }
 
 void FlashSession::Start() {
+    started_ = std::chrono::system_clock::now();
     SetUpFlashComm(comm_, args_, 100);
     station_.StationHex = FormatStationHex(args_.Station);
     station_.PortSettingWord = ComputePortSettingWord(args_.DataBits == 8, args_.ParityIndex);
@@ -196,15 +205,25 @@ void FlashSession::OnStatus(const StatusOutcome& outcome) {
     case StatusOutcome::TKind::Replied:
         result_.Before = outcome.Reply;
         report_.PlcStatus("status", *outcome.Reply);
-        if (update)
-            StartUpdate();
-        else
+        if (!update) {
             Finish(kExitOk, "");
+        } else if (args_.DryRun) {
+            DryRunReached(*outcome.Reply);
+        } else if (args_.SkipCurrent && CompareOs(*outcome.Reply, imageInfo_).Same()) {
+            // What the verification would accept after an update: nothing is left to do.
+            result_.Result = "current";
+            result_.After = outcome.Reply;
+            report_.Current(*outcome.Reply);
+            Finish(kExitOk, "");
+        } else {
+            StartUpdate();
+        }
         break;
     case StatusOutcome::TKind::NoReply:
         // As the window lets the operator go on without a status: the update then finds out.
-        statusFailed_ = true;
-        if (update)
+        // A dry run does not go blind: it says so.
+        statusFailed_ = !args_.DryRun;
+        if (update && !args_.DryRun)
             StartUpdate();
         else
             Finish(kExitFailed, "Get PLC Status Fail !!");
@@ -225,6 +244,22 @@ void FlashSession::OnStatus(const StatusOutcome& outcome) {
                             "no reply could be told apart; nothing was sent");
         break;
     }
+}
+
+// ---- dry run ----
+
+void FlashSession::DryRunReached(const StatusReply& reply) {
+    DryRunVerdict v;
+    v.Plc = reply;
+    v.Image = imageInfo_;
+    v.Speed = args_.Speed;
+    v.StopPlc = args_.StopPlc;
+    v.SkipCurrent = args_.SkipCurrent;
+    v.Action = args_.SkipCurrent && CompareOs(reply, imageInfo_).Same() ? "current" : "update";
+    result_.Result = v.Action;
+    result_.DryRun = v;
+    report_.DryRun(v);
+    Finish(kExitOk, "");
 }
 
 // ---- update ----
@@ -636,7 +671,51 @@ void FlashSession::Finish(int code, const std::string& text, const std::string& 
     result_.Exit = code;
     result_.Message = message;
     result_.Detail = detail;
+    if (args_.DryRun && !result_.DryRun && (code == kExitFailed || code == kExitPort)) {
+        DryRunVerdict v;
+        v.Action = "unreachable";
+        v.Image = imageInfo_;
+        v.Speed = args_.Speed;
+        v.StopPlc = args_.StopPlc;
+        v.Why = message;
+        if (code == kExitFailed)
+            result_.Result = v.Action;
+        result_.DryRun = v;
+        report_.DryRun(v);
+    }
+    RecordHistory();
     report_.Done(result_);
+}
+
+// Every update that got as far as the port, whatever became of it; dry runs and status reads
+// change nothing and are not updates.
+void FlashSession::RecordHistory() {
+    if (args_.Mode != FlashArgs::TMode::Update || args_.DryRun || !imageChecked_)
+        return;
+    const auto os = [](const std::optional<StatusReply>& reply) -> std::optional<HistoryOs> {
+        if (!reply)
+            return std::nullopt;
+        return HistoryOs{reply->Version, reply->ReleaseDate, reply->FlashType};
+    };
+    HistoryEntry e;
+    e.Started = HistoryTimeText(started_);
+    e.Ended = HistoryTimeText(std::chrono::system_clock::now());
+    e.Program = HistoryProgram("orv-flash");
+    e.Host = HostName();
+    e.User = UserName();
+    e.Port = args_.Port;
+    e.Station = args_.Station;
+    e.Image = imagePath_;
+    e.ImageSize = imageSize_;
+    e.ImageCrc = imageCrc_;
+    e.ImageOs = HistoryOs{imageInfo_.Version, imageInfo_.ReleaseDate, imageInfo_.FlashType};
+    e.Before = os(result_.Before);
+    e.After = os(result_.After);
+    e.Result = ResultName(result_);
+    e.Message = result_.Message;
+    const std::string path = DefaultHistoryPath();
+    if (const std::string why = AppendHistory(path, e); !why.empty())
+        report_.Warning("orv-flash: the update history was not written: " + why);
 }
 
 } // namespace orv

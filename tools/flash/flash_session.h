@@ -105,6 +105,9 @@ private:
     void Watchdog();
     bool AskOnTerminal(const std::string& question);
 
+    void DryRunReached(const StatusReply& reply);
+    void RecordHistory();
+
     std::string LeftInDownloadText() const;
     std::string InterruptedText() const;
     void Fail(const std::string& text);
@@ -127,6 +130,11 @@ private:
     Phase phase_ = Phase::Status;
     std::string stationText_;
     ImageInfo imageInfo_;
+    bool imageChecked_ = false;
+    std::string imagePath_; // absolute, for the history
+    long long imageSize_ = -1;
+    int imageCrc_ = -1;
+    std::chrono::system_clock::time_point started_;
     FlashRunResult result_;
     int queryGen_ = 0;          // which status query a posted outcome belongs to
     bool statusFailed_ = false; // the first status query got no answer: the register is unknown

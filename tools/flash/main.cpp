@@ -5,6 +5,7 @@
 #include "event_loop.h"
 #include "flash_args.h"
 #include "flash_console.h"
+#include "flash_history.h"
 #include "flash_output.h"
 #include "flash_plan.h"
 #include "flash_report.h"
@@ -35,6 +36,11 @@ int main(int argc, char** argv) {
     if (!parsed.Print.empty()) {
         std::fputs(parsed.Print.c_str(), stdout);
         return kExitOk;
+    }
+    if (parsed.Args.Mode == FlashArgs::TMode::History) {
+        FlashOutput out(parsed.Args.Json, false);
+        FlashReport report(out);
+        return ShowHistory(parsed.Args, report);
     }
     if (parsed.Args.Mode == FlashArgs::TMode::List) {
         for (const std::string& entry : ListPortEntries())
