@@ -43,6 +43,7 @@ public:
     uint32_t ReadIntervalMs() const override { return comm_.ReadIntervalTimeout(); }
     bool TakesRepliesWhole() const override { return whole_; }
     void TakeRepliesByInterval() override;
+    uint32_t QuietMs() override { return comm_.QuietMs(); }
 
     void SetCommName(const std::string& name) override { comm_.CommName = name; }
     void SetRtsEnabled() override { comm_.SetRtsControl(TRtsControl::RtsEnable); }

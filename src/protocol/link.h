@@ -39,6 +39,9 @@ public:
     virtual bool TakesRepliesWhole() const { return false; }
     // Only the read interval ends blocks from now on, until the port is opened again.
     virtual void TakeRepliesByInterval() {}
+    // How long no byte has come in, blocks not yet handed over included; UINT32_MAX when the
+    // port cannot tell.
+    virtual uint32_t QuietMs() { return UINT32_MAX; }
 };
 
 // A window timer: fires every Interval ms while enabled. Enabling an enabled timer does not

@@ -88,6 +88,21 @@ void StatusQuery::tmTimeOutTimer() {
     if (StatusQueryActive != 1)
         return;
     timer_.Disable();
+    if (waitingQuiet_) {
+        // Bytes the reader still holds have not reached us yet: the quiet counts from them.
+        const uint32_t interval = std::max<uint32_t>(port_.ReadIntervalMs(), 1);
+        const uint32_t quiet = port_.QuietMs();
+        if (quiet < interval) {
+            if (++noisyBlocks_ > kMaxNoisyBlocks) {
+                StatusQueryActive = 0;
+                Conclude(StatusOutcome::TKind::LineNotQuiet);
+                return;
+            }
+            timer_.SetInterval(static_cast<int>(interval - quiet));
+            timer_.Enable();
+            return;
+        }
+    }
     waitingQuiet_ = false;
     ++StatusTryCount;
     if (StatusTryCount <= kMaxSends) {

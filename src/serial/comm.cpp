@@ -113,6 +113,15 @@ bool TComm::WriteCommData(const uint8_t* data, uint16_t count) {
     return true;
 }
 
+uint32_t TComm::QuietMs() {
+    TReplyRuleSlot* slot = IsOpen() ? RuleSlot() : nullptr;
+    if (!slot)
+        return UINT32_MAX;
+    const auto quiet = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - slot->HeardLast());
+    return static_cast<uint32_t>(std::clamp<int64_t>(quiet.count(), 0, UINT32_MAX));
+}
+
 void TComm::SetReplyRule(const std::optional<TReplyRule>& rule) {
     if (TReplyRuleSlot* slot = IsOpen() ? RuleSlot() : nullptr)
         slot->Set(rule, WritesPosted + 1);
@@ -376,6 +385,7 @@ bool TReceiver::Take(const uint8_t* bytes, size_t count, TClock::time_point now,
                      const TReadTimeouts& t, bool skipNul) {
     if (count == 0)
         return true;
+    Slot.Heard(now);
     if (TailOver && !In.Post(Poster))
         return false;
     TailOver = false;

@@ -140,6 +140,9 @@ public:
     // station accepting a stop answers with the request's very bytes): so an opening's first
     // request should be one whose reply differs from it.
     void SetReplyRule(const std::optional<TReplyRule>& rule);
+    // How long no byte has come (since the port was opened when none has): a block the reader
+    // still holds, not yet handed over, counts as heard. UINT32_MAX while the port is closed.
+    uint32_t QuietMs();
     uint32_t GetModemState();
     bool IsOpen() const { return Port != nullptr; }
 

@@ -81,8 +81,17 @@ public:
     bool HasLeft(uint64_t write, TClock::time_point at);
     // Bytes out of place were seen: no rule holds for the rest of this opening.
     void FallBack();
+    // Reader thread: bytes came at `at`. Any thread: when bytes last came (the opening's start
+    // before any did).
+    void Heard(TClock::time_point at) {
+        LastHeard.store(at.time_since_epoch().count(), std::memory_order_relaxed);
+    }
+    TClock::time_point HeardLast() const {
+        return TClock::time_point(TClock::duration(LastHeard.load(std::memory_order_relaxed)));
+    }
 
 private:
+    std::atomic<TClock::rep> LastHeard{TClock::now().time_since_epoch().count()};
     std::mutex Lock;
     TView Now;
     bool FellBack = false;

@@ -219,7 +219,7 @@ TEST_F(FlashE2E, FullUpdateOfARunningPlcWritesTheImageVerifiesAndReportsJsonEven
 // turn the run to interval timing, which takes each reply with its tail from then on.
 TEST_F(FlashE2E, APlcThatSendsMoreThanItsRepliesTurnsTheRunToIntervalTiming) {
     const std::string flashOut = gDir + "/tail.flash";
-    PlcSim sim({"--name", "flashtail", "--reply-tail", "3", "--flash-out", flashOut});
+    PlcSim sim({"--name", "flashtail", "--no-pace", "--reply-tail", "3", "--flash-out", flashOut});
     const RunResult r = Flash({"--port", sim.Name, "--image", gImage, "--json", "--trace"}, 120s);
     ASSERT_EQ(r.Exit, 0) << Describe(r);
     EXPECT_EQ(CompareFlash(flashOut, gImage), "");

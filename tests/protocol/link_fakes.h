@@ -32,6 +32,9 @@ public:
     void SetDataBits(int bits) override { dataBits = bits; }
     void SetParity(LineParity p) override { parity = p; }
     uint32_t ReadIntervalMs() const override { return readInterval; }
+    bool TakesRepliesWhole() const override { return whole; }
+    void TakeRepliesByInterval() override { whole = false; }
+    uint32_t QuietMs() override { return quiet; }
 
     std::string WriteText(size_t i) const {
         return std::string(writes.at(i).begin(), writes.at(i).end());
@@ -46,6 +49,8 @@ public:
     int dataBits = 7;
     LineParity parity = LineParity::Even;
     uint32_t readInterval = 100;
+    bool whole = false;
+    uint32_t quiet = UINT32_MAX;
     std::vector<std::vector<uint8_t>> writes;
 };
 

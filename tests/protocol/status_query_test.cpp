@@ -261,3 +261,49 @@ TEST_F(StatusQueryTest, BadStationOrPortStartsNothing) {
     ASSERT_EQ(port.writes.size(), 1u);
     EXPECT_EQ(port.WriteText(0), std::string("\x02") + "1F00D9\x03");
 }
+
+// orv-flash's rules for a line with several PLCs: a quiet line before the first request (the
+// quiet counted by the port, not from a block already handed over), traffic before it dropped,
+// another station's reply ignored, a reply naming another station refused, and a block cut as
+// a whole reply that is not exactly the status reply turns the port to interval timing.
+TEST_F(StatusQueryTest, OwnStationOnlyOnASharedLine) {
+    std::vector<StatusOutcome> outcomes;
+    query.OnOutcome = [&](const StatusOutcome& o) { outcomes.push_back(o); };
+    query.OwnStationOnly = true;
+    view.station = "10";
+    port.quiet = 30;
+    query.Start();
+    EXPECT_EQ(timer.interval, 100);
+    Tick();
+    EXPECT_TRUE(port.writes.empty());
+    EXPECT_EQ(timer.interval, 70);                                  // the rest of the read interval
+    Deliver(fakes::MakeStatusReply("161", "0310", '2', '1', "0A")); // before our request
+    EXPECT_TRUE(view.shown.empty());
+    port.quiet = UINT32_MAX;
+    Tick();
+    ASSERT_EQ(port.writes.size(), 1u);
+
+    auto stranger = fakes::MakeStatusReply("161", "0310", '2', '1', "0B");
+    stranger[1] = '0';
+    stranger[2] = 'B';
+    Deliver(stranger);
+    EXPECT_TRUE(timer.enabled) << "another station's answer leaves the time-out running";
+    EXPECT_EQ(port.writes.size(), 1u);
+
+    port.whole = true;
+    const auto cut = fakes::MakeStatusReply("161", "0310", '2', '1', "0A");
+    Deliver(cut.data(), 40);
+    EXPECT_FALSE(port.whole);
+    EXPECT_EQ(port.writes.size(), 2u) << "sent again at once";
+
+    auto named = fakes::MakeStatusReply("161", "0310", '2', '1', "0B");
+    named[1] = '0';
+    named[2] = 'A';
+    AddChecksum(named.data(), 63);
+    Deliver(named);
+    ASSERT_EQ(outcomes.size(), 1u);
+    EXPECT_EQ(outcomes[0].Kind, StatusOutcome::TKind::OtherStation);
+    EXPECT_EQ(outcomes[0].Asked, 10);
+    EXPECT_EQ(view.station, "10") << "not adopted";
+    EXPECT_TRUE(view.shown.empty());
+}

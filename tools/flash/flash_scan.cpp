@@ -179,13 +179,21 @@ void FlashScan::OnTimeout() {
     case Wait::Reply:
         EndOfStation();
         return;
-    case Wait::Quiet:
+    case Wait::Quiet: {
+        // Bytes the reader still holds count too: the quiet runs from the last one.
+        const uint32_t quiet = port_.QuietMs();
+        const auto needed = static_cast<uint32_t>(timings_.QuietMs);
+        if (quiet < needed && Clock::now() - quietSince_ < kMostQuietWait) {
+            Arm(Wait::Quiet, static_cast<int>(needed - quiet));
+            return;
+        }
         wait_ = Wait::None;
         if (!retry_)
             tries_ = 0;
         retry_ = false;
         loop_.Post([this] { Ask(); });
         return;
+    }
     case Wait::None:
         return;
     }
