@@ -109,13 +109,15 @@ test: test-plain test-asan test-tsan test-fuzz test-windows test-package
 # Then the Windows build's benchmarks under Wine, when there is a Windows build; the serial one
 # needs the pseudo-terminal peer of the Linux build.
 bench: build
-	@set -e; for b in build/bench/*; do [ -x "$$b" ] && { echo "== $$(basename $$b)"; "$$b"; }; done
+	@set -e; for b in build/bench/*; do [ -f "$$b" ] && [ -x "$$b" ] || continue; \
+	    echo "== $$(basename $$b)"; "$$b"; done
 	@[ ! -f build-windows/build.ninja ] || cmake --build build-windows -j $(JOBS) >/dev/null
 	@[ ! -f build-windows/build.ninja ] || cmake --build build -j $(JOBS) --target serial_pty_peer >/dev/null
 	@scripts/windows-benches
 
 soak: build
-	@set -e; for s in build/soak/*; do [ -x "$$s" ] && { echo "== $$(basename $$s)"; "$$s"; }; done
+	@set -e; for s in build/soak/*; do [ -f "$$s" ] && [ -x "$$s" ] || continue; \
+	    echo "== $$(basename $$s)"; "$$s"; done
 
 # Not part of make test: each one-line fault of tests/mutations.txt applied alone to the sources,
 # then the build and the fast suites; prints which faults no test noticed.

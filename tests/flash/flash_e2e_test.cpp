@@ -1,17 +1,17 @@
 // orv-flash against orv-plcsim, both as the processes a technician would run.
 
-#include "flash_testkit.h"
+#include "pty.h"
+#include "tools.h"
 
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <fcntl.h>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <sstream>
 #include <unistd.h>
 
-namespace orv::flashtest {
+namespace orv::test {
 namespace {
 
 using namespace std::chrono_literals;
@@ -36,11 +36,6 @@ RunResult Flash(std::vector<std::string> args, std::chrono::milliseconds timeout
     return RunTool(args, timeout, stdinPath, 20s);
 }
 
-std::string Describe(const RunResult& r) {
-    return r.Stalled + "\nexit " + std::to_string(r.Exit) + "\n--- stdout\n" + r.Out +
-           "--- stderr\n" + r.Err;
-}
-
 using Json = nlohmann::json;
 
 // Every stdout line must be one JSON object with an event name and a time stamp.
@@ -60,14 +55,6 @@ const Json& Last(const std::vector<Json>& events) {
     if (events.empty())
         ADD_FAILURE() << "no events";
     return events.empty() ? kNone : events.back();
-}
-
-std::vector<Json> Named(const std::vector<Json>& events, const char* name) {
-    std::vector<Json> out;
-    for (const Json& e : events)
-        if (e.is_object() && e.value("event", "") == name)
-            out.push_back(e);
-    return out;
 }
 
 bool HasPanel(const std::vector<Json>& events, const char* text) {
@@ -403,15 +390,11 @@ TEST_F(FlashE2E, ADryRunChangesNothingAndSkipCurrentLeavesAnUpdatedPlcAlone) {
 
 TEST_F(FlashE2E, TheStopQuestionOnATerminalAndAStopThePlcRefuses) {
     PlcSim sim({"--name", "flashask", "--no-pace", "--running", "--refuse-stop"});
-    const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    ASSERT_GE(master, 0);
-    ASSERT_EQ(::grantpt(master), 0);
-    ASSERT_EQ(::unlockpt(master), 0);
-    Process p({ToolPath("flash"), "--port", sim.Name, "--image", gImage}, ::ptsname(master));
+    TPty terminal;
+    Process p({ToolPath("flash"), "--port", sim.Name, "--image", gImage}, terminal.SlavePath);
     ASSERT_TRUE(p.WaitForOutput("Are you sure to stop the PLC ? [y/N] ", 30s)) << p.Out();
-    ASSERT_EQ(::write(master, "y\n", 2), 2);
+    terminal.Write("y\n");
     const auto code = p.Wait(30s);
-    ::close(master);
     EXPECT_EQ(code, 1) << p.Out() << p.Err();
     // Yes sent the stop; the PLC refused it; the halted run was aborted and the speed restored.
     EXPECT_NE(p.Out().find("Stop PLC .."), std::string::npos) << p.Out();
@@ -591,4 +574,4 @@ TEST_F(FlashE2E, BadArgumentsExit2AndOtherRefusalsSayWhy) {
 }
 
 } // namespace
-} // namespace orv::flashtest
+} // namespace orv::test

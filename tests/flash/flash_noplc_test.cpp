@@ -2,40 +2,20 @@
 // time-outs, and every byte it sends on the way.
 
 #include "common/crc16.h"
-#include "flash_testkit.h"
+#include "pty.h"
+#include "sim_line.h"
+#include "tools.h"
 
 #include <atomic>
-#include <cstdlib>
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <string>
 #include <thread>
-#include <unistd.h>
 #include <vector>
 
-namespace orv::flashtest {
+namespace orv::test {
 namespace {
 
 using namespace std::chrono_literals;
-using Bytes = std::vector<uint8_t>;
-
-// An ASCII station frame: STX, text, the byte sum as two hex digits, ETX.
-Bytes StationFrame(const std::string& text) {
-    Bytes f;
-    f.reserve(text.size() + 4);
-    f.push_back(0x02);
-    for (const char c : text)
-        f.push_back(static_cast<uint8_t>(c));
-    unsigned sum = 0;
-    for (const uint8_t b : f)
-        sum += b;
-    static const char* const kHex = "0123456789ABCDEF";
-    f.push_back(static_cast<uint8_t>(kHex[(sum >> 4) & 0xF]));
-    f.push_back(static_cast<uint8_t>(kHex[sum & 0xF]));
-    f.push_back(0x03);
-    return f;
-}
 
 void Repeat(Bytes& into, const Bytes& frame, int times) {
     for (int i = 0; i < times; ++i)
@@ -48,29 +28,20 @@ TEST(FlashNoPlc, TakesTheBlindRoadAndClaimsNothingItDidNotSee) {
     MakeImage(image, ImageRecipe{});
 
     // A pseudo-terminal that nobody answers on: what the program sends collects here.
-    const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    ASSERT_GE(master, 0);
-    ASSERT_EQ(::grantpt(master), 0);
-    ASSERT_EQ(::unlockpt(master), 0);
-    const std::string slave = ::ptsname(master);
+    TPty line;
     Bytes heard;
     std::atomic<bool> stop{false};
     std::thread listener([&] {
         while (!stop) {
-            pollfd p{master, POLLIN, 0};
-            if (::poll(&p, 1, 50) > 0 && (p.revents & POLLIN)) {
-                uint8_t buf[4096];
-                const ssize_t n = ::read(master, buf, sizeof buf);
-                if (n > 0)
-                    heard.insert(heard.end(), buf, buf + n);
-            }
+            const Bytes got = line.Read(SIZE_MAX, 50ms);
+            heard.insert(heard.end(), got.begin(), got.end());
         }
     });
 
-    const RunResult r = RunTool({ToolPath("flash"), "--port", slave, "--image", image}, 90s);
+    const RunResult r =
+        RunTool({ToolPath("flash"), "--port", line.SlavePath, "--image", image}, 90s);
     stop = true;
     listener.join();
-    ::close(master);
 
     EXPECT_EQ(r.Exit, 1) << r.Out << r.Err;
     EXPECT_NE(r.Out.find("Get PLC Status Fail !!"), std::string::npos) << r.Out;
@@ -90,9 +61,9 @@ TEST(FlashNoPlc, TakesTheBlindRoadAndClaimsNothingItDidNotSee) {
 
     // Station 1, 9600 8E1 at connect, 115200 for the download, port register 0 (no status).
     Bytes expected;
-    Repeat(expected, StationFrame("0100"), 4);
-    Repeat(expected, StationFrame("014701R04050566C"), 5);
-    Repeat(expected, StationFrame("013E"), 6);
+    Repeat(expected, StationFrame("01", "00"), 4);
+    Repeat(expected, StationFrame("01", "47", "01R04050566C"), 5);
+    Repeat(expected, StationFrame("01", "3E"), 6);
     Bytes page0{0x01, 0x0D, 0x13, 0x01, 0x00, 0x00, 0x01, 0x00};
     Bytes file = ReadFile(image);
     ASSERT_GE(file.size(), 0x22000u);
@@ -105,7 +76,7 @@ TEST(FlashNoPlc, TakesTheBlindRoadAndClaimsNothingItDidNotSee) {
     page0.push_back(static_cast<uint8_t>(frameCrc & 0xFF));
     page0.push_back(static_cast<uint8_t>(frameCrc >> 8));
     Repeat(expected, page0, 6);
-    Repeat(expected, StationFrame("0100"), 4);
+    Repeat(expected, StationFrame("01", "00"), 4);
 
     ASSERT_EQ(heard.size(), expected.size());
     for (size_t i = 0; i < expected.size(); ++i)
@@ -113,4 +84,4 @@ TEST(FlashNoPlc, TakesTheBlindRoadAndClaimsNothingItDidNotSee) {
 }
 
 } // namespace
-} // namespace orv::flashtest
+} // namespace orv::test

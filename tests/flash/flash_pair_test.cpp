@@ -1,11 +1,11 @@
 // Two orv-flash runs side by side on two simulated PLCs: one is updated and verified, the other
 // keeps its old OS after the download, which the verification must catch.
 
-#include "flash_testkit.h"
+#include "tools.h"
 
 #include <gtest/gtest.h>
 
-namespace orv::flashtest {
+namespace orv::test {
 namespace {
 
 using namespace std::chrono_literals;
@@ -41,4 +41,4 @@ TEST(FlashPair, TwoUpdatesAtOnceOneVerifiedOneStillOnItsOldOs) {
 }
 
 } // namespace
-} // namespace orv::flashtest
+} // namespace orv::test

@@ -1,6 +1,6 @@
 // orv-flash --plan over simulated multi-drop lines, each an orv-plcsim of its own.
 
-#include "flash_testkit.h"
+#include "tools.h"
 
 #include <csignal>
 #include <filesystem>
@@ -10,7 +10,7 @@
 #include <sstream>
 #include <thread>
 
-namespace orv::flashtest {
+namespace orv::test {
 namespace {
 
 using namespace std::chrono_literals;
@@ -22,15 +22,6 @@ const ImageRecipe kShortImage{0x22000, 255, "1.61", "03/2010", 2, 3};
 
 void Write(const std::string& path, const std::string& text) {
     std::ofstream(path) << text;
-}
-
-std::vector<Json> Named(const std::vector<Json>& events, const std::string& name, int line = 0) {
-    std::vector<Json> out;
-    for (const Json& e : events)
-        if (e.is_object() && e.value("event", "") == name &&
-            (line == 0 || e.value("plan_line", 0) == line))
-            out.push_back(e);
-    return out;
 }
 
 // Where in the stream an event of a plan line comes first.
@@ -51,8 +42,7 @@ std::map<int, Json> SummaryByLine(const std::vector<Json>& events) {
 TEST(FlashPlan, APlanIsRefusedWholeBeforeAnyPlcIsTouched) {
     const std::string dir = ScratchDir("plan-refused");
     MakeImage(dir + "/os161.bin", kShortImage);
-    const std::string log = dir + "/sim.log";
-    PlcSim sim({"--name", "flashplanr", "--no-pace", "--log", log});
+    PlcSim sim({"--name", "flashplanr", "--no-pace"});
     Write(dir + "/plan.csv", "port,station,image\n"
                              "flashplanr,1,os161.bin\n"
                              "flashplanr,2,missing.bin\n"
@@ -77,8 +67,7 @@ TEST(FlashPlan, APlanIsRefusedWholeBeforeAnyPlcIsTouched) {
     EXPECT_NE(events[0].at("message").get<std::string>().find("plan.csv:4: station: 300"),
               std::string::npos);
     sim.Stop();
-    const auto bytes = ReadFile(log);
-    EXPECT_EQ(std::string(bytes.begin(), bytes.end()).find("\"dir\":\"rx\""), std::string::npos);
+    EXPECT_EQ(sim.Log().find("\"dir\":\"rx\""), std::string::npos);
 }
 
 // Two lines side by side: on one, two PLCs one after the other, each with its own line settings
@@ -156,8 +145,7 @@ TEST(FlashPlan, DryRunAndSkipCurrentOverCurrentOldRunningAndAbsentPlcs) {
     const std::string dir = ScratchDir("plan-skip");
     ::setenv("XDG_STATE_HOME", (dir + "/state").c_str(), 1);
     MakeImage(dir + "/os161.bin", ImageRecipe{});
-    const std::string log = dir + "/sim.log";
-    PlcSim sim({"--name", "flashplans", "--no-pace", "--log", log, "--stations",
+    PlcSim sim({"--name", "flashplans", "--no-pace", "--stations",
                 "1:version=1.61:date=03/2010:flash-type=2", "--stations",
                 "2:version=1.50:date=01/2009", "--stations", "3:running"});
     Write(dir + "/dry.csv", "port,station,image,stop_plc\n"
@@ -184,8 +172,7 @@ TEST(FlashPlan, DryRunAndSkipCurrentOverCurrentOldRunningAndAbsentPlcs) {
     EXPECT_EQ(events.back().at("unreachable").get<int>(), 1);
     EXPECT_TRUE(events.back().at("dry_run").get<bool>());
     // Nothing but status requests went out.
-    const auto bytes = ReadFile(log);
-    std::istringstream lines(std::string(bytes.begin(), bytes.end()));
+    std::istringstream lines(sim.Log());
     size_t frames = 0;
     for (std::string line; std::getline(lines, line);) {
         const Json e = Json::parse(line);
@@ -280,4 +267,4 @@ TEST(FlashPlan, AnInterruptAbortsEveryRunAndLeavesPlcsInDownloadModeAsTheyAre) {
 }
 
 } // namespace
-} // namespace orv::flashtest
+} // namespace orv::test

@@ -5,7 +5,7 @@
 // program and the tool that adds a port to the prefix's Ports device class in ORV_WINE,
 // WINEPREFIX, ORV_FLASH_EXE, ORV_WINDOWS_TESTS_EXE and ORV_TEST_PORTS_EXE.
 
-#include "flash_testkit.h"
+#include "tools.h"
 
 #include <csignal>
 #include <cstdlib>
@@ -15,7 +15,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-namespace orv::flashtest {
+namespace orv::test {
 namespace {
 
 using namespace std::chrono_literals;
@@ -59,10 +59,6 @@ RunResult Flash(std::vector<std::string> args, std::chrono::milliseconds timeout
     r.Out = WithoutCr(r.Out);
     r.Err = WithoutCr(r.Err);
     return r;
-}
-
-std::string Describe(const RunResult& r) {
-    return "exit " + std::to_string(r.Exit) + "\n--- stdout\n" + r.Out + "--- stderr\n" + r.Err;
 }
 
 // COMn of the prefix, linked to a simulator's pseudo-terminal for as long as it lives. The
@@ -195,4 +191,4 @@ TEST_F(FlashWine, ProgramWindowsReadTheStatusAndUpdateARunningPlc) {
 }
 
 } // namespace
-} // namespace orv::flashtest
+} // namespace orv::test

@@ -204,26 +204,14 @@ public:
     std::vector<std::string> messages;
 };
 
-class FakeCommPort : public ICommPort {
+class FakeCommPort : public TFakePort<ICommPort> {
 public:
-    void Open() override {
-        if (openError)
-            std::rethrow_exception(openError);
-        open = true;
-        ++opens;
+    // Nothing set yet: a form that forgets a line setting is seen to.
+    FakeCommPort() {
+        baud = 0;
+        dataBits = 0;
+        parity = LineParity::None;
     }
-    void Close() override {
-        open = false;
-        ++closes;
-    }
-    bool Write(const uint8_t* data, uint16_t count) override {
-        writes.emplace_back(data, data + count);
-        return true;
-    }
-    void SetBaudRate(uint32_t b) override { baud = b; }
-    void SetDataBits(int bits) override { dataBits = bits; }
-    void SetParity(LineParity p) override { parity = p; }
-    uint32_t ReadIntervalMs() const override { return 100; }
     void SetCommName(const std::string&) override {}
     void SetRtsEnabled() override {}
     void SetRepliesWhole(bool on) override { repliesWhole = on; }
@@ -238,20 +226,10 @@ public:
         OnReceiveData(reinterpret_cast<const uint8_t*>(bytes.data()),
                       static_cast<uint16_t>(bytes.size()));
     }
-    std::string Written(size_t i) const {
-        return std::string(writes.at(i).begin(), writes.at(i).end());
-    }
 
     std::vector<std::string> ports;
     bool listFails = false;
-    std::exception_ptr openError;
-    bool open = false;
     bool repliesWhole = false;
-    int opens = 0, closes = 0;
-    uint32_t baud = 0;
-    int dataBits = 0;
-    LineParity parity = LineParity::None;
-    std::vector<std::vector<uint8_t>> writes;
 };
 
 // The values of a settings store, kept for the next run.

@@ -220,8 +220,8 @@ TEST_F(FormsTest, GetPlcStatusConnectsQueriesAndTakesThePlcsStation) {
     EXPECT_TRUE(tmTimeOut.enabled);
     forms->fmStartup->tmTimeOutTimer();
     ASSERT_EQ(port.writes.size(), 1u);
-    EXPECT_EQ(port.Written(0), "\x02"
-                               "0A00D3\x03");
+    EXPECT_EQ(port.WriteText(0), "\x02"
+                                 "0A00D3\x03");
 
     const auto reply = fakes::MakeStatusReply("161", "0310", '2', '2', "0B");
     port.Receive(std::string(reply.begin(), reply.end()));
@@ -383,8 +383,8 @@ TEST_F(FormsTest, UpdateWindowRunsTheSequenceWithTheDialogsChoices) {
                      "01470"
                      "FE\x03");
         EXPECT_EQ(port.baud, 57600u);
-        EXPECT_EQ(port.Written(port.writes.size() - 1), "\x02"
-                                                        "013EDB\x03");
+        EXPECT_EQ(port.WriteText(port.writes.size() - 1), "\x02"
+                                                          "013EDB\x03");
         // Refused: the PLC runs. No to the question halts the run.
         port.Receive("\x02"
                      "013E1"
@@ -443,8 +443,8 @@ TEST_F(FormsTest, SessionEndRefusesDuringARunAndEndsItWithinItsTime) {
         startup.closed = false;
         forms->EndSession(pump, waitMs);
         // The restore-speed command.
-        EXPECT_EQ(port.Written(port.writes.size() - 1).substr(0, 5), "\x02"
-                                                                     "0147");
+        EXPECT_EQ(port.WriteText(port.writes.size() - 1).substr(0, 5), "\x02"
+                                                                       "0147");
         EXPECT_TRUE(update.ended);
         EXPECT_TRUE(startup.closed);
         EXPECT_FALSE(port.open);

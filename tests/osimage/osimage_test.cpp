@@ -2,7 +2,7 @@
 #include "cipher/crypt_encrypt.h"
 #include "cipher/crypt_lib.h"
 #include "common/crc16.h"
-#include "run_program.h"
+#include "process.h"
 #include "update/os_image.h"
 
 #include <cstdio>

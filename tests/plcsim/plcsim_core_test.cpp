@@ -2,6 +2,7 @@
 // on its own.
 #include "options.h"
 #include "port.h"
+#include "pty.h"
 
 #include <cstdint>
 #include <fcntl.h>
@@ -234,18 +235,16 @@ TEST(PlcSimOptions, FaultSpecsAndArguments) {
 // A link left by a simulator killed before it could remove it is taken over, even once its
 // terminal's number has gone to another terminal; a link to a terminal in use is not.
 TEST(PlcSimPort, StaleLinksAreTakenOverLiveOnesKept) {
-    const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    ASSERT_TRUE(master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0);
+    orv::test::TPty pty;
     char dir[] = "/tmp/plcsim-ports-XXXXXX";
     ASSERT_NE(mkdtemp(dir), nullptr);
     const std::string link = std::string(dir) + "/p";
     std::string error;
-    EXPECT_TRUE(RegisterLink(link, ptsname(master), error)) << error;
+    EXPECT_TRUE(RegisterLink(link, pty.SlavePath, error)) << error;
     EXPECT_FALSE(RegisterLink(link, "/dev/null", error));
     EXPECT_NE(error.find("is in use"), std::string::npos) << error;
     const timespec longAgo[2] = {{0, UTIME_OMIT}, {1, 0}};
     EXPECT_EQ(utimensat(AT_FDCWD, link.c_str(), longAgo, AT_SYMLINK_NOFOLLOW), 0);
     EXPECT_TRUE(RegisterLink(link, "/dev/null", error)) << error;
-    close(master);
     std::filesystem::remove_all(dir);
 }

@@ -8,7 +8,7 @@
 #include <iterator>
 #include <random>
 
-using namespace plcsim_test;
+using namespace orv::test;
 
 namespace {
 

@@ -4,15 +4,20 @@
 #include "protocol/link.h"
 
 #include <cstdint>
+#include <exception>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 namespace orv::fakes {
 
-class FakePort : public ILinePort {
+// Base is ILinePort, or an extension of it (the forms' ICommPort).
+template <class Base = ILinePort>
+class TFakePort : public Base {
 public:
     void Open() override {
+        if (openError)
+            std::rethrow_exception(openError);
         if (failOpen)
             throw std::runtime_error("Unable to open com port");
         open = true;
@@ -28,7 +33,7 @@ public:
         writes.emplace_back(data, data + count);
         return true;
     }
-    void SetBaudRate(uint32_t baud) override { this->baud = baud; }
+    void SetBaudRate(uint32_t b) override { baud = b; }
     void SetDataBits(int bits) override { dataBits = bits; }
     void SetParity(LineParity p) override { parity = p; }
     uint32_t ReadIntervalMs() const override { return readInterval; }
@@ -42,6 +47,7 @@ public:
 
     bool open = false;
     bool failOpen = false;
+    std::exception_ptr openError; // thrown by Open before failOpen is looked at
     bool refuseWrites = false;
     int opens = 0;
     int closes = 0;
@@ -53,6 +59,7 @@ public:
     uint32_t quiet = UINT32_MAX;
     std::vector<std::vector<uint8_t>> writes;
 };
+using FakePort = TFakePort<>;
 
 class FakeTimer : public ITimer {
 public:

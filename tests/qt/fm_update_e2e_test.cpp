@@ -2,12 +2,10 @@
 // pseudo-terminal. Every expected frame is worked out here from the line protocol, not taken
 // from the program's own builders, and the simulator's flash is compared with the image.
 
-#include "app_steps.h"
-#include "modal_helper.h"
 #include "qt/application.h"
 #include "qt/cgauge.h"
-#include "simulator.h"
-#include "test_files.h"
+#include "qt_steps.h"
+#include "tools.h"
 
 #include <QComboBox>
 #include <QDir>
@@ -20,7 +18,6 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPixmap>
-#include <QProcess>
 #include <QPushButton>
 #include <QScreen>
 #include <QStandardPaths>
@@ -38,9 +35,12 @@ namespace {
 using test::ChooseEntry;
 using test::ConnectStep;
 using test::EnsureProgramApplication;
+using test::GetStatus;
 using test::ModalScript;
+using test::PlcSim;
 using test::PortListed;
-using test::Simulator;
+using test::Update;
+using test::UpdateOutcome;
 
 // The first page is one header byte, so the smallest image (0x22000 bytes, 544 pages) sends
 // at least page 0 and pages 255 to 543.
@@ -88,9 +88,9 @@ struct LogEntry {
     int peerSpeed = 0; // the program's line speed, on what the simulator received
 };
 
-std::vector<LogEntry> ParseLog(const QString& text) {
+std::vector<LogEntry> ParseLog(const std::string& log) {
     std::vector<LogEntry> entries;
-    for (const QString& line : text.split('\n', Qt::SkipEmptyParts)) {
+    for (const QString& line : QString::fromStdString(log).split('\n', Qt::SkipEmptyParts)) {
         const QJsonObject o = QJsonDocument::fromJson(line.toUtf8()).object();
         QString hex = o.value("hex").toString();
         hex.remove(' ');
@@ -101,7 +101,7 @@ std::vector<LogEntry> ParseLog(const QString& text) {
 }
 
 // The frames the simulator took in, in order.
-std::vector<QByteArray> FramesHeard(const QString& log) {
+std::vector<QByteArray> FramesHeard(const std::string& log) {
     std::vector<QByteArray> frames;
     for (const LogEntry& e : ParseLog(log))
         if (e.dir == "frame")
@@ -110,7 +110,7 @@ std::vector<QByteArray> FramesHeard(const QString& log) {
 }
 
 // The program's speed when the simulator received these bytes in one piece.
-int PeerSpeedOf(const QString& log, const QByteArray& bytes) {
+int PeerSpeedOf(const std::string& log, const QByteArray& bytes) {
     for (const LogEntry& e : ParseLog(log))
         if (e.dir == "rx" && e.bytes == bytes)
             return e.peerSpeed;
@@ -141,12 +141,7 @@ protected:
     // An image from orv-osimage; a plain one gets zeros where the program must patch its CRC.
     QString MakeImage(const QString& name, int firstPage, bool spoilCrc = true) {
         const QString path = dir_.filePath(name);
-        QProcess tool;
-        tool.start(qEnvironmentVariable("ORV_BINARY_DIR") + "/tools/osimage/orv-osimage",
-                   {"make", path, "--size", "0x22000", "--first-page", QString::number(firstPage),
-                    "--version", "1.61", "--date", "03/2010", "--flash-type", "2", "--seed", "7"});
-        EXPECT_TRUE(tool.waitForFinished(10000) && tool.exitCode() == 0)
-            << tool.readAllStandardError().toStdString();
+        test::MakeImage(path.toStdString(), {0x22000, firstPage, "1.61", "03/2010", 2, 7});
         EXPECT_EQ(QFileInfo(path).size(), 0x22000 + (path.endsWith(".os") ? 2 : 0));
         if (spoilCrc && !path.endsWith(".os")) {
             QByteArray bytes = ReadFile(path);
@@ -157,76 +152,6 @@ protected:
             file.write(bytes);
         }
         return path;
-    }
-
-    // "Get PLC's Status" with the connect dialog at 9600 baud, EVEN, 7 data bits, station 1;
-    // returns the version the status window showed.
-    QString GetStatus(TOrvApplication& app, const QString& portName) {
-        QString version;
-        ModalScript script(8000);
-        script
-            .Then(ConnectStep(portName + ": (Virtual port)", "9600", "EVEN", "7", "1",
-                              PortListed::Required))
-            .Then([&](QWidget* modal) {
-                auto* status = qobject_cast<TfmStatus*>(modal);
-                ASSERT_NE(status, nullptr) << modal->metaObject()->className();
-                version = status->stVersion->text();
-                status->BitBtn1->click();
-            });
-        app.fmStartup->Button1->click();
-        EXPECT_TRUE(script.WaitDone(10000));
-        return version;
-    }
-
-    // What the update window showed when the run ended.
-    struct Outcome {
-        QString panel;
-        QString statusBar;
-        int gauge = -1;
-        bool updateEnabled = false, abortEnabled = true, exitEnabled = false;
-        QWidget* focus = nullptr;
-        TByteSize byteSize = TByteSize::_8;
-        TParity parity = TParity::None;
-        uint32_t baud = 0;
-    };
-
-    Outcome Observe(TOrvApplication& app) {
-        TfmUpdate& fm = *app.fmUpdate;
-        return {fm.pnlStatus->text(),       fm.sbStatusPanel->text(), fm.prbMain->Progress(),
-                fm.btDUReroro->isEnabled(), fm.btAbort->isEnabled(),  fm.btExit->isEnabled(),
-                fm.focusWidget(),           app.Comm.ByteSize(),      app.Comm.Parity(),
-                app.Comm.BaudRate()};
-    }
-
-    // "Proceed to Update OS", the image into the file box, "Update OS", then waits until the
-    // buttons are idle again (the run is over, one way or another), notes what the window
-    // shows and presses Exit (Abort first, should the run have stopped moving on). `more`
-    // answers the windows the run opens on the way.
-    Outcome Update(TOrvApplication& app, const QString& image,
-                   const std::function<void(ModalScript&)>& more = {}, int timeoutMs = 20000) {
-        Outcome seen;
-        ModalScript script(10000);
-        script.Then([&](QWidget* modal) {
-            ASSERT_EQ(modal, app.fmUpdate.get());
-            TfmUpdate& fm = *app.fmUpdate;
-            fm.edtOSFile->setText(image);
-            QTest::mouseClick(fm.btDUReroro, Qt::LeftButton); // which takes the focus
-            test::WaitWhileProgressing(
-                [&] {
-                    return fm.btDUReroro->isEnabled() && QApplication::activeModalWidget() == &fm;
-                },
-                [&] { return fm.pnlStatus->text() + " | " + fm.sbStatusPanel->text(); });
-            seen = Observe(app);
-            if (fm.btAbort->isEnabled())
-                fm.btAbort->click();
-            fm.btExit->click(); // the restore command; its reply closes the window
-        });
-        if (more)
-            more(script);
-        app.fmStartup->btNext->click();
-        EXPECT_TRUE(script.WaitDone(timeoutMs + 10000));
-        EXPECT_FALSE(app.fmUpdate->isVisible());
-        return seen;
     }
 
     // The frames of a good download of `image` (its bytes as sent): page 0 carrying the image
@@ -265,17 +190,10 @@ protected:
         EXPECT_EQ(pages, expected);
     }
 
-    // The simulator's flash holds page 0 with the CRC and pages firstPage onwards as sent.
-    void ExpectFlashOf(const QString& flashFile, const QByteArray& image, int firstPage) {
+    // The simulator's flash holds what a good download of `image` leaves there.
+    void ExpectFlashOf(const QString& flashFile, const QString& image) {
         ASSERT_TRUE(QTest::qWaitFor([&] { return QFile::exists(flashFile); }, 3000));
-        const QByteArray flash = ReadFile(flashFile);
-        ASSERT_EQ(flash.size(), image.size());
-        const uint16_t imageCrc = Crc16(image.mid(0x8000));
-        QByteArray header = image.left(256);
-        header[26] = static_cast<char>(imageCrc >> 8);
-        header[27] = static_cast<char>(imageCrc & 0xFF);
-        EXPECT_EQ(flash.left(256), header);
-        EXPECT_TRUE(flash.mid(firstPage * 256) == image.mid(firstPage * 256));
+        EXPECT_EQ(test::CompareFlash(flashFile.toStdString(), image.toStdString()), "");
     }
 
     // The status query of "Get PLC's Status", then the download-speed command at 9600 and the
@@ -292,16 +210,15 @@ protected:
 
 TEST_F(UpdateE2E, PlainImageAt115200FromA7E1ConnectionAndExitRestores9600) {
     const QString flash = dir_.filePath("flash.bin");
-    Simulator sim("e2e-plain",
-                  {"--speed", "9600", "--format", "7E1", "--no-pace", "--flash-out", flash});
-    ASSERT_TRUE(sim.Ready());
+    PlcSim sim({"--name", "e2e-plain", "--speed", "9600", "--format", "7E1", "--no-pace",
+                "--flash-out", flash.toStdString()});
     const QString image = MakeImage("orv.bin", kFirstPage);
     TOrvApplication app;
     app.fmStartup->show();
     ASSERT_EQ(GetStatus(app, "e2e-plain"), "1.00");
 
     // The port's own 100 ms read interval here: about 290 replies at 0.1 s each.
-    const Outcome seen = Update(app, image, {}, 45000);
+    const UpdateOutcome seen = Update(app, image, {}, 45000);
     EXPECT_EQ(seen.panel, "DU Reroro ... OK!!");
     EXPECT_EQ(seen.statusBar, "");
     EXPECT_EQ(seen.gauge, 100);
@@ -319,7 +236,7 @@ TEST_F(UpdateE2E, PlainImageAt115200FromA7E1ConnectionAndExitRestores9600) {
     ExpectPagesOf(frames, ReadFile(image), kFirstPage);
     ASSERT_FALSE(frames.empty());
     EXPECT_EQ(frames.back(), kRestoreSpeedFrame);
-    ExpectFlashOf(flash, ReadFile(image), kFirstPage);
+    ExpectFlashOf(flash, image);
     // The program's speed as the simulator heard each command: the connect speed for the
     // download-speed command, the download speed from the change mode to the restore.
     EXPECT_EQ(PeerSpeedOf(sim.Log(), kDownloadSpeedFrame), 9600);
@@ -330,37 +247,36 @@ TEST_F(UpdateE2E, PlainImageAt115200FromA7E1ConnectionAndExitRestores9600) {
 
 TEST_F(UpdateE2E, CipheredImageOfMorePagesGivesTheSameFlash) {
     const QString flash = dir_.filePath("flash.bin");
-    Simulator sim("e2e-os",
-                  {"--speed", "9600", "--format", "7E1", "--no-pace", "--flash-out", flash});
-    ASSERT_TRUE(sim.Ready());
+    PlcSim sim({"--name", "e2e-os", "--speed", "9600", "--format", "7E1", "--no-pace",
+                "--flash-out", flash.toStdString()});
     constexpr int kFirst = 128;
     const QString ciphered = MakeImage("orv.os", kFirst);
     // The same content, plain: what the PLC must end up with.
-    const QByteArray plain = ReadFile(MakeImage("orv-plain.bin", kFirst, false));
+    const QString plainPath = MakeImage("orv-plain.bin", kFirst, false);
+    const QByteArray plain = ReadFile(plainPath);
     ASSERT_NE(ReadFile(ciphered).left(64), plain.left(64)) << "the .os image is not ciphered";
     TOrvApplication app;
     app.fmStartup->show();
     QuickReplies(app);
     GetStatus(app, "e2e-os");
 
-    const Outcome seen = Update(app, ciphered);
+    const UpdateOutcome seen = Update(app, ciphered);
     EXPECT_EQ(seen.panel, "DU Reroro ... OK!!");
     EXPECT_EQ(seen.gauge, 100);
     const std::vector<QByteArray> frames = FramesHeard(sim.Log());
     ExpectLeadIn(frames);
     ExpectPagesOf(frames, plain, kFirst);
-    ExpectFlashOf(flash, plain, kFirst);
+    ExpectFlashOf(flash, plainPath);
     // With the first page at 128 every byte under the image CRC is sent: the simulator's own
     // check of the header's CRC against its flash passes.
-    EXPECT_TRUE(sim.Log().contains("image CRC ok")) << sim.Log().right(1000).toStdString();
+    EXPECT_NE(sim.Log().find("image CRC ok"), std::string::npos) << sim.Log();
     app.fmStartup->close();
 }
 
 TEST_F(UpdateE2E, RunningPlcIsStoppedOnYesAndTheUpdateCompletes) {
     const QString flash = dir_.filePath("flash.bin");
-    Simulator sim("e2e-run", {"--speed", "9600", "--format", "7E1", "--running", "--no-pace",
-                              "--flash-out", flash});
-    ASSERT_TRUE(sim.Ready());
+    PlcSim sim({"--name", "e2e-run", "--speed", "9600", "--format", "7E1", "--running", "--no-pace",
+                "--flash-out", flash.toStdString()});
     const QString image = MakeImage("orv.bin", kFirstPage);
     TOrvApplication app;
     app.fmStartup->show();
@@ -368,7 +284,7 @@ TEST_F(UpdateE2E, RunningPlcIsStoppedOnYesAndTheUpdateCompletes) {
     GetStatus(app, "e2e-run");
 
     QString question;
-    const Outcome seen = Update(app, image, [&](ModalScript& script) {
+    const UpdateOutcome seen = Update(app, image, [&](ModalScript& script) {
         script.Then([&](QWidget* modal) {
             EXPECT_EQ(modal, app.fmStopPLC.get());
             question = app.fmStopPLC->Label2->text();
@@ -386,16 +302,15 @@ TEST_F(UpdateE2E, RunningPlcIsStoppedOnYesAndTheUpdateCompletes) {
     EXPECT_EQ(frames[3], StationFrame("01410"));
     EXPECT_EQ(frames[4], kChangeModeFrame);
     ExpectPagesOf(frames, ReadFile(image), kFirstPage);
-    ExpectFlashOf(flash, ReadFile(image), kFirstPage);
+    ExpectFlashOf(flash, image);
     app.fmStartup->close();
 }
 
 // Replies are taken whole: the first refusal is only a cut block, which turns the window to
 // interval timing and sends the page again; the second is a refusal.
 TEST_F(UpdateE2E, RefusedPageEndsTheRunWithProgNack) {
-    Simulator sim("e2e-nak",
-                  {"--speed", "9600", "--format", "7E1", "--no-pace", "--fault", "nak:2x"});
-    ASSERT_TRUE(sim.Ready());
+    PlcSim sim({"--name", "e2e-nak", "--speed", "9600", "--format", "7E1", "--no-pace", "--fault",
+                "nak:2x"});
     const QString image = MakeImage("orv.bin", kFirstPage);
     TOrvApplication app;
     app.fmStartup->show();
@@ -403,7 +318,7 @@ TEST_F(UpdateE2E, RefusedPageEndsTheRunWithProgNack) {
     GetStatus(app, "e2e-nak");
 
     QString message;
-    const Outcome seen =
+    const UpdateOutcome seen =
         Update(app, image, [&](ModalScript& script) { script.ReadMessage(message); });
     // The refusal, and on its second line the page, the answer and what to do.
     EXPECT_TRUE(message.startsWith("Prog NACK\nThe PLC refused page 0 (it answered 15 15 hex)"))
@@ -432,11 +347,10 @@ TEST_F(UpdateE2E, VanishingAdapterFailsClearlyAndTheProgramConnectsAgain) {
     TOrvApplication app;
     app.fmStartup->show();
     QString message;
-    Outcome seen;
+    UpdateOutcome seen;
     {
-        Simulator sim("e2e-gone", {"--speed", "9600", "--format", "7E1", "--no-pace", "--fault",
-                                   "vanish-after:2"});
-        ASSERT_TRUE(sim.Ready());
+        PlcSim sim({"--name", "e2e-gone", "--speed", "9600", "--format", "7E1", "--no-pace",
+                    "--fault", "vanish-after:2"});
         QuickReplies(app);
         GetStatus(app, "e2e-gone");
         seen = Update(app, image, [&](ModalScript& script) { script.ReadMessage(message); });
@@ -454,9 +368,8 @@ TEST_F(UpdateE2E, VanishingAdapterFailsClearlyAndTheProgramConnectsAgain) {
     EXPECT_LT(seen.gauge, 100);
 
     // A fresh PLC on another port: the status query opens the port anew and gets its answer.
-    Simulator fresh("e2e-fresh",
-                    {"--speed", "9600", "--format", "7E1", "--no-pace", "--version", "2.05"});
-    ASSERT_TRUE(fresh.Ready());
+    PlcSim fresh({"--name", "e2e-fresh", "--speed", "9600", "--format", "7E1", "--no-pace",
+                  "--version", "2.05"});
     EXPECT_EQ(GetStatus(app, "e2e-fresh"), "2.05");
     EXPECT_TRUE(app.fmStartup->btNext->isEnabled());
     app.fmStartup->close();
@@ -479,13 +392,9 @@ void Shot(const QString& name, QWidget* window) {
 }
 
 TEST_F(UpdateE2E, DISABLED_WalkthroughScreenshots) {
-    Simulator sim("plcsim0", {"--speed", "9600", "--format", "7E1", "--running"});
-    ASSERT_TRUE(sim.Ready());
+    PlcSim sim({"--name", "plcsim0", "--speed", "9600", "--format", "7E1", "--running"});
     const QString image = dir_.filePath("orv-demo-1.61.bin");
-    QProcess tool;
-    tool.start(qEnvironmentVariable("ORV_BINARY_DIR") + "/tools/osimage/orv-osimage",
-               {"make", image, "--version", "1.61", "--date", "03/2010", "--flash-type", "2"});
-    ASSERT_TRUE(tool.waitForFinished(10000) && tool.exitCode() == 0);
+    test::MakeImage(image.toStdString(), {});
 
     TOrvApplication app;
     app.fmStartup->show();

@@ -1,11 +1,11 @@
 // The update window offscreen: its port, what each opening shows, the file dialog it builds
 // from its form's request, and how it closes (Exit, and the close box during a run).
 
-#include "modal_helper.h"
+#include "pty.h"
 #include "qt/application.h"
 #include "qt/cgauge.h"
+#include "qt_steps.h"
 #include "settings/reg.h"
-#include "test_files.h"
 
 #include <QAbstractButton>
 #include <QAccessible>
@@ -142,7 +142,7 @@ TEST_F(UpdateWindowTest, ExitWithoutAStartClosesAndSendsNothing) {
 // The close box (or Alt+F4) in the middle of a run: the run is aborted, the restore-speed
 // command goes out, the window closes on its reply and opens again ready for the next run.
 TEST_F(UpdateWindowTest, CloseBoxDuringARunRestoresTheSpeedAndLeavesTheWindowReady) {
-    test::VirtualPort line("updwin-close");
+    test::TVirtualPort line("updwin-close");
     TfmUpdate& fm = *app_->fmUpdate;
     UpdateSequence& sequence = app_->Forms->fmUpdate->Sequence();
     app_->Forms->Station.StationHex = "01";
@@ -169,12 +169,10 @@ TEST_F(UpdateWindowTest, CloseBoxDuringARunRestoresTheSpeedAndLeavesTheWindowRea
             EXPECT_FALSE(b->isEnabled()) << b->objectName().toStdString();
         // Once the restore command is out (a reply cannot come before it), the PLC answers
         // it: STX, "01", "47", "0", checksum, ETX.
-        sent = test::ReadAvailable(line.Master());
-        const char reply[] = "\x02"
-                             "01470"
-                             "FE\x03";
-        EXPECT_EQ(::write(line.Master(), reply, sizeof reply - 1),
-                  static_cast<ssize_t>(sizeof reply - 1));
+        sent = line.ReadText(std::chrono::milliseconds(300));
+        line.Write("\x02"
+                   "01470"
+                   "FE\x03");
     });
     fm.exec();
     EXPECT_TRUE(script.WaitDone());

@@ -2,18 +2,15 @@
 // "Get PLC's Status", and the update window's wiring of the update sequence (the stop
 // question, the pages with their time-outs re-armed by the port, Abort, Exit's restore).
 
-#include "app_steps.h"
-#include "modal_helper.h"
 #include "qt/application.h"
-#include "simulator.h"
-#include "test_files.h"
+#include "qt_steps.h"
+#include "tools.h"
 
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
-#include <QProcess>
 #include <QPushButton>
 #include <QStandardPaths>
 #include <QTest>
@@ -25,18 +22,17 @@ namespace {
 using test::ConnectStep;
 using test::EnsureProgramApplication;
 using test::ModalScript;
+using test::PlcSim;
 using test::PortListed;
-using test::Simulator;
 
 TEST(StatusEndToEnd, GetPlcStatusShowsTheSimulatorsStatus) {
     EnsureProgramApplication();
     test::ForgetSettings();
     // The reply as a UART sends it, a byte a millisecond: a read interval shorter than the
     // whole reply still keeps it one block, as it runs from each byte.
-    Simulator sim("e2e-status", {"--speed", "9600", "--format", "7E1", "--station", "10",
-                                 "--register-code", "2", "--version", "1.61", "--date", "03/2010",
-                                 "--flash-type", "2", "--pace", "bytes"});
-    ASSERT_TRUE(sim.Ready());
+    PlcSim sim({"--name", "e2e-status", "--speed", "9600", "--format", "7E1", "--station", "10",
+                "--register-code", "2", "--version", "1.61", "--date", "03/2010", "--flash-type",
+                "2", "--pace", "bytes"});
 
     TOrvApplication app;
     app.Comm.SetReadIntervalTimeout(50);
@@ -76,7 +72,7 @@ TEST(StatusEndToEnd, GetPlcStatusShowsTheSimulatorsStatus) {
 
     // The simulator heard exactly the status frame for station 0A: STX "0A00", checksum
     // 0x02 + 0x30 + 0x41 + 0x30 + 0x30 = 0xD3, ETX.
-    const QString log = sim.Log();
+    const QString log = QString::fromStdString(sim.Log());
     EXPECT_TRUE(log.contains("\"dir\":\"frame\"")) << log.toStdString();
     EXPECT_TRUE(log.contains("\"hex\":\"02 30 41 30 30 44 33 03\"")) << log.toStdString();
     app.fmStartup->close();
@@ -96,8 +92,7 @@ bool Heard(const QString& log, const QString& hex) {
 TEST(UpdateEndToEnd, RunningPlcIsStoppedPagesGoOutAbortHoldsAndExitRestoresTheSpeed) {
     EnsureProgramApplication();
     test::ForgetSettings();
-    Simulator sim("e2e-update", {"--speed", "9600", "--format", "7E1", "--running"});
-    ASSERT_TRUE(sim.Ready());
+    PlcSim sim({"--name", "e2e-update", "--speed", "9600", "--format", "7E1", "--running"});
     const QString image = test::WritePlainImage(QDir::temp().filePath(
         QStringLiteral("orv-e2e-%1.bin").arg(QCoreApplication::applicationPid())));
 
@@ -150,7 +145,7 @@ TEST(UpdateEndToEnd, RunningPlcIsStoppedPagesGoOutAbortHoldsAndExitRestoresTheSp
     EXPECT_GE(pageAtAbort, 130);
     EXPECT_EQ(app.Forms->fmUpdate->Sequence().UpdateState, UpdateSequence::Idle);
 
-    const QString log = sim.Log();
+    const QString log = QString::fromStdString(sim.Log());
     // Download speed: station 01, register R04050, 0x5620 (7 data bits, even) + code 12.
     EXPECT_TRUE(Heard(log, "02 30 31 34 37 30 31 52 30 34 30 35 30 35 36 32 43 35 41 03"))
         << log.left(4000).toStdString();

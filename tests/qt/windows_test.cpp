@@ -2,11 +2,10 @@
 // port, the connect dialog's showings and ways out, the keyboard, the error display, a failed
 // save at exit, and each window's title and texts.
 
-#include "app_steps.h"
-#include "modal_helper.h"
+#include "pty.h"
 #include "qt/application.h"
+#include "qt_steps.h"
 #include "settings/reg.h"
-#include "test_files.h"
 
 #include <QAbstractButton>
 #include <QComboBox>
@@ -31,7 +30,7 @@ namespace {
 using test::ChooseEntry;
 using test::EnsureProgramApplication;
 using test::ModalScript;
-using test::VirtualPort;
+using test::TVirtualPort;
 
 // The title the window manager is given for a window (its _NET_WM_NAME), read back from the
 // X server.
@@ -167,7 +166,7 @@ TEST_F(WindowsTest, PortListIsRefreshedAtEveryShowing) {
 // An adapter plugged in while "none is present" is up is listed once that message closes.
 // Escape and the close box leave the dialog as a cancel: no status query follows.
 TEST_F(WindowsTest, ConnectDialogRefreshesAfterItsMessageAndCanBeLeft) {
-    VirtualPort port("wintest-cancel");
+    TVirtualPort port("wintest-cancel");
     const QString entry = QString::fromStdString(port.Entry());
     TOrvApplication app;
     std::vector<std::string> ports;
@@ -314,7 +313,7 @@ TEST_F(WindowsTest, SigtermClosesTheProgramWithItsSettingsSaved) {
 }
 
 TEST_F(WindowsTest, StatusQueryWithoutAnswerGivesUpAndEnablesTheUpdateButtons) {
-    VirtualPort port("wintest-silent");
+    TVirtualPort port("wintest-silent");
     TOrvApplication app;
     app.fmStartup->show();
     QString message;
@@ -330,7 +329,7 @@ TEST_F(WindowsTest, StatusQueryWithoutAnswerGivesUpAndEnablesTheUpdateButtons) {
     EXPECT_TRUE(app.fmStartup->btUpdateBaud->isEnabled());
 
     // Four requests went out to station 03, 500 ms apart.
-    const std::string sent = test::ReadAvailable(port.Master());
+    const std::string sent = port.ReadText(std::chrono::milliseconds(300));
     ASSERT_EQ(sent.size(), 32u);
     EXPECT_EQ(sent.substr(0, 8), "\x02"
                                  "0300"

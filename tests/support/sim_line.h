@@ -23,7 +23,7 @@
 #include <unistd.h>
 #include <vector>
 
-namespace plcsim_test {
+namespace orv::test {
 
 using Bytes = std::vector<uint8_t>;
 
@@ -195,4 +195,4 @@ private:
     int exit_ = -1;
 };
 
-} // namespace plcsim_test
+} // namespace orv::test

@@ -1,4 +1,4 @@
-#include "modal_helper.h"
+#include "qt_modal.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -6,15 +6,8 @@
 #include <QMessageBox>
 #include <QTest>
 #include <algorithm>
-#include <cerrno>
-#include <cstdlib>
-#include <cstring>
-#include <fcntl.h>
-#include <filesystem>
 #include <gtest/gtest.h>
 #include <memory>
-#include <poll.h>
-#include <unistd.h>
 #include <vector>
 
 namespace orv::test {
@@ -167,48 +160,6 @@ void EnsureApplication() {
     static char name[] = "orv-test";
     static char* argv[] = {name, nullptr};
     new QApplication(argc, argv); // deleted after the last test
-}
-
-std::string ReadAvailable(int fd) {
-    std::string out;
-    for (;;) {
-        pollfd p{fd, POLLIN, 0};
-        if (::poll(&p, 1, 100) <= 0 || (p.revents & POLLIN) == 0)
-            return out;
-        char buffer[512];
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n <= 0)
-            return out;
-        out.append(buffer, static_cast<size_t>(n));
-    }
-}
-
-VirtualPort::VirtualPort(const std::string& name) : name_(name) {
-    master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) {
-        ADD_FAILURE() << "no pseudo-terminal: " << std::strerror(errno);
-        return;
-    }
-    const char* slave = ptsname(master_);
-    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    if (slave == nullptr || runtime == nullptr) {
-        ADD_FAILURE() << "no pseudo-terminal name or XDG_RUNTIME_DIR";
-        return;
-    }
-    const std::filesystem::path folder = std::filesystem::path(runtime) / "orv-ports";
-    std::filesystem::create_directories(folder);
-    link_ = (folder / name).string();
-    std::filesystem::remove(link_);
-    std::filesystem::create_symlink(slave, link_);
-}
-
-VirtualPort::~VirtualPort() {
-    if (!link_.empty()) {
-        std::error_code ignored;
-        std::filesystem::remove(link_, ignored);
-    }
-    if (master_ >= 0)
-        ::close(master_);
 }
 
 } // namespace orv::test

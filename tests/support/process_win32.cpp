@@ -1,5 +1,5 @@
 #include "common/wide_text.h"
-#include "run_program.h"
+#include "process.h"
 
 #include <windows.h>
 

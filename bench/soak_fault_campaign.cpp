@@ -3,7 +3,7 @@
 // update must either complete with the PLC's flash identical to the image, or fail with a
 // message; never report success over a wrong flash, crash or hang.
 
-#include "flash_testkit.h"
+#include "tools.h"
 
 #include <atomic>
 #include <csignal>
@@ -16,7 +16,7 @@
 
 namespace {
 
-using namespace orv::flashtest;
+using namespace orv::test;
 using namespace std::chrono_literals;
 
 constexpr int kUpdates = 30;

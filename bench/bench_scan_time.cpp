@@ -2,7 +2,7 @@
 // multi-drop orv-plcsim with a handful of stations present, next to its 10 s target and to
 // what its time-outs allow: every absent station costs one whole time-out.
 
-#include "flash_testkit.h"
+#include "tools.h"
 
 #include <chrono>
 #include <cstdio>
@@ -11,7 +11,7 @@
 
 namespace {
 
-using namespace orv::flashtest;
+using namespace orv::test;
 using namespace std::chrono_literals;
 
 } // namespace

@@ -6,6 +6,7 @@
 #include <asm/termbits.h>
 #include <cstdlib>
 #include <fcntl.h>
+#include <filesystem>
 #include <poll.h>
 #include <stdexcept>
 #include <thread>
@@ -97,6 +98,22 @@ void TPty::SetLine(const TPtyLine& line) {
     t.c_cflag = line.OddParity ? t.c_cflag | PARODD : t.c_cflag & ~PARODD;
     t.c_iflag = line.ParityMarks ? t.c_iflag | PARMRK : t.c_iflag & ~PARMRK;
     ioctl(Impl->Master, TCSETS2, &t);
+}
+
+TVirtualPort::TVirtualPort(const std::string& name) : name_(name) {
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    if (runtime == nullptr)
+        throw std::runtime_error("no XDG_RUNTIME_DIR for the virtual-port folder");
+    const std::filesystem::path folder = std::filesystem::path(runtime) / "orv-ports";
+    std::filesystem::create_directories(folder);
+    link_ = (folder / name).string();
+    std::filesystem::remove(link_);
+    std::filesystem::create_symlink(SlavePath, link_);
+}
+
+TVirtualPort::~TVirtualPort() {
+    std::error_code ignored;
+    std::filesystem::remove(link_, ignored);
 }
 
 void Sleep(int ms) {

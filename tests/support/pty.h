@@ -1,6 +1,6 @@
 #pragma once
-// A real pseudo-terminal for the serial tests: the component opens the slave, the test plays
-// the other end on the master. On Windows, under Wine, a Linux program (serial_pty_peer) holds
+// A real pseudo-terminal for the tests: the program opens the slave, the test plays the other
+// end on the master. On Windows, under Wine, a Linux program (serial_pty_peer) holds
 // the master and maps the slave as a COM port, $WINEPREFIX/dosdevices/comN, and the test
 // speaks to it over a local socket (pty_posix.cpp, pty_win32.cpp).
 
@@ -37,6 +37,11 @@ public:
     void Write(const std::string& text);
     // Reads until want bytes have come or timeout has passed.
     std::vector<uint8_t> Read(size_t want, std::chrono::milliseconds timeout);
+    // Everything that comes within timeout, as text.
+    std::string ReadText(std::chrono::milliseconds timeout) {
+        const std::vector<uint8_t> bytes = Read(SIZE_MAX, timeout);
+        return {bytes.begin(), bytes.end()};
+    }
 
     TPtyLine Line() const;
     // Changes OddParity and ParityMarks behind the component's back; the rest stays.
@@ -49,6 +54,22 @@ public:
 
 private:
     std::unique_ptr<TImpl> Impl;
+};
+
+// POSIX only: a pseudo-terminal registered as the virtual port NAME in
+// $XDG_RUNTIME_DIR/orv-ports/, so the connect dialog lists "NAME: (Virtual port)" and StartComm
+// opens it by that name.
+class TVirtualPort : public TPty {
+public:
+    explicit TVirtualPort(const std::string& name);
+    ~TVirtualPort();
+    TVirtualPort(const TVirtualPort&) = delete;
+    TVirtualPort& operator=(const TVirtualPort&) = delete;
+    std::string Entry() const { return name_ + ": (Virtual port)"; }
+
+private:
+    std::string name_;
+    std::string link_;
 };
 
 void Sleep(int ms);

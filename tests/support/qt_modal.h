@@ -11,7 +11,6 @@
 #include <deque>
 #include <functional>
 #include <ostream>
-#include <string>
 
 // Readable QStrings in test failures.
 inline void PrintTo(const QString& text, std::ostream* os) {
@@ -52,21 +51,6 @@ private:
 // The Qt application of a test program, made once unless the test made its own.
 void EnsureApplication();
 
-// A pseudo-terminal registered as a virtual port NAME in $XDG_RUNTIME_DIR/orv-ports/, so the
-// connect dialog lists "NAME: (Virtual port)" and StartComm can open it.
-class VirtualPort {
-public:
-    explicit VirtualPort(const std::string& name);
-    ~VirtualPort();
-    std::string Entry() const { return name_ + ": (Virtual port)"; }
-    int Master() const { return master_; }
-
-private:
-    std::string name_;
-    std::string link_;
-    int master_ = -1;
-};
-
 // Clicks the push button with this text among widget's children; fails when there is none.
 void PressButton(QWidget* window, const QString& text);
 // The widget's child of that object name and type.
@@ -74,8 +58,5 @@ template <typename T>
 T* Child(QWidget* window, const char* name) {
     return window->findChild<T*>(QString::fromLatin1(name));
 }
-
-// Everything readable on fd now (waits up to 100 ms for each further piece).
-std::string ReadAvailable(int fd);
 
 } // namespace orv::test
