@@ -14,9 +14,7 @@ namespace {
 using namespace orv::test;
 using namespace std::chrono_literals;
 
-} // namespace
-
-int main() {
+void Scan() {
     const std::string name = "benchscan" + std::to_string(::getpid());
     PlcSim sim({"--name", name, "--speed", "9600", "--format", "8E1", "--stations",
                 "1,2,7,16:version=1.50", "--stations", "30:running"});
@@ -27,7 +25,7 @@ int main() {
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     if (r.Exit != 0) {
         std::printf("scan failed (exit %d):\n%s%s", r.Exit, r.Out.c_str(), r.Err.c_str());
-        return 0;
+        return;
     }
     const auto events = JsonLines(r.Out);
     const nlohmann::json& done = events.back();
@@ -39,5 +37,15 @@ int main() {
                 absent, static_cast<double>(absent) * timeoutMs / 1000.0);
     std::printf("  scan: %.3f s (orv-flash from start to end: %.3f s); target under 10 s\n",
                 done.value("seconds", 0.0), wall);
+}
+
+} // namespace
+
+int main() {
+    try {
+        Scan();
+    } catch (const std::exception& e) {
+        std::printf("scan failed: %s\n", e.what());
+    }
     return 0;
 }

@@ -47,7 +47,7 @@ std::optional<orv::bench::Timing> TimeUpdate(const std::string& dir, const std::
                                   "--parity",        "even",    "--databits", "7",      "--speed",
                                   "115200",          "--image", image,        "--json", "--trace"};
     if (interval)
-        argv.push_back("--interval-timing");
+        argv.emplace_back("--interval-timing");
     const RunResult r = RunTool(argv, 300s);
     if (r.Exit != 0) {
         std::printf("update failed (exit %d):\n%s%s", r.Exit, r.Out.c_str(), r.Err.c_str());

@@ -131,6 +131,7 @@ int main(int argc, char** argv) {
     const auto started = std::chrono::steady_clock::now();
 
     std::vector<std::thread> workers;
+    workers.reserve(kParallel);
     for (int w = 0; w < kParallel; ++w)
         workers.emplace_back([&] {
             for (size_t i = next++; i < plans.size(); i = next++) {

@@ -46,7 +46,7 @@ double Timing::ProtocolFloor() const {
 }
 
 std::string MakeBenchImage(const std::string& dir) {
-    const std::string image = dir + "/os544.bin";
+    std::string image = dir + "/os544.bin";
     test::MakeImage(image, test::ImageRecipe{0x22000, 1, "1.61", "03/2010", 2, 5});
     return image;
 }

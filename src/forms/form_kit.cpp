@@ -4,6 +4,7 @@
 #include "serial/comm.h"
 
 #include <cstdint>
+#include <iterator>
 #include <stdexcept>
 #include <utility>
 
@@ -12,7 +13,7 @@ namespace orv {
 std::string ErrorText(std::exception_ptr error) {
     std::string text;
     try {
-        std::rethrow_exception(error);
+        std::rethrow_exception(std::move(error));
     } catch (const ECommsError& e) {
         text = e.what();
         if (!e.Detail().empty())
@@ -97,6 +98,7 @@ bool SameTextIgnoringCase(std::string_view a, std::string_view b) {
 
 std::vector<std::string> SpeedEntries() {
     std::vector<std::string> entries;
+    entries.reserve(std::size(kSpeedList));
     for (const int speed : kSpeedList)
         entries.push_back(std::to_string(speed));
     return entries;

@@ -116,12 +116,14 @@ void TGaugePicture::PaintAsPie(TPixelMap& bitmap, const TPaintRect& r) const {
     if (percent <= 0)
         return;
     const double a = (percent * 0.02 + 0.5) * std::numbers::pi;
-    const int64_t x3 = Floor((1 - std::cos(a)) * (Wp / 2));
-    const int64_t y3 = Floor((1 - std::sin(a)) * (Hp / 2));
+    // The radii in whole pixels, as the wedge's other end has always been placed.
+    const int rx = Wp / 2, ry = Hp / 2;
+    const int64_t x3 = Floor((1 - std::cos(a)) * rx);
+    const int64_t y3 = Floor((1 - std::sin(a)) * ry);
     // At 100 per cent both radials are the top one: the wedge is the whole ellipse. Below, a
     // wedge too thin to have an angle is drawn as nothing rather than as a whole disc.
-    DrawPixelPie(bitmap, FX(r.Left), FY(r.Top), FX(Wp), FY(Hp), FX(x3), FY(y3), FX(Wp / 2), FY(0),
-                 fore, fore, FUnit, percent >= 100);
+    DrawPixelPie(bitmap, FX(r.Left), FY(r.Top), FX(Wp), FY(Hp), FX(x3), FY(y3), FX(rx), FY(0), fore,
+                 fore, FUnit, percent >= 100);
 }
 
 void TGaugePicture::PaintAsNeedle(TPixelMap& bitmap, const TPaintRect& r) const {

@@ -2,6 +2,7 @@
 
 #include "common/crc16.h"
 #include "common/platform_io.h"
+#include "common/version.h"
 
 #include <cstdio>
 #include <filesystem>
@@ -27,7 +28,7 @@ long long SecondsOf(const std::tm& tm) {
     return DaysFromCivil(tm.tm_year + 1900, static_cast<unsigned>(tm.tm_mon + 1),
                          static_cast<unsigned>(tm.tm_mday)) *
                86400 +
-           tm.tm_hour * 3600 + tm.tm_min * 60 + tm.tm_sec;
+           tm.tm_hour * 3600LL + tm.tm_min * 60LL + tm.tm_sec;
 }
 
 // Reads `digits` decimal digits at text[at]; advances at.
@@ -89,7 +90,7 @@ bool OsField(const nlohmann::json& object, const char* key, std::optional<Histor
 } // namespace
 
 std::string HistoryProgram(const std::string& name) {
-    return name + " " + ORV_VERSION;
+    return name + " " + kVersion;
 }
 
 std::string HistoryTimeText(std::chrono::system_clock::time_point t) {
@@ -98,7 +99,7 @@ std::string HistoryTimeText(std::chrono::system_clock::time_point t) {
     if (!history_file::LocalTime(secs, local))
         return "1970-01-01T00:00:00Z";
     const long long offset = SecondsOf(local) - static_cast<long long>(secs);
-    const int minutes = static_cast<int>((offset < 0 ? -offset : offset) / 60 % (24 * 60));
+    const int minutes = static_cast<int>((offset < 0 ? -offset : offset) / 60 % (24LL * 60));
     char text[80];
     std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d%c%02d:%02d",
                   local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,

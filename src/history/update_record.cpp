@@ -12,7 +12,7 @@ HistoryOs OsOf(const StatusReply& reply) {
 
 } // namespace
 
-TUpdateRecord::TUpdateRecord(std::string program)
+TUpdateRecord::TUpdateRecord(const std::string& program)
     : Path(DefaultHistoryPath()), program_(HistoryProgram(program)) {}
 
 void TUpdateRecord::Begin(const std::string& port, int station, const std::string& image,

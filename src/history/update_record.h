@@ -14,7 +14,7 @@ namespace orv {
 class TUpdateRecord {
 public:
     // program: "orv-os-update"; the version is added.
-    explicit TUpdateRecord(std::string program);
+    explicit TUpdateRecord(const std::string& program);
 
     // "Update OS" pressed: port and station as the connect dialog has them (station -1 when its
     // text is no station), the image file, and the status last read, if it was this station's.

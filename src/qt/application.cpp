@@ -1,5 +1,6 @@
 #include "qt/application.h"
 
+#include "common/version.h"
 #include "qt/window_kit.h"
 
 namespace orv {
@@ -9,7 +10,7 @@ TOrvQApplication::TOrvQApplication(int& argc, char** argv) : QApplication(argc, 
     // the window class the desktop file names) stands in a title only where a caption is empty,
     // the status window's, since X11 titles are never left empty.
     setApplicationName(QStringLiteral("orv-os-update"));
-    setApplicationVersion(QStringLiteral("1.61"));
+    setApplicationVersion(QString::fromLatin1(kVersion));
     // The program ends when the main window closes, not when the last visible window does:
     // the main window is hidden while the about box and the status window are up.
     setQuitOnLastWindowClosed(false);

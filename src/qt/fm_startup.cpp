@@ -1,5 +1,6 @@
 #include "qt/fm_startup.h"
 
+#include "common/version.h"
 #include "qt/window_kit.h"
 
 #include <QAction>
@@ -24,7 +25,9 @@ TfmStartup::TfmStartup() {
     menuBar()->setObjectName(QStringLiteral("MainMenu1"));
 
     auto* central = new QWidget(this);
-    Panel1 = NewTitlePanel(QStringLiteral("Orv PLC  OS update Utility          V1.61"), central);
+    Panel1 = NewTitlePanel(QStringLiteral("Orv PLC  OS update Utility          V") +
+                               QString::fromLatin1(kVersion),
+                           central);
     Panel1->setObjectName(QStringLiteral("Panel1"));
 
     Button1 = new QPushButton(QStringLiteral("&Get PLC's Status"), central);

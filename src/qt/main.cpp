@@ -1,5 +1,6 @@
 // orv-os-update: replaces the operating system of an Orv-series PLC over a serial line.
 
+#include "common/version.h"
 #include "forms/form_kit.h"
 #include "qt/application.h"
 #include "qt/window_kit.h"
@@ -12,7 +13,7 @@ int main(int argc, char** argv) {
     // Answered before Qt starts, so that they work without a display.
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--version") == 0) {
-            std::printf("orv-os-update %s\n", ORV_VERSION);
+            std::printf("orv-os-update %s\n", orv::kVersion);
             return 0;
         }
         if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {

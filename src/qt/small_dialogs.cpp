@@ -1,5 +1,7 @@
 #include "qt/small_dialogs.h"
 
+#include "common/version.h"
+
 #include <QComboBox>
 #include <QFrame>
 #include <QGridLayout>
@@ -205,7 +207,8 @@ TfmAbout::TfmAbout(QWidget* parent) : QDialog(parent) {
     QFont bold = lblName->font();
     bold.setBold(true);
     lblName->setFont(bold);
-    lblVersion = NamedLabel("lblVersion", QStringLiteral("Version 1.61"), this);
+    lblVersion =
+        NamedLabel("lblVersion", QStringLiteral("Version ") + QString::fromLatin1(kVersion), this);
     lblPurpose = NamedLabel(
         "lblPurpose",
         QStringLiteral("Reads an Orv PLC's status and replaces its operating system over a "

@@ -289,7 +289,7 @@ bool TReplyCutter::Refresh(size_t inHand) {
     TReplyRuleSlot::TView now = Slot.Current();
     if (now.Serial == View.Serial)
         return false;
-    View = std::move(now);
+    View = now;
     Answered = false;
     return inHand > 0 && View.Rule.has_value();
 }

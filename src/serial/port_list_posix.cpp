@@ -14,6 +14,7 @@
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
+#include <utility>
 
 namespace orv {
 
@@ -91,8 +92,10 @@ void AddSerialDevices(std::vector<std::string>& entries) {
         } else if (!IsParentlessPort(name)) {
             continue;
         }
-        const std::string description = Description(device.get());
-        entries.push_back(description.empty() ? name : name + ": (" + description + ")");
+        std::string entry = name;
+        if (const std::string description = Description(device.get()); !description.empty())
+            entry.append(": (").append(description).append(")");
+        entries.push_back(std::move(entry));
     }
 }
 

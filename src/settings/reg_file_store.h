@@ -23,7 +23,7 @@ public:
     const std::string& FilePath() const { return file_; }
 
     // Longest file read; anything longer is treated as damaged.
-    static constexpr size_t kMaxFileSize = 4 * 1024 * 1024;
+    static constexpr size_t kMaxFileSize = size_t{4} * 1024 * 1024;
     static constexpr int kLockWaitMs = 5000;
 
 private:

@@ -1,9 +1,11 @@
 #include "win32/fm_startup.h"
 
+#include "common/version.h"
 #include "common/wide_text.h"
 #include "forms/orv_forms.h"
 
 #include <commctrl.h>
+#include <string>
 
 namespace orv {
 
@@ -31,9 +33,10 @@ TfmStartup::TfmStartup()
       tmTimeOut(Handle(), 1) {
     SetMainWindow(Handle());
     MainMenu1 = GetMenu(Handle());
-    Panel1 = AddControl(L"STATIC", L"Orv PLC  OS update Utility          V1.61",
-                        SS_CENTER | SS_CENTERIMAGE | SS_NOPREFIX, idPanel1,
-                        {0, 0, kWidth, kPanelHeight}, TFontRole::Title);
+    Panel1 = AddControl(
+        L"STATIC", (std::wstring(L"Orv PLC  OS update Utility          V") + kVersionW).c_str(),
+        SS_CENTER | SS_CENTERIMAGE | SS_NOPREFIX, idPanel1, {0, 0, kWidth, kPanelHeight},
+        TFontRole::Title);
     SetStaticColours(Panel1, {RGB(0, 0, 255), COLOR_BTNTEXT}, {RGB(192, 192, 192), COLOR_BTNFACE});
     // Connecting comes first; Enter presses it when no other button has the focus.
     Button1 =

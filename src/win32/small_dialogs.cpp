@@ -1,5 +1,9 @@
 #include "win32/small_dialogs.h"
 
+#include "common/version.h"
+
+#include <string>
+
 namespace orv {
 
 namespace {
@@ -132,8 +136,8 @@ void TfmStatus::OnPaint(HDC dc) {
 TfmAbout::TfmAbout() : TFormWindow("About", kCloseBox, 323, 192) {
     lblName = AddControl(L"STATIC", L"Orv OS update", SS_CENTER | SS_NOPREFIX, -1,
                          {20, 22, 283, 16}, TFontRole::Bold);
-    lblVersion =
-        AddControl(L"STATIC", L"Version 1.61", SS_CENTER | SS_NOPREFIX, -1, {20, 46, 283, 16});
+    lblVersion = AddControl(L"STATIC", (std::wstring(L"Version ") + kVersionW).c_str(),
+                            SS_CENTER | SS_NOPREFIX, -1, {20, 46, 283, 16});
     lblPurpose = AddControl(
         L"STATIC",
         L"Reads an Orv PLC's status and replaces its operating system over a serial line.",

@@ -461,6 +461,7 @@ TEST_F(FlashE2E, AScanListsTheStationsThatAnswerAndOnlyThose) {
     const auto events = Events(r.Out);
     const auto found = Named(events, "scan_station");
     std::vector<int> stations;
+    stations.reserve(found.size());
     for (const Json& e : found)
         stations.push_back(e.at("station").get<int>());
     EXPECT_EQ(stations, (std::vector<int>{1, 4, 9, 10, 30}));

@@ -4,6 +4,7 @@
 #include "event_loop.h"
 
 #include <gtest/gtest.h>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -15,23 +16,23 @@ TEST(FlashLoop, PostedWorkKeepsItsOrderAlsoAcrossANestedLoopAndFromOtherThreads)
     TEventLoop loop;
     std::vector<std::string> order;
     bool asked = false, done = false;
-    loop.Post([&] { order.push_back("a"); });
+    loop.Post([&] { order.emplace_back("a"); });
     // A handler that asks a question: the nested loop runs what comes next, in order.
     loop.Post([&] {
-        order.push_back("ask");
+        order.emplace_back("ask");
         loop.RunUntil([&] { return asked; });
-        order.push_back("answered");
+        order.emplace_back("answered");
     });
-    loop.Post([&] { order.push_back("b"); });
+    loop.Post([&] { order.emplace_back("b"); });
     std::thread other([&] {
         loop.Post([&] {
-            order.push_back("answer");
+            order.emplace_back("answer");
             asked = true;
         });
     });
     other.join();
     loop.Post([&] {
-        order.push_back("c");
+        order.emplace_back("c");
         done = true;
     });
     loop.RunUntil([&] { return done; });
@@ -89,7 +90,8 @@ TEST(FlashLoop, SerialNotificationsArriveInOrderAndDiscardedOnesNever) {
         note.Target = &comm;
         note.Message = MSG_RECEIVE_DATA;
         note.Count = 1;
-        note.Block.reset(new uint8_t[2]{value, 0});
+        note.Block = std::make_unique<uint8_t[]>(2); // the zero byte after the data
+        note.Block[0] = value;
         sink.Post(note);
     };
     std::thread reader([&] {

@@ -212,6 +212,7 @@ TEST(FlashPlan, DryRunAndSkipCurrentOverCurrentOldRunningAndAbsentPlcs) {
     const std::vector<Json> entries = Named(JsonLines(history.Out), "history");
     ASSERT_EQ(entries.size(), 6u) << history.Out;
     std::vector<std::string> results;
+    results.reserve(entries.size());
     for (const Json& e : entries)
         results.push_back(std::to_string(e.at("station").get<int>()) +
                           e.at("result").get<std::string>());

@@ -17,7 +17,8 @@ void Check(const orv::PrepareResult& r) {
         image.PageCount != static_cast<int>(image.Bytes.size() / orv::kPageSize))
         std::abort();
     const auto order = orv::PageOrder(image.PageCount, image.FirstPage);
-    if (order.size() != static_cast<size_t>(image.PageCount - image.FirstPage + 1))
+    if (order.size() !=
+        static_cast<size_t>(image.PageCount) - static_cast<size_t>(image.FirstPage) + 1)
         std::abort();
     // The header page, the first and last image pages: enough to cover every frame branch.
     for (int page : {0, image.FirstPage, image.PageCount - 1}) {
@@ -44,7 +45,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size > 0 && size < orv::kMinImageSize) {
         std::vector<uint8_t> stretched(orv::kMinImageSize);
         for (size_t at = 0; at < stretched.size(); at += size)
-            std::copy_n(data, std::min(size, stretched.size() - at), stretched.begin() + at);
+            std::copy_n(data, std::min(size, stretched.size() - at),
+                        stretched.begin() + static_cast<std::ptrdiff_t>(at));
         Check(orv::PrepareImageBytes(std::move(stretched), false));
     }
     return 0;

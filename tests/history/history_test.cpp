@@ -64,6 +64,7 @@ TEST(History, WritersAtOnceNeverInterleave) {
     const std::string path = Scratch("concurrent");
     constexpr int kWriters = 4, kLines = 100;
     std::vector<std::thread> writers;
+    writers.reserve(kWriters);
     for (int w = 0; w < kWriters; ++w)
         writers.emplace_back([&, w] {
             HistoryEntry e = Entry(w, "ok");

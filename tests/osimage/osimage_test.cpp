@@ -1,8 +1,8 @@
 // orv-osimage run as a process, the way image makers use it.
+#include "child_process.h"
 #include "cipher/crypt_encrypt.h"
 #include "cipher/crypt_lib.h"
 #include "common/crc16.h"
-#include "process.h"
 #include "update/os_image.h"
 
 #include <cstdio>

@@ -262,8 +262,8 @@ TEST(PlcSim, MultiDropStationsAnswerForThemselves) {
     EXPECT_EQ(Exchange(fd, StationFrame("05", "00"), 66).size(), 66u);
     // Nobody else takes a page frame: the one for station 5 is refused by 2, the only one
     // listening for pages.
-    EXPECT_EQ(Exchange(fd, PageFrame(5, 128, true, &image[128 * 256]), 2), kNak);
-    EXPECT_EQ(Exchange(fd, PageFrame(2, 128, true, &image[128 * 256]), 2), kAck);
+    EXPECT_EQ(Exchange(fd, PageFrame(5, 128, true, &image[size_t{128} * 256]), 2), kNak);
+    EXPECT_EQ(Exchange(fd, PageFrame(2, 128, true, &image[size_t{128} * 256]), 2), kAck);
     EXPECT_EQ(sim.ReadLine(2000), "station 2: download complete: 129 pages, image CRC ok");
 
     EXPECT_EQ(Text(Exchange(fd, StationFrame("02", "00"), 66), 26, 7), "2050721");
@@ -293,7 +293,7 @@ TEST(PlcSim, DamagedFramesRefused) {
     EXPECT_EQ(Exchange(fd, noisy, 2), kAck);
     // After the header comes the first page it names, not page 1.
     EXPECT_EQ(Exchange(fd, PageFrame(1, 1, false, &image[256]), 2), kNak);
-    EXPECT_EQ(Exchange(fd, PageFrame(1, 128, true, &image[128 * 256]), 2), kAck);
+    EXPECT_EQ(Exchange(fd, PageFrame(1, 128, true, &image[size_t{128} * 256]), 2), kAck);
     const std::string verdict = sim.ReadLine(2000);
     EXPECT_EQ(verdict.rfind("download complete: 129 pages, image CRC MISMATCH", 0), 0u) << verdict;
     // An image that fails its CRC is not started: the old OS is still reported.
@@ -311,7 +311,7 @@ TEST(PlcSim, KeepOsReportsTheOldOsAfterASoundDownloadAndBootsAfterTheRestore) {
     const Bytes image = MakeImage(129, 128);
     EnterDownloadMode(fd);
     EXPECT_EQ(Exchange(fd, PageFrame(1, 0, false, image.data()), 2), kAck);
-    EXPECT_EQ(Exchange(fd, PageFrame(1, 128, true, &image[128 * 256]), 2), kAck);
+    EXPECT_EQ(Exchange(fd, PageFrame(1, 128, true, &image[size_t{128} * 256]), 2), kAck);
     EXPECT_EQ(sim.ReadLine(2000), "download complete: 129 pages, image CRC ok");
     const Bytes status = Exchange(fd, kStatus1, 66);
     ASSERT_EQ(status.size(), 66u);
@@ -359,7 +359,7 @@ TEST(PlcSim, FaultKinds) {
         EnterDownloadMode(fd);
         const Bytes image = MakeImage(136, 128);
         EXPECT_EQ(Exchange(fd, PageFrame(1, 0, false, image.data()), 2), kAck);
-        EXPECT_EQ(Exchange(fd, PageFrame(1, 128, false, &image[128 * 256]), 2), kAck);
+        EXPECT_EQ(Exchange(fd, PageFrame(1, 128, false, &image[size_t{128} * 256]), 2), kAck);
         EXPECT_EQ(sim.Wait(2000), 0);
         EXPECT_FALSE(Exists(sim.LinkPath()));
         // The program's side is hung up, like an unplugged adapter.

@@ -140,7 +140,7 @@ protected:
 
     // An image from orv-osimage; a plain one gets zeros where the program must patch its CRC.
     QString MakeImage(const QString& name, int firstPage, bool spoilCrc = true) {
-        const QString path = dir_.filePath(name);
+        QString path = dir_.filePath(name);
         test::MakeImage(path.toStdString(), {0x22000, firstPage, "1.61", "03/2010", 2, 7});
         EXPECT_EQ(QFileInfo(path).size(), 0x22000 + (path.endsWith(".os") ? 2 : 0));
         if (spoilCrc && !path.endsWith(".os")) {
@@ -181,7 +181,7 @@ protected:
                 header[27] = static_cast<char>(imageCrc & 0xFF);
                 EXPECT_EQ(f.mid(8, 256), header);
             } else {
-                EXPECT_EQ(f.mid(8, 256), image.mid(page * 256, 256)) << page;
+                EXPECT_EQ(f.mid(8, 256), image.mid(qsizetype{page} * 256, 256)) << page;
             }
         }
         std::vector<int> expected{0};

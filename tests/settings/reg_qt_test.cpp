@@ -1,4 +1,5 @@
 // TReg's Qt members, and TReg's .reg file shared with other processes.
+#include "child_process.h"
 #include "reg_test_fixture.h"
 
 #include <QApplication>
@@ -9,11 +10,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <gtest/gtest.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-extern char** environ;
 
 using namespace orv;
 using namespace orv::test;
@@ -25,52 +21,17 @@ namespace {
 // test's own configuration folder.
 std::string gProbeConfig;
 
-pid_t StartProbe(const std::vector<std::string>& args, int outFd = -1) {
-    std::vector<std::string> env;
-    for (char** e = environ; *e; ++e)
-        if (std::string_view(*e).substr(0, 16) != "XDG_CONFIG_HOME=")
-            env.emplace_back(*e);
-    env.push_back("XDG_CONFIG_HOME=" + gProbeConfig);
-    std::vector<char*> envp;
-    for (auto& e : env)
-        envp.push_back(e.data());
-    envp.push_back(nullptr);
-    std::vector<std::string> all = {ORV_REG_PROBE};
-    all.insert(all.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (auto& a : all)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    if (outFd >= 0)
-        posix_spawn_file_actions_adddup2(&actions, outFd, 1);
-    pid_t pid = -1;
-    int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    return rc == 0 ? pid : -1;
-}
-
-int WaitProbe(pid_t pid) {
-    int status = 0;
-    if (pid < 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status))
-        return -1;
-    return WEXITSTATUS(status);
+std::vector<std::string> Probe(const std::vector<std::string>& args) {
+    std::vector<std::string> argv{"/usr/bin/env", "XDG_CONFIG_HOME=" + gProbeConfig, ORV_REG_PROBE};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return argv;
 }
 
 int RunProbe(const std::vector<std::string>& args, std::string* out = nullptr) {
-    int fds[2];
-    if (pipe(fds) != 0)
-        return -1;
-    pid_t pid = StartProbe(args, fds[1]);
-    close(fds[1]);
-    char buf[256];
-    ssize_t n;
-    while ((n = read(fds[0], buf, sizeof buf)) > 0)
-        if (out)
-            out->append(buf, static_cast<size_t>(n));
-    close(fds[0]);
-    return WaitProbe(pid);
+    const RunResult run = RunTool(Probe(args), std::chrono::seconds(60));
+    if (out)
+        *out = run.Out;
+    return run.Exit;
 }
 
 } // namespace
@@ -91,10 +52,10 @@ TEST_F(TRegTest, ValueSurvivesIntoAnotherProcess) {
 TEST_F(TRegTest, TwoProcessesSavingAtOnceLoseNothing) {
     gProbeConfig = configDir_.string();
     constexpr int kEach = 60;
-    pid_t a = StartProbe({"save-many", kProgramKey, "A", std::to_string(kEach)});
-    pid_t b = StartProbe({"save-many", kProgramKey, "B", std::to_string(kEach)});
-    EXPECT_EQ(WaitProbe(a), 0);
-    EXPECT_EQ(WaitProbe(b), 0);
+    Process a(Probe({"save-many", kProgramKey, "A", std::to_string(kEach)}));
+    Process b(Probe({"save-many", kProgramKey, "B", std::to_string(kEach)}));
+    EXPECT_EQ(a.Wait(std::chrono::seconds(60)), 0);
+    EXPECT_EQ(b.Wait(std::chrono::seconds(60)), 0);
     for (const char* prefix : {"A", "B"}) {
         for (int i = 0; i < kEach; ++i) {
             std::string v;

@@ -1,7 +1,7 @@
 // Under Wine the store is the registry of the tests' own prefix. What the program wrote is
 // read back by Wine's `reg query`, a reader that shares no code with the program.
+#include "child_process.h"
 #include "common/wide_text.h"
-#include "process.h"
 #include "reg_test_fixture.h"
 
 #include <cstdlib>

@@ -36,8 +36,9 @@ inline double Seconds() {
 inline Bytes StationFrame(const std::string& station, const std::string& command,
                           const std::string& data = {}) {
     Bytes f{0x02};
-    for (char c : station + command + data)
-        f.push_back(static_cast<uint8_t>(c));
+    for (const std::string* part : {&station, &command, &data})
+        for (char c : *part)
+            f.push_back(static_cast<uint8_t>(c));
     unsigned sum = 0;
     for (uint8_t b : f)
         sum += b;

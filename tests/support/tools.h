@@ -3,7 +3,7 @@
 // end-to-end tests of orv-flash, the simulator and the windows, the benches and the fault
 // campaign.
 
-#include "process.h"
+#include "child_process.h"
 
 #include <chrono>
 #include <cstdint>

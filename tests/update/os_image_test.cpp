@@ -287,8 +287,8 @@ TEST(PageFrames, FramesOfA544PageImage) {
         EXPECT_EQ(frame[4] << 8 | frame[5], page);
         EXPECT_EQ(frame[6], 0x01);
         EXPECT_EQ(frame[7], 0x00);
-        ASSERT_TRUE(
-            std::equal(frame.begin() + 8, frame.begin() + 264, image.Bytes.begin() + page * 256))
+        ASSERT_TRUE(std::equal(frame.begin() + 8, frame.begin() + 264,
+                               image.Bytes.begin() + static_cast<std::ptrdiff_t>(page) * 256))
             << page;
     }
     // The header page carries the image CRC at frame offsets 34 and 35.

@@ -674,7 +674,7 @@ TEST_F(UpdateSequenceTest, StartRefusalsChangeNothing) {
     EXPECT_EQ(view.prepares, 1);
 
     PreparedImage bad = MakeImage(6, 3);
-    bad.Bytes.resize(5 * 256); // fewer bytes than pages
+    bad.Bytes.resize(size_t{5} * 256); // fewer bytes than pages
     view.image = bad;
     EXPECT_THROW(seq.btDUReroroClick(), std::invalid_argument);
     EXPECT_FALSE(view.busy);

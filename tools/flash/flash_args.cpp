@@ -2,6 +2,7 @@
 
 #include "command_line.h"
 #include "common/number_list.h"
+#include "common/version.h"
 #include "history/history.h"
 #include "protocol/station.h"
 
@@ -94,7 +95,7 @@ FlashArgsResult ParseFlashArgs(const std::vector<std::string>& args) {
 
     CLI::App app("", "orv-flash");
     cli::Configure(app, kSynopsis, kExitCodes);
-    app.set_version_flag("--version", std::string("orv-flash ") + ORV_VERSION,
+    app.set_version_flag("--version", std::string("orv-flash ") + kVersion,
                          "print the program's version and exit");
     app.add_option("--port", a.Port, "an entry of --list, a bare device name (ttyUSB0) or a path")
         ->type_name("PORT")

@@ -220,7 +220,7 @@ OsComparison CompareOs(const StatusReply& reply, const ImageInfo& image) {
             c.Text += "; ";
         c.Text += std::string(name) + ": the PLC reports " + PrintableText(plc) +
                   ", the image holds " + wanted;
-        c.Fields.push_back(key);
+        c.Fields.emplace_back(key);
     };
     check("version", "version", reply.Version, image.Version);
     check("release date", "date", reply.ReleaseDate, image.ReleaseDate);

@@ -37,7 +37,8 @@ size_t FindStatusReply(const std::vector<uint8_t>& bytes, size_t from, int stati
         const uint8_t* r = bytes.data() + at;
         if (!IsWholeStationReply(r, kStatusReplyLength))
             continue;
-        if (!echo.empty() && (r[1] != echo[0] || r[2] != echo[1]))
+        if (!echo.empty() &&
+            (r[1] != static_cast<uint8_t>(echo[0]) || r[2] != static_cast<uint8_t>(echo[1])))
             continue;
         const bool digits = std::all_of(r + 26, r + 34, [](uint8_t c) {
             return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F');

@@ -1,5 +1,4 @@
 #include "flash_session.h"
-
 #include "history/history.h"
 
 namespace orv {

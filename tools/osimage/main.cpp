@@ -277,9 +277,7 @@ CLI::Validator Number(uint64_t max) {
         "", "N");
 }
 
-} // namespace
-
-int main(int argc, char** argv) {
+int Run(int argc, char** argv) {
     CLI::App app("", "orv-osimage");
     cli::Configure(app, kSynopsis, "");
     app.require_subcommand(1);
@@ -350,12 +348,18 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "orv-osimage: %s\n\n%s", parsed.Text.c_str(), app.help().c_str());
         return kExitUsage;
     }
+    if (info->parsed())
+        return Info(file);
+    if (make->parsed())
+        return Make(recipe);
+    return encrypt->parsed() ? Encrypt(in, out, password) : Decrypt(in, out, password);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
     try {
-        if (info->parsed())
-            return Info(file);
-        if (make->parsed())
-            return Make(recipe);
-        return encrypt->parsed() ? Encrypt(in, out, password) : Decrypt(in, out, password);
+        return Run(argc, argv);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "orv-osimage: %s\n", e.what());
         return kExitFail;

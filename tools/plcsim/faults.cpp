@@ -56,9 +56,10 @@ std::string ParseFaults(std::string_view spec, Faults& faults) {
         long long n = 0;
         if (kind == "silent" && !hasValue) {
             faults.silent = true;
-        } else if (kind == "drop" && hasValue && ParseRate(value, faults.drop)) {
-        } else if (kind == "garble" && hasValue && ParseRate(value, faults.garble)) {
-        } else if (kind == "nak" && hasValue && ParseRate(value, faults.nak)) {
+        } else if (hasValue && ((kind == "drop" && ParseRate(value, faults.drop)) ||
+                                (kind == "garble" && ParseRate(value, faults.garble)) ||
+                                (kind == "nak" && ParseRate(value, faults.nak)))) {
+            // the rate is read into its place
         } else if (kind == "nak-from" && hasValue && ParseInt(value, 0, 65535, n)) {
             faults.nakFrom = static_cast<int>(n);
         } else if (kind == "delay" && hasValue && ParseInt(value, 0, 600000, n)) {

@@ -130,8 +130,9 @@ std::string ParseStations(std::string_view spec, const PlcConfig& defaults,
             config.refuseStop = true;
         } else if (key == "keep-os" && !hasValue) {
             config.keepOs = true;
-        } else if (key == "version" && ParseVersion(value, &config.os)) {
-        } else if (key == "date" && ParseDate(value, &config.os)) {
+        } else if ((key == "version" && ParseVersion(value, &config.os)) ||
+                   (key == "date" && ParseDate(value, &config.os))) {
+            // read into the OS it reports
         } else if (key == "flash-type" && ParseInt(value, 0, 9, n)) {
             config.os.flash = static_cast<char>('0' + n);
         } else if (key == "register-code" && ParseInt(value, 0, 4, n)) {

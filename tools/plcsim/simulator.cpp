@@ -158,7 +158,7 @@ void Simulator::Arrive(const Chunk& chunk) {
         for (const LineChar& c : chars)
             d.heard.push_back({c, chunk.readTime});
         // A UART's buffer is finite: a peer that floods a PLC busy answering loses the excess.
-        constexpr size_t kUartBuffer = 64 * 1024;
+        constexpr size_t kUartBuffer = size_t{64} * 1024;
         if (d.heard.size() > kUartBuffer) {
             const size_t lost = d.heard.size() - kUartBuffer;
             d.heard.erase(d.heard.begin(), d.heard.begin() + static_cast<long>(lost));

@@ -3,7 +3,7 @@
 // collects what it printed (the tools, or on Windows Wine's own `reg`), as a person would. On
 // POSIX a child can also be watched while it runs: its output is collected by two threads, so
 // it never blocks on a full pipe. How a process is started is the platform's:
-// process_posix.cpp, process_win32.cpp.
+// child_process_posix.cpp, child_process_win32.cpp.
 
 #include <chrono>
 #include <condition_variable>

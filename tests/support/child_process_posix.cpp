@@ -1,4 +1,4 @@
-#include "process.h"
+#include "child_process.h"
 #include "tools.h"
 
 #include <cerrno>
@@ -20,6 +20,7 @@ Process::Process(const std::vector<std::string>& argv, const std::string& stdinP
     if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0)
         throw std::runtime_error("pipe failed");
     std::vector<char*> args;
+    args.reserve(argv.size() + 1);
     for (const std::string& a : argv)
         args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);

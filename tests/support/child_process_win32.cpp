@@ -1,5 +1,5 @@
+#include "child_process.h"
 #include "common/wide_text.h"
-#include "process.h"
 
 #include <windows.h>
 
