@@ -110,10 +110,11 @@ size_t CountOf(const std::string& text, const std::string& part) {
 }
 
 // A running PLC at 9600 7E1, stopped on --stop-plc yes, updated at 115200, each reply taken the
-// moment it is whole.
+// moment it is whole, on a line that echoes what is sent (a 2-wire converter): every echo is
+// left out, the stop reply that is a copy of its request is still the reply.
 TEST_F(FlashE2E, FullUpdateOfARunningPlcWritesTheImageVerifiesAndReportsJsonEvents) {
     const std::string flashOut = gDir + "/full.flash";
-    PlcSim sim({"--name", "flashfull", "--speed", "9600", "--format", "7E1", "--no-pace",
+    PlcSim sim({"--name", "flashfull", "--speed", "9600", "--format", "7E1", "--no-pace", "--echo",
                 "--running", "--version", "1.50", "--date", "01/2009", "--flash-out", flashOut});
     const RunResult r =
         Flash({"--port", sim.Name, "--baud", "9600", "--parity", "even", "--databits", "7",
@@ -149,6 +150,7 @@ TEST_F(FlashE2E, FullUpdateOfARunningPlcWritesTheImageVerifiesAndReportsJsonEven
     ASSERT_FALSE(events.empty());
     EXPECT_EQ(events.front().at("event"), "start");
     EXPECT_EQ(events.front().at("timing"), "fast");
+    EXPECT_EQ(Named(events, "echo").size(), 1u);
     EXPECT_TRUE(sentAgain || Named(events, "fallback").empty()) << r.Err;
     EXPECT_EQ(events.back().at("event"), "done");
     EXPECT_EQ(events.back().at("exit").get<int>(), 0);
@@ -213,6 +215,12 @@ TEST_F(FlashE2E, FullUpdateOfARunningPlcWritesTheImageVerifiesAndReportsJsonEven
     ASSERT_EQ(verify.size(), 1u);
     EXPECT_TRUE(verify[0].at("ok").get<bool>());
     EXPECT_TRUE(verify[0].at("differences").empty());
+
+    // In interval timing the echo and the reply come as one block: the echo is left out too.
+    const RunResult again =
+        Flash({"--port", sim.Name, "--databits", "7", "--status", "--interval-timing", "--json"});
+    ASSERT_EQ(again.Exit, 0) << Describe(again);
+    EXPECT_EQ(Named(Events(again.Out), "plc_status").at(0).at("version"), "1.61");
 }
 
 // A PLC that sends three bytes more than each reply: the first of them, after the status reply,
@@ -470,9 +478,11 @@ TEST_F(FlashE2E, ALineThatVanishesEndsTheRunWithAClearFailure) {
 }
 
 // A paced multi-drop line with gaps in its station numbers, at 9600 baud.
+// Station 30 answers 300 ms late, within the status query's wait; a scan told to wait less
+// misses it.
 TEST_F(FlashE2E, AScanListsTheStationsThatAnswerAndOnlyThose) {
     PlcSim sim({"--name", "flashscan", "--stations", "1,4:version=1.50:date=01/2009", "--stations",
-                "9-10:flash-type=3:register-code=2", "--stations", "30"});
+                "9-10:flash-type=3:register-code=2", "--stations", "30:delay=300"});
     const RunResult r = Flash({"--port", sim.Name, "--scan", "--stations", "0-11,30", "--json"});
     ASSERT_EQ(r.Exit, 0) << Describe(r);
     const auto events = Events(r.Out);
@@ -502,6 +512,10 @@ TEST_F(FlashE2E, AScanListsTheStationsThatAnswerAndOnlyThose) {
     EXPECT_EQ(none.Exit, 5) << Describe(none);
     EXPECT_TRUE(Named(Events(none.Out), "scan_station").empty());
     EXPECT_EQ(Last(Events(none.Out)).at("result"), "no-station");
+
+    const RunResult hasty =
+        Flash({"--port", sim.Name, "--scan", "--stations", "30", "--scan-timeout", "50"});
+    EXPECT_EQ(hasty.Exit, 5) << Describe(hasty);
 }
 
 // A damaged reply is asked again; a station that only ever sends garbage is not a station.

@@ -356,10 +356,11 @@ TEST_F(UpdateE2E, CipheredImageOfMorePagesGivesTheSameFlash) {
     app.fmStartup->close();
 }
 
+// On a line that echoes what is sent: the windows leave every echo out as well.
 TEST_F(UpdateE2E, RunningPlcIsStoppedOnYesAndTheUpdateCompletes) {
     const QString flash = dir_.filePath("flash.bin");
     Simulator sim("e2e-run", {"--speed", "9600", "--format", "7E1", "--running", "--no-pace",
-                              "--flash-out", flash});
+                              "--echo", "--flash-out", flash});
     ASSERT_TRUE(sim.Ready());
     const QString image = MakeImage("orv.bin", kFirstPage);
     TOrvApplication app;

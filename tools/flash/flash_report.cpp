@@ -294,6 +294,9 @@ void FlashReport::IntervalTiming(const std::vector<uint8_t>& tail) {
 }
 
 void FlashReport::LineEcho() {
+    if (echoSaid_)
+        return; // each opening of the port finds it again
+    echoSaid_ = true;
     out_.TraceNote("the line echoes what is sent: each echo is removed before the reply");
     out_.Event(JsonEvent("echo"));
     out_.Line("The line echoes what is sent (a 2-wire converter?): echoes are left out");

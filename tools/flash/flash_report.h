@@ -144,6 +144,7 @@ private:
     std::string lastPanel_;
     std::string lastStatusBar_;
     bool done_ = false;
+    bool echoSaid_ = false;
 };
 
 } // namespace orv
