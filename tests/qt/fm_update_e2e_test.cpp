@@ -328,10 +328,12 @@ TEST_F(UpdateE2E, PlainImageAt115200FromA7E1ConnectionAndExitRestores9600) {
     app.fmStartup->close();
 }
 
+// The PLC acknowledges with three bytes, the third 20 ms after the others: cut at two, the
+// third comes where no reply can and turns the window to interval timing, never to a refusal.
 TEST_F(UpdateE2E, CipheredImageOfMorePagesGivesTheSameFlash) {
     const QString flash = dir_.filePath("flash.bin");
-    Simulator sim("e2e-os",
-                  {"--speed", "9600", "--format", "7E1", "--no-pace", "--flash-out", flash});
+    Simulator sim("e2e-os", {"--speed", "9600", "--format", "7E1", "--no-pace", "--fault",
+                             "ack-split:20", "--flash-out", flash});
     ASSERT_TRUE(sim.Ready());
     constexpr int kFirst = 128;
     const QString ciphered = MakeImage("orv.os", kFirst);
