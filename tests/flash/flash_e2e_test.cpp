@@ -43,7 +43,8 @@ std::string Describe(const RunResult& r) {
 
 using Json = nlohmann::json;
 
-// Every stdout line must be one JSON object with an event name and a time stamp.
+// Every stdout line must be one JSON object with an event name and a time stamp, and a script
+// written from orv-flash(1) must know every event, field and type.
 std::vector<Json> Events(const std::string& out) {
     std::vector<Json> events = JsonLines(out);
     for (const Json& o : events) {
@@ -51,6 +52,7 @@ std::vector<Json> Events(const std::string& out) {
         EXPECT_TRUE(o.is_object() && o.contains("event") && o["event"].is_string()) << o;
         EXPECT_TRUE(o.is_object() && o.contains("t") && o["t"].is_number()) << o;
     }
+    EXPECT_EQ(UndocumentedInEvents(events), "") << "orv-flash(1), JSON EVENTS";
     return events;
 }
 
@@ -574,6 +576,13 @@ TEST_F(FlashE2E, BadArgumentsExit2AndOtherRefusalsSayWhy) {
         EXPECT_EQ(r.Exit, 2) << line << "\n" << Describe(r);
         EXPECT_NE(r.Err.find("usage: orv-flash"), std::string::npos) << line;
     }
+    // The help page and orv-flash(1) give the same exit statuses in the same words.
+    const RunResult help = Flash({"--help"}, 10s);
+    EXPECT_EQ(help.Exit, 0) << Describe(help);
+    const auto helpCodes = HelpExitStatuses(help.Out);
+    EXPECT_EQ(helpCodes.size(), 7u) << help.Out;
+    EXPECT_EQ(helpCodes, ManExitStatuses());
+
     // A script that asked for events gets the done event all the same.
     const RunResult json = Flash({"--port", "x", "--status", "--baud", "4800", "--json"}, 10s);
     const auto refusal = Events(json.Out);

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <map>
 #include <mutex>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -17,6 +18,8 @@ namespace orv::flashtest {
 
 // The build folder: $ORV_BINARY_DIR, else the one this program was built in.
 std::string BinaryDir();
+// The source tree: $ORV_SOURCE_DIR, else the one this program was built from.
+std::string SourceDir();
 std::string ToolPath(const std::string& tool); // "flash" gives .../tools/flash/orv-flash
 
 // A child with its stdout and stderr collected by two threads, so it never blocks on a full pipe.
@@ -102,6 +105,15 @@ private:
 // orv-flash --json's standard output, one parsed value per line (discarded where a line is not
 // JSON).
 std::vector<nlohmann::json> JsonLines(const std::string& out);
+
+// What the documents promise, read from orv-flash(1)'s source, packaging/man/orv-flash.1.in.
+// The exit statuses with their words, blanks and roff escapes evened out: of the help page
+// (the lines after "exit status:") and of the manual page (its EXIT STATUS section).
+std::map<int, std::string> HelpExitStatuses(const std::string& help);
+std::map<int, std::string> ManExitStatuses();
+// What the manual page's JSON EVENTS section does not say of these events: each event, field
+// or field type it lacks, one a line; empty when it documents them all.
+std::string UndocumentedInEvents(const std::vector<nlohmann::json>& events);
 
 // A fresh folder under the build tree for one test's files.
 std::string ScratchDir(const std::string& name);
