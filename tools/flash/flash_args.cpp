@@ -137,8 +137,9 @@ FlashArgsResult ParseFlashArgs(const std::vector<std::string>& args) {
     app.add_option("--speed", speed, "the download speed, from the same list as --baud")
         ->type_name("BAUD")
         ->check(Check("BAUD", speedCheck, speeds));
-    app.add_option("--image", a.Image,
-                   "update the PLC's OS with this image (.os ciphered, otherwise plain)")
+    app.add_option(
+           "--image", a.Image,
+           "update the PLC's OS with this image (.os in lower case: ciphered; otherwise plain)")
         ->type_name("FILE")
         ->check(cli::NotEmpty("FILE", "empty file name"));
     app.add_flag("--status", status, "read and print the PLC's status, then exit");
