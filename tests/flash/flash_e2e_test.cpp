@@ -339,17 +339,13 @@ TEST_F(FlashE2E, StatusPrintsWhatThePlcReportsAndFailsWithoutAnAnswer) {
     EXPECT_NE(none.Err.find("Get PLC Status Fail !!"), std::string::npos) << none.Err;
 }
 
-// On a line that echoes what is sent, as a 2-wire converter does: said once each time the port
-// is opened (the status query, then the status read afterwards).
 TEST_F(FlashE2E, ARunningPlcLeftRunningGetsItsSpeedBackAndNoPage) {
     const std::string flashOut = gDir + "/left.flash";
-    PlcSim sim(
-        {"--name", "flashleft", "--no-pace", "--running", "--echo", "--flash-out", flashOut});
+    PlcSim sim({"--name", "flashleft", "--no-pace", "--running", "--flash-out", flashOut});
     const RunResult r =
         Flash({"--port", sim.Name, "--image", gImage, "--stop-plc", "no", "--json"});
     ASSERT_EQ(r.Exit, 1) << Describe(r);
     const auto events = Events(r.Out);
-    EXPECT_EQ(Named(events, "echo").size(), 2u) << r.Out;
     const auto question = Named(events, "question");
     ASSERT_EQ(question.size(), 1u);
     EXPECT_FALSE(question[0].at("answer").get<bool>());
