@@ -101,10 +101,10 @@ std::string ResultName(int exitCode) {
     }
 }
 
-void ReportRefusal(const std::string& reason) {
+void ReportEnd(int exitCode, const std::string& reason) {
     FlashOutput out(true, false);
     FlashRunResult result;
-    result.Exit = kExitUsage;
+    result.Exit = exitCode;
     result.Message = reason;
     FlashReport(out).Done(result);
 }
