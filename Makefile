@@ -1,19 +1,19 @@
 # The README's two commands, `make test` and `make run`, each do their own set-up.
 SHELL := /bin/bash
 JOBS ?= $(shell nproc)
-CMAKE_GEN := -G Ninja
 FUZZ_SECONDS ?= 60
 
 .PHONY: all deps build test test-plain test-asan test-tsan test-fuzz test-package fuzz bench soak run \
-        package format clean windows test-windows run-windows mutate
+        package format format-check lint clean windows test-windows run-windows mutate
 
 all: build
 
 deps:
 	@scripts/install-deps
 
+# The five builds are the configure presets of CMakePresets.json, each in its own folder.
 build/build.ninja: | deps
-	cmake -S . -B build $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORV_WERROR=ON
+	cmake --preset plain
 
 build: build/build.ninja
 	cmake --build build -j $(JOBS)
@@ -22,8 +22,7 @@ test-plain: build
 	cd build && ctest --output-on-failure -j $(JOBS)
 
 build-asan/build.ninja: | deps
-	cmake -S . -B build-asan $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DORV_WERROR=ON \
-	    -DORV_SANITIZE=address,undefined
+	cmake --preset asan
 
 test-asan: build-asan/build.ninja
 	cmake --build build-asan -j $(JOBS)
@@ -33,8 +32,7 @@ test-asan: build-asan/build.ninja
 
 # The serial link's threads are checked under ThreadSanitizer; only tests labelled tsan run.
 build-tsan/build.ninja: | deps
-	cmake -S . -B build-tsan $(CMAKE_GEN) -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
-	    -DCMAKE_BUILD_TYPE=Debug -DORV_WERROR=ON -DORV_SANITIZE=thread
+	cmake --preset tsan
 
 test-tsan: build-tsan/build.ninja
 	cmake --build build-tsan -j $(JOBS) --target tsan_tests
@@ -42,8 +40,7 @@ test-tsan: build-tsan/build.ninja
 	    setarch $$(uname -m) -R ctest --output-on-failure -L tsan
 
 build-fuzz/build.ninja: | deps
-	cmake -S . -B build-fuzz $(CMAKE_GEN) -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
-	    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORV_FUZZ=ON
+	cmake --preset fuzz
 
 fuzz-build: build-fuzz/build.ninja
 	cmake --build build-fuzz -j $(JOBS) --target fuzzers
@@ -85,8 +82,7 @@ test-package: package
 # The Windows build: cross-compiled with MinGW-w64 into build-windows/, its tests run by CTest
 # under Wine in a prefix kept in build-windows/wine/.
 build-windows/build.ninja: | deps
-	cmake -S . -B build-windows $(CMAKE_GEN) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
-	    -DCMAKE_BUILD_TYPE=Release -DORV_WERROR=ON
+	cmake --preset windows
 
 windows: build-windows/build.ninja
 	cmake --build build-windows -j $(JOBS)
@@ -103,7 +99,16 @@ test-windows: windows build/build.ninja
 	[ ! -d build-windows/wine ] || WINEPREFIX=$(CURDIR)/build-windows/wine /usr/lib/wine/wineserver -w
 	cd build-windows && xvfb-run -a -s "-screen 0 1280x1024x24" ctest --output-on-failure -j $(JOBS)
 
-test: test-plain test-asan test-tsan test-fuzz test-windows test-package
+# The sources as .clang-format writes them, and clang-tidy with .clang-tidy over what the plain
+# build compiles: each fails on the first file or finding it objects to.
+format-check: | deps
+	@files=$$(git ls-files '*.cpp' '*.h'); clang-format --dry-run --Werror $$files \
+	    && echo "format-check: $$(wc -w <<<"$$files") files as .clang-format writes them"
+
+lint: format-check build
+	@scripts/lint
+
+test: lint test-plain test-asan test-tsan test-fuzz test-windows test-package
 	@echo "make test: all suites passed"
 
 # Then the Windows build's benchmarks under Wine, when there is a Windows build; the serial one

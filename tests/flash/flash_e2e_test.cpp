@@ -1,5 +1,6 @@
 // orv-flash against orv-plcsim, both as the processes a technician would run.
 
+#include "man_page.h"
 #include "pty.h"
 #include "tools.h"
 
@@ -38,7 +39,8 @@ RunResult Flash(std::vector<std::string> args, std::chrono::milliseconds timeout
 
 using Json = nlohmann::json;
 
-// Every stdout line must be one JSON object with an event name and a time stamp.
+// Every stdout line must be one JSON object with an event name and a time stamp, and a script
+// written from orv-flash(1) must know every event, field and type.
 std::vector<Json> Events(const std::string& out) {
     std::vector<Json> events = JsonLines(out);
     for (const Json& o : events) {
@@ -46,6 +48,7 @@ std::vector<Json> Events(const std::string& out) {
         EXPECT_TRUE(o.is_object() && o.contains("event") && o["event"].is_string()) << o;
         EXPECT_TRUE(o.is_object() && o.contains("t") && o["t"].is_number()) << o;
     }
+    EXPECT_EQ(UndocumentedInEvents(events), "") << "orv-flash(1), JSON EVENTS";
     return events;
 }
 
@@ -97,10 +100,11 @@ size_t CountOf(const std::string& text, const std::string& part) {
 }
 
 // A running PLC at 9600 7E1, stopped on --stop-plc yes, updated at 115200, each reply taken the
-// moment it is whole.
+// moment it is whole, on a line that echoes what is sent (a 2-wire converter): every echo is
+// left out, the stop reply that is a copy of its request is still the reply.
 TEST_F(FlashE2E, FullUpdateOfARunningPlcWritesTheImageVerifiesAndReportsJsonEvents) {
     const std::string flashOut = gDir + "/full.flash";
-    PlcSim sim({"--name", "flashfull", "--speed", "9600", "--format", "7E1", "--no-pace",
+    PlcSim sim({"--name", "flashfull", "--speed", "9600", "--format", "7E1", "--no-pace", "--echo",
                 "--running", "--version", "1.50", "--date", "01/2009", "--flash-out", flashOut});
     const RunResult r =
         Flash({"--port", sim.Name, "--baud", "9600", "--parity", "even", "--databits", "7",
@@ -136,6 +140,7 @@ TEST_F(FlashE2E, FullUpdateOfARunningPlcWritesTheImageVerifiesAndReportsJsonEven
     ASSERT_FALSE(events.empty());
     EXPECT_EQ(events.front().at("event"), "start");
     EXPECT_EQ(events.front().at("timing"), "fast");
+    EXPECT_EQ(Named(events, "echo").size(), 1u);
     EXPECT_TRUE(sentAgain || Named(events, "fallback").empty()) << r.Err;
     EXPECT_EQ(events.back().at("event"), "done");
     EXPECT_EQ(events.back().at("exit").get<int>(), 0);
@@ -200,6 +205,12 @@ TEST_F(FlashE2E, FullUpdateOfARunningPlcWritesTheImageVerifiesAndReportsJsonEven
     ASSERT_EQ(verify.size(), 1u);
     EXPECT_TRUE(verify[0].at("ok").get<bool>());
     EXPECT_TRUE(verify[0].at("differences").empty());
+
+    // In interval timing the echo and the reply come as one block: the echo is left out too.
+    const RunResult again =
+        Flash({"--port", sim.Name, "--databits", "7", "--status", "--interval-timing", "--json"});
+    ASSERT_EQ(again.Exit, 0) << Describe(again);
+    EXPECT_EQ(Named(Events(again.Out), "plc_status").at(0).at("version"), "1.61");
 }
 
 // A PLC that sends three bytes more than each reply: the first of them, after the status reply,
@@ -453,9 +464,11 @@ TEST_F(FlashE2E, ALineThatVanishesEndsTheRunWithAClearFailure) {
 }
 
 // A paced multi-drop line with gaps in its station numbers, at 9600 baud.
+// Station 30 answers 300 ms late, within the status query's wait; a scan told to wait less
+// misses it.
 TEST_F(FlashE2E, AScanListsTheStationsThatAnswerAndOnlyThose) {
     PlcSim sim({"--name", "flashscan", "--stations", "1,4:version=1.50:date=01/2009", "--stations",
-                "9-10:flash-type=3:register-code=2", "--stations", "30"});
+                "9-10:flash-type=3:register-code=2", "--stations", "30:delay=300"});
     const RunResult r = Flash({"--port", sim.Name, "--scan", "--stations", "0-11,30", "--json"});
     ASSERT_EQ(r.Exit, 0) << Describe(r);
     const auto events = Events(r.Out);
@@ -486,6 +499,10 @@ TEST_F(FlashE2E, AScanListsTheStationsThatAnswerAndOnlyThose) {
     EXPECT_EQ(none.Exit, 5) << Describe(none);
     EXPECT_TRUE(Named(Events(none.Out), "scan_station").empty());
     EXPECT_EQ(Last(Events(none.Out)).at("result"), "no-station");
+
+    const RunResult hasty =
+        Flash({"--port", sim.Name, "--scan", "--stations", "30", "--scan-timeout", "50"});
+    EXPECT_EQ(hasty.Exit, 5) << Describe(hasty);
 }
 
 // A damaged reply is asked again; a station that only ever sends garbage is not a station.
@@ -544,6 +561,13 @@ TEST_F(FlashE2E, BadArgumentsExit2AndOtherRefusalsSayWhy) {
         EXPECT_EQ(r.Exit, 2) << line << "\n" << Describe(r);
         EXPECT_NE(r.Err.find("usage: orv-flash"), std::string::npos) << line;
     }
+    // The help page and orv-flash(1) give the same exit statuses in the same words.
+    const RunResult help = Flash({"--help"}, 10s);
+    EXPECT_EQ(help.Exit, 0) << Describe(help);
+    const auto helpCodes = HelpExitStatuses(help.Out);
+    EXPECT_EQ(helpCodes.size(), 7u) << help.Out;
+    EXPECT_EQ(helpCodes, ManExitStatuses());
+
     // A script that asked for events gets the done event all the same.
     const RunResult json = Flash({"--port", "x", "--status", "--baud", "4800", "--json"}, 10s);
     const auto refusal = Events(json.Out);

@@ -1,5 +1,6 @@
 // orv-flash --plan over simulated multi-drop lines, each an orv-plcsim of its own.
 
+#include "man_page.h"
 #include "tools.h"
 
 #include <csignal>
@@ -22,6 +23,13 @@ const ImageRecipe kShortImage{0x22000, 255, "1.61", "03/2010", 2, 3};
 
 void Write(const std::string& path, const std::string& text) {
     std::ofstream(path) << text;
+}
+
+// The events of a finished run, each as orv-flash(1) documents it.
+std::vector<Json> Events(const std::string& out) {
+    std::vector<Json> events = JsonLines(out);
+    EXPECT_EQ(UndocumentedInEvents(events), "") << "orv-flash(1), JSON EVENTS";
+    return events;
 }
 
 // Where in the stream an event of a plan line comes first.
@@ -61,7 +69,7 @@ TEST(FlashPlan, APlanIsRefusedWholeBeforeAnyPlcIsTouched) {
               std::string::npos)
         << r.Err;
     EXPECT_EQ(r.Err.find("plan.csv:2"), std::string::npos) << r.Err;
-    const std::vector<Json> events = JsonLines(r.Out);
+    const std::vector<Json> events = Events(r.Out);
     ASSERT_EQ(events.size(), 1u) << r.Out;
     EXPECT_EQ(events[0].at("result"), "refused");
     EXPECT_NE(events[0].at("message").get<std::string>().find("plan.csv:4: station: 300"),
@@ -91,7 +99,7 @@ TEST(FlashPlan, TwoLinesOneVanishesTheOtherIsUpdatedAndVerified) {
     const RunResult r =
         RunTool({ToolPath("flash"), "--plan", dir + "/plan.csv", "--json"}, 200s, {}, 20s);
     ASSERT_EQ(r.Exit, 1) << r.Stalled << r.Out << r.Err;
-    const std::vector<Json> events = JsonLines(r.Out);
+    const std::vector<Json> events = Events(r.Out);
     ASSERT_FALSE(events.empty());
     EXPECT_EQ(events.front().at("event"), "plan");
     ASSERT_EQ(events.back().at("event"), "summary") << events.back();
@@ -155,7 +163,7 @@ TEST(FlashPlan, DryRunAndSkipCurrentOverCurrentOldRunningAndAbsentPlcs) {
                                    "--skip-current", "--stop-plc", "yes", "--json"},
                                   60s);
     EXPECT_EQ(dry.Exit, 1) << dry.Out << dry.Err;
-    const std::vector<Json> events = JsonLines(dry.Out);
+    const std::vector<Json> events = Events(dry.Out);
     ASSERT_FALSE(events.empty());
     auto rows = SummaryByLine(events);
     EXPECT_EQ(rows.at(2).at("result"), "current");
@@ -190,7 +198,7 @@ TEST(FlashPlan, DryRunAndSkipCurrentOverCurrentOldRunningAndAbsentPlcs) {
     const RunResult first =
         RunTool({ToolPath("flash"), "--plan", dir + "/plan.csv", "--skip-current", "--json"}, 60s);
     EXPECT_EQ(first.Exit, 0) << first.Out << first.Err;
-    rows = SummaryByLine(JsonLines(first.Out));
+    rows = SummaryByLine(Events(first.Out));
     EXPECT_EQ(rows.at(2).at("result"), "current");
     EXPECT_TRUE(Named(JsonLines(first.Out), "progress", 2).empty());
     EXPECT_EQ(rows.at(3).at("result"), "ok");
@@ -202,14 +210,14 @@ TEST(FlashPlan, DryRunAndSkipCurrentOverCurrentOldRunningAndAbsentPlcs) {
     const RunResult again =
         RunTool({ToolPath("flash"), "--plan", dir + "/plan.csv", "--skip-current", "--json"}, 60s);
     EXPECT_EQ(again.Exit, 0) << again.Out << again.Err;
-    rows = SummaryByLine(JsonLines(again.Out));
+    rows = SummaryByLine(Events(again.Out));
     EXPECT_EQ(rows.at(2).at("result"), "current");
     EXPECT_EQ(rows.at(3).at("result"), "ok");
     EXPECT_EQ(rows.at(4).at("result"), "current");
     EXPECT_EQ(JsonLines(again.Out).back().at("current").get<int>(), 2);
 
     const RunResult history = RunTool({ToolPath("flash"), "--history", "--json"}, 10s);
-    const std::vector<Json> entries = Named(JsonLines(history.Out), "history");
+    const std::vector<Json> entries = Named(Events(history.Out), "history");
     ASSERT_EQ(entries.size(), 6u) << history.Out;
     std::vector<std::string> results;
     results.reserve(entries.size());
@@ -246,7 +254,7 @@ TEST(FlashPlan, AnInterruptAbortsEveryRunAndLeavesPlcsInDownloadModeAsTheyAre) {
     }
     p.Signal(SIGINT);
     EXPECT_EQ(p.Wait(60s), 130) << p.Out() << p.Err();
-    const std::vector<Json> events = JsonLines(p.Out());
+    const std::vector<Json> events = Events(p.Out());
     // A PLC in its download mode cannot obey a restore-speed command: none goes, and nothing
     // claims one was answered.
     for (int line : {2, 4}) {

@@ -245,10 +245,12 @@ TEST_F(UpdateE2E, PlainImageAt115200FromA7E1ConnectionAndExitRestores9600) {
     app.fmStartup->close();
 }
 
+// The PLC acknowledges with three bytes, the third 20 ms after the others: cut at two, the
+// third comes where no reply can and turns the window to interval timing, never to a refusal.
 TEST_F(UpdateE2E, CipheredImageOfMorePagesGivesTheSameFlash) {
     const QString flash = dir_.filePath("flash.bin");
-    PlcSim sim({"--name", "e2e-os", "--speed", "9600", "--format", "7E1", "--no-pace",
-                "--flash-out", flash.toStdString()});
+    PlcSim sim({"--name", "e2e-os", "--speed", "9600", "--format", "7E1", "--no-pace", "--fault",
+                "ack-split:20", "--flash-out", flash.toStdString()});
     constexpr int kFirst = 128;
     const QString ciphered = MakeImage("orv.os", kFirst);
     // The same content, plain: what the PLC must end up with.
@@ -273,10 +275,11 @@ TEST_F(UpdateE2E, CipheredImageOfMorePagesGivesTheSameFlash) {
     app.fmStartup->close();
 }
 
+// On a line that echoes what is sent: the windows leave every echo out as well.
 TEST_F(UpdateE2E, RunningPlcIsStoppedOnYesAndTheUpdateCompletes) {
     const QString flash = dir_.filePath("flash.bin");
     PlcSim sim({"--name", "e2e-run", "--speed", "9600", "--format", "7E1", "--running", "--no-pace",
-                "--flash-out", flash.toStdString()});
+                "--echo", "--flash-out", flash.toStdString()});
     const QString image = MakeImage("orv.bin", kFirstPage);
     TOrvApplication app;
     app.fmStartup->show();

@@ -20,6 +20,12 @@ std::string BinaryDir() {
     return ORV_DEFAULT_BINARY_DIR;
 }
 
+std::string SourceDir() {
+    if (const char* dir = std::getenv("ORV_SOURCE_DIR"); dir && *dir)
+        return dir;
+    return ORV_DEFAULT_SOURCE_DIR;
+}
+
 std::string ToolPath(const std::string& tool) {
     return BinaryDir() + "/tools/" + tool + "/orv-" + tool;
 }

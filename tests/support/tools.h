@@ -16,6 +16,8 @@ namespace orv::test {
 
 // The build folder: $ORV_BINARY_DIR, else the one this program was built in.
 std::string BinaryDir();
+// The source tree: $ORV_SOURCE_DIR, else the one this program was built from.
+std::string SourceDir();
 std::string ToolPath(const std::string& tool); // "flash" gives .../tools/flash/orv-flash
 
 // orv-osimage make OUT --size BYTES --first-page N --version V --date D --flash-type F --seed S

@@ -35,11 +35,24 @@ const char* const kSynopsis =
     "the stations on a line; --plan updates many PLCs, one line of its file each; --history\n"
     "shows every update recorded on this machine.";
 
+// One line per exit status, as orv-flash(1) words them: a test holds the two together.
 const char* const kExitCodes =
-    "exit: 0 done and verified (or left alone by --skip-current), 1 failed, 2 bad arguments,\n"
-    "      3 port not opened, 4 the PLC does not report the image's OS after the update, 5 a\n"
-    "      scan found no station; with --plan 0 only when every PLC was updated and verified\n"
-    "      or current, else 1; with --dry-run 0 when every PLC answered its status";
+    "exit status:\n"
+    "  0    done: the update ended with the restore and a passed verification, or the PLC\n"
+    "       was left alone as current; the status was read; a scan found a station; every\n"
+    "       PLC of a plan was done; a dry run reached every PLC; the history was read\n"
+    "  1    failed: the message says why and, after an update, what the PLC reports\n"
+    "       afterwards and whether it may be in download mode\n"
+    "  2    refused: bad arguments, or a plan that failed its checks; no PLC was touched\n"
+    "  3    the port could not be opened: the message gives the reason and what to do\n"
+    "  4    after the update the PLC does not report the image's OS, or gave no status\n"
+    "       within 10 s of the restore\n"
+    "  5    a scan found no station\n"
+    "  130  interrupted by Ctrl+C, SIGTERM or SIGHUP: the message says where each PLC was\n"
+    "       left\n"
+    "A plan's exit status is 0 only when every PLC's is, 130 when it was interrupted, and 1\n"
+    "otherwise. The plan file, the timings and the JSON events: orv-flash(1), on Windows\n"
+    "orv-flash.txt beside the program.";
 
 std::string Lower(std::string_view text) {
     std::string out(text);
@@ -116,7 +129,8 @@ FlashArgsResult ParseFlashArgs(const std::vector<std::string>& args) {
         ->type_name("BITS")
         ->check(Check(
             "BITS", [](const std::string& v) { return v == "8" || v == "7"; }, "8 or 7"));
-    app.add_option("--station", station, "the PLC's station number, 0 to 255")
+    app.add_option("--station", station,
+                   "the PLC's station number, 0 to 255; with --history, its updates only")
         ->type_name("N")
         ->check(Check(
             "N", [](const std::string& v) { return ParseStationNumber(v).has_value(); },
@@ -124,8 +138,9 @@ FlashArgsResult ParseFlashArgs(const std::vector<std::string>& args) {
     app.add_option("--speed", speed, "the download speed, from the same list as --baud")
         ->type_name("BAUD")
         ->check(Check("BAUD", speedCheck, speeds));
-    app.add_option("--image", a.Image,
-                   "update the PLC's OS with this image (.os ciphered, otherwise plain)")
+    app.add_option(
+           "--image", a.Image,
+           "update the PLC's OS with this image (.os in lower case: ciphered; otherwise plain)")
         ->type_name("FILE")
         ->check(cli::NotEmpty("FILE", "empty file name"));
     app.add_flag("--status", status, "read and print the PLC's status, then exit");
@@ -143,7 +158,8 @@ FlashArgsResult ParseFlashArgs(const std::vector<std::string>& args) {
             "N", [](const std::string& v) { return v.size() == 1 && v[0] >= '0' && v[0] <= '9'; },
             "a whole number from 0 to 9"));
     app.add_flag("--interval-timing", a.IntervalTiming,
-                 "end each reply by 100 ms of silence, as the windows do, not when it is whole");
+                 "end each reply by 100 ms of silence (the windows' ReplyTiming interval), not "
+                 "when it is whole");
     app.add_flag("--trace", a.Trace,
                  "every frame sent and received, in hex with time stamps, on stderr");
     app.add_flag("--json", a.Json, "one JSON object per event on stdout");

@@ -197,7 +197,7 @@ int RunPlan(const FlashArgs& args, TEventLoop& loop, ICommSink& sink, TConsole& 
         }
         std::fprintf(stderr, "orv-flash: the plan was refused; no PLC was touched\n");
         if (args.Json)
-            ReportRefusal("the plan was refused; no PLC was touched: " + reasons);
+            ReportEnd(kExitUsage, "the plan was refused; no PLC was touched: " + reasons);
         return kExitUsage;
     }
     TPlanRun run(args, plan.Entries, loop, sink, console);

@@ -101,10 +101,10 @@ std::string ResultName(int exitCode) {
     }
 }
 
-void ReportRefusal(const std::string& reason) {
+void ReportEnd(int exitCode, const std::string& reason) {
     FlashOutput out(true, false);
     FlashRunResult result;
-    result.Exit = kExitUsage;
+    result.Exit = exitCode;
     result.Message = reason;
     FlashReport(out).Done(result);
 }
@@ -294,6 +294,9 @@ void FlashReport::IntervalTiming(const std::vector<uint8_t>& tail) {
 }
 
 void FlashReport::LineEcho() {
+    if (echoSaid_)
+        return; // each opening of the port finds it again
+    echoSaid_ = true;
     out_.TraceNote("the line echoes what is sent: each echo is removed before the reply");
     out_.Event(JsonEvent("echo"));
     out_.Line("The line echoes what is sent (a 2-wire converter?): echoes are left out");

@@ -86,9 +86,9 @@ OsComparison CompareOs(const StatusReply& reply, const ImageInfo& image);
 // After a failed run: what the status read afterwards says of the OS (reply null: none came).
 std::string AfterFailureText(const StatusReply* reply, const ImageInfo& image);
 
-// With --json: the done event of a run refused before it began (bad arguments, a refused
-// plan), exit 2.
-void ReportRefusal(const std::string& reason);
+// With --json: the done event of a run that ended before any run of its own could say so:
+// refused before it began (bad arguments, a refused plan: kExitUsage), or a failure to start.
+void ReportEnd(int exitCode, const std::string& reason);
 
 class FlashReport {
 public:
@@ -144,6 +144,7 @@ private:
     std::string lastPanel_;
     std::string lastStatusBar_;
     bool done_ = false;
+    bool echoSaid_ = false;
 };
 
 } // namespace orv

@@ -29,7 +29,7 @@ int main(int argc, char** argv) {
     if (!parsed.Error.empty()) {
         // A script asked for events gets its done event, whatever else was wrong.
         if (std::find(args.begin(), args.end(), "--json") != args.end())
-            ReportRefusal(parsed.Error);
+            ReportEnd(kExitUsage, parsed.Error);
         std::fprintf(stderr, "orv-flash: %s\n\n%s", parsed.Error.c_str(), parsed.Help.c_str());
         return kExitUsage;
     }
@@ -71,6 +71,10 @@ int main(int argc, char** argv) {
         interrupt = [&session] { session.Interrupt(); };
         return session.Run();
     } catch (const std::exception& e) {
+        // Nothing the runs catch themselves gets here (the loop or the console failed to
+        // start); a script still gets its done event.
+        if (parsed.Args.Json)
+            ReportEnd(kExitFailed, e.what());
         std::fprintf(stderr, "orv-flash: %s\n", e.what());
         return kExitFailed;
     }
