@@ -131,7 +131,7 @@ Verdict RunOne(const Plan& plan, const std::string& dir, std::string& note) {
     std::vector<std::string> simArgs{
         "--name", "soak" + tag, "--no-pace", "--fault", fault, "--seed", std::to_string(plan.Seed)};
     if (plan.Kind == Line::Echo)
-        simArgs.push_back("--echo");
+        simArgs.emplace_back("--echo");
     // Station 1 is updated; station 2 shares the line and answers 700 ms late.
     const bool shared = plan.Kind == Line::Neighbour;
     for (const std::string& a :
