@@ -23,7 +23,7 @@ struct TFileChoice {
     std::string Title;                 // "Open"
     std::string FilterName;            // the one filter entry: "OS file [*.os;*.bin]"
     std::vector<std::string> Patterns; // its patterns: "*.os", "*.bin"
-    std::string Folder;                // where the dialog opens
+    std::string Folder;                // where the dialog opens; empty: where the toolkit likes
     std::string FileName;              // preset in that folder; "" for none
 };
 

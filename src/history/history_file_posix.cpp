@@ -1,3 +1,4 @@
+#include "common/home_folder.h"
 #include "history/history.h"
 
 #include <cerrno>
@@ -39,14 +40,6 @@ private:
     int fd_;
     bool ok_ = false;
 };
-
-std::string HomeFolder() {
-    if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0')
-        return home;
-    if (const passwd* user = ::getpwuid(::getuid()); user != nullptr && user->pw_dir != nullptr)
-        return user->pw_dir;
-    return "/";
-}
 
 } // namespace
 

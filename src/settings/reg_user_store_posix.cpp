@@ -1,30 +1,15 @@
 // Where there is no registry the settings live in one .reg file per user, in the folder the
 // XDG base-directory rules give for configuration.
+#include "common/home_folder.h"
 #include "settings/reg_file_store.h"
 
 #include <cstdlib>
-#include <pwd.h>
 #include <string>
 #include <unistd.h>
-#include <vector>
 
 namespace orv {
 
 namespace {
-
-std::string HomeFolder() {
-    if (const char* home = std::getenv("HOME"); home && *home)
-        return home;
-    // A service started without HOME still has a home in the password database.
-    long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
-    std::vector<char> buf(size > 0 ? static_cast<size_t>(size) : 16384);
-    struct passwd pw {};
-    struct passwd* found = nullptr;
-    if (::getpwuid_r(::getuid(), &pw, buf.data(), buf.size(), &found) == 0 && found &&
-        found->pw_dir && *found->pw_dir)
-        return found->pw_dir;
-    return {};
-}
 
 std::string ConfigFolder() {
     // A relative XDG_CONFIG_HOME is to be ignored, the rules say.

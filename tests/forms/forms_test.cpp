@@ -3,7 +3,7 @@
 // window's file box and refusals, its wiring of the update sequence and the reply dispatch.
 
 #include "form_fakes.h"
-#include "forms/home_folder.h"
+#include "common/home_folder.h"
 #include "history/history.h"
 #include "serial/comm.h"
 #include "status_reply_builder.h"

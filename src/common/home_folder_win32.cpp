@@ -1,5 +1,5 @@
+#include "common/home_folder.h"
 #include "common/wide_text.h"
-#include "forms/home_folder.h"
 
 #include <cstdlib>
 
@@ -8,7 +8,7 @@ namespace orv {
 std::string HomeFolder() {
     if (const wchar_t* profile = _wgetenv(L"USERPROFILE"); profile != nullptr && *profile != L'\0')
         return ToUtf8(profile);
-    return "C:\\";
+    return {};
 }
 
 } // namespace orv
