@@ -1,7 +1,7 @@
 #include "forms/update_form.h"
 
-#include "common/platform_io.h"
 #include "common/home_folder.h"
+#include "common/platform_io.h"
 #include "forms/orv_forms.h"
 
 #include <chrono>

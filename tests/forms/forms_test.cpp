@@ -2,8 +2,8 @@
 // "Connect PLC" and its refusals, "Get PLC's Status", "Proceed to Update OS", the update
 // window's file box and refusals, its wiring of the update sequence and the reply dispatch.
 
-#include "form_fakes.h"
 #include "common/home_folder.h"
+#include "form_fakes.h"
 #include "history/history.h"
 #include "serial/comm.h"
 #include "status_reply_builder.h"
