@@ -4,7 +4,7 @@ JOBS ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
 
 .PHONY: all deps build test test-plain test-asan test-tsan test-fuzz test-package fuzz bench soak run \
-        package format format-check lint test-plain-lint clean windows test-windows run-windows mutate
+        package format format-check lint clean windows test-windows run-windows mutate
 
 all: build
 
@@ -108,14 +108,7 @@ format-check: | deps
 lint: format-check build
 	@scripts/lint
 
-# The plain suite mostly waits on lines at serial speed, so clang-tidy runs beside it, yielding
-# the processors to the tests; each reports as when run alone.
-test-plain-lint: format-check build
-	@nice -n 19 scripts/lint > build/lint.log 2>&1 & lint=$$!; \
-	(cd build && ctest --output-on-failure -j $(JOBS)); tests=$$?; \
-	wait $$lint; linted=$$?; cat build/lint.log; [ $$tests -eq 0 ] && [ $$linted -eq 0 ]
-
-test: test-plain-lint test-asan test-tsan test-fuzz test-windows test-package
+test: lint test-plain test-asan test-tsan test-fuzz test-windows test-package
 	@echo "make test: all suites passed"
 
 # Then the Windows build's benchmarks under Wine, when there is a Windows build; the serial one
