@@ -72,20 +72,25 @@ function(orv_test_properties name)
     endif()
 endfunction()
 
-# orv_add_test(NAME SOURCES ... LIBS ... [LABELS ...] [TIMEOUT s] [APART FILTER])
+# orv_add_test(NAME SOURCES ... LIBS ... [LABELS ...] [TIMEOUT s] [APART FILTER...])
 # A GoogleTest executable run by CTest, on Windows under Wine. Tests get their own HOME and
 # XDG folders so that they never touch the user's settings or virtual ports, and Qt's
-# offscreen platform. APART runs the tests of the GoogleTest filter FILTER as a CTest of their
-# own, NAME_apart, which can then run beside the rest.
+# offscreen platform. APART runs the tests of each GoogleTest filter as a CTest of their own,
+# NAME_apart1, NAME_apart2 ..., which can then run beside the rest.
 function(orv_add_test name)
-    cmake_parse_arguments(T "" "TIMEOUT;APART" "SOURCES;LIBS;LABELS" ${ARGN})
+    cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS;LABELS;APART" ${ARGN})
     add_executable(${name} ${T_SOURCES})
     target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main)
     set(runs ${name})
     if(T_APART)
-        add_test(NAME ${name} COMMAND ${name} --gtest_filter=-${T_APART})
-        add_test(NAME ${name}_apart COMMAND ${name} --gtest_filter=${T_APART})
-        list(APPEND runs ${name}_apart)
+        list(JOIN T_APART ":" all)
+        add_test(NAME ${name} COMMAND ${name} --gtest_filter=-${all})
+        set(n 0)
+        foreach(filter IN LISTS T_APART)
+            math(EXPR n "${n} + 1")
+            add_test(NAME ${name}_apart${n} COMMAND ${name} --gtest_filter=${filter})
+            list(APPEND runs ${name}_apart${n})
+        endforeach()
     else()
         add_test(NAME ${name} COMMAND ${name})
     endif()
