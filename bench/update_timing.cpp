@@ -1,6 +1,7 @@
 #include "update_timing.h"
 
 #include "tools.h"
+#include "update/os_image.h"
 
 #include <cstdio>
 
@@ -14,7 +15,6 @@ constexpr double kWaitBeforePage0 = 0.200;
 // Events carry milliseconds, the trace microseconds: a frame within half a millisecond of an
 // event may carry a later stamp than the event's rounded one.
 constexpr double kStampSlack = 0.001;
-constexpr size_t kPageFrameSize = 266;
 
 // The seconds a frame of `count` bytes takes on the line "115200 8E1" (or "... 8E2").
 double WireSeconds(const std::string& line, size_t count) {
